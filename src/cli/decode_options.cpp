@@ -1,0 +1,211 @@
+#include "cli/decode_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <map>
+
+namespace kestrix {
+namespace {
+
+bool ParseInt(const std::string& text, int lo, int hi, int& out) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (ec != std::errc() || ptr != end || value < lo || value > hi) return false;
+  out = value;
+  return true;
+}
+
+bool ParseDouble(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  size_t used = 0;
+  try {
+    out = std::stod(text, &used);
+  } catch (...) {
+    return false;
+  }
+  return used == text.size() && std::isfinite(out);
+}
+
+template <typename T>
+bool Choose(const std::string& text, const std::map<std::string, T>& choices, T& out) {
+  const auto it = choices.find(text);
+  if (it == choices.end()) return false;
+  out = it->second;
+  return true;
+}
+
+std::string ChoiceList(const auto& choices) {
+  std::string list;
+  for (const auto& [name, value] : choices) {
+    (void)value;
+    if (!list.empty()) list += "|";
+    list += name;
+  }
+  return list;
+}
+
+}  // namespace
+
+const char* DecodeUsage() {
+  return R"(Usage: kestrix-decode [options] FILE|-
+Decodes the Morse code in a recording (WAV, FLAC, Ogg, ... any rate; - reads standard
+input) with the receive chain of the Kestrix window and prints the text as it decodes.
+
+Options (defaults are the program's own):
+  --tone HZ|auto        click on the spectrum at HZ before the first block; auto (default)
+                        clicks where the peak finder sees the strongest tone in the
+                        first seconds
+  --bar N               tuning bar position 1..423 (one step = 5.383 Hz)
+  --afc off|narrow|medium|wide
+  --speed auto|10|20|30|50
+  --threshold normal|noisy|quiet|auto|manual
+  --manual-level N      manual threshold bar position 0..250
+  --noise-filter on|off
+  --space-time short|medium|long
+  --spaces on|off
+  --prosigns on|off
+  --non-english on|off
+  --case lower|upper
+  --gain N              receive gain bar 0..20
+  --disp-gain N         display gain bar 1..20
+  --channel mic|left|right
+  --trace FILE.csv      one row of decoder state per block
+  --flush-seconds S     silence appended after the recording so the last character
+                        is finished (default 2, 0 for none)
+  --help
+
+Exit status: 0 decoded, 1 the recording could not be read, 2 bad command line.
+)";
+}
+
+bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out,
+                        std::string& error) {
+  static const std::map<std::string, bool> kOnOff = {{"on", true}, {"off", false}};
+  static const std::map<std::string, AfcMode> kAfc = {{"off", AfcMode::kOff},
+                                                      {"narrow", AfcMode::kNarrow},
+                                                      {"medium", AfcMode::kMedium},
+                                                      {"wide", AfcMode::kWide}};
+  static const std::map<std::string, ReceiveSpeed> kSpeed = {{"auto", ReceiveSpeed::kAuto},
+                                                             {"10", ReceiveSpeed::k10},
+                                                             {"20", ReceiveSpeed::k20},
+                                                             {"30", ReceiveSpeed::k30},
+                                                             {"50", ReceiveSpeed::k50Plus}};
+  static const std::map<std::string, ThresholdMode> kThreshold = {
+      {"normal", ThresholdMode::kNormal},
+      {"noisy", ThresholdMode::kNoisy},
+      {"quiet", ThresholdMode::kQuiet},
+      {"auto", ThresholdMode::kAuto},
+      {"manual", ThresholdMode::kManual}};
+  static const std::map<std::string, SpaceTime> kSpace = {
+      {"short", SpaceTime::kShort}, {"medium", SpaceTime::kMedium}, {"long", SpaceTime::kLong}};
+  static const std::map<std::string, LetterCase> kCase = {{"lower", LetterCase::kLower},
+                                                          {"upper", LetterCase::kUpper}};
+  static const std::map<std::string, ChannelMode> kChannel = {
+      {"mic", ChannelMode::kMic}, {"left", ChannelMode::kLeft}, {"right", ChannelMode::kRight}};
+
+  out = DecodeOptions{};
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      out.help = true;
+      return true;
+    }
+    if (arg == "-" || arg.rfind("--", 0) != 0) {
+      if (!out.input.empty()) {
+        error = "more than one input given ('" + out.input + "' and '" + arg + "')";
+        return false;
+      }
+      out.input = arg;
+      continue;
+    }
+    std::string name = arg;
+    std::string value;
+    const size_t eq = arg.find('=');
+    if (eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+    } else {
+      if (i + 1 >= args.size()) {
+        error = "option " + name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    }
+    auto bad = [&](const std::string& expected) {
+      error = "bad value '" + value + "' for " + name + " (expected " + expected + ")";
+      return false;
+    };
+    int n = 0;
+    if (name == "--tone") {
+      if (value == "auto") {
+        out.toneHz.reset();
+      } else {
+        double hz = 0;
+        if (!ParseDouble(value, hz) || hz < 0.0 || hz > 2600.0) return bad("auto or 0..2600 Hz");
+        out.toneHz = hz;
+      }
+    } else if (name == "--bar") {
+      if (!ParseInt(value, 1, 423, n)) return bad("1..423");
+      out.bar = n;
+    } else if (name == "--afc") {
+      AfcMode m;
+      if (!Choose(value, kAfc, m)) return bad(ChoiceList(kAfc));
+      out.afc = m;
+    } else if (name == "--speed") {
+      ReceiveSpeed s;
+      if (!Choose(value, kSpeed, s)) return bad("auto|10|20|30|50");
+      out.speed = s;
+    } else if (name == "--threshold") {
+      ThresholdMode m;
+      if (!Choose(value, kThreshold, m)) return bad(ChoiceList(kThreshold));
+      out.threshold = m;
+    } else if (name == "--manual-level") {
+      if (!ParseInt(value, 0, 250, n)) return bad("0..250");
+      out.manualLevel = n;
+    } else if (name == "--noise-filter" || name == "--spaces" || name == "--prosigns" ||
+               name == "--non-english") {
+      bool on = false;
+      if (!Choose(value, kOnOff, on)) return bad("on|off");
+      if (name == "--noise-filter") out.noiseFilter = on;
+      if (name == "--spaces") out.spaces = on;
+      if (name == "--prosigns") out.prosigns = on;
+      if (name == "--non-english") out.nonEnglish = on;
+    } else if (name == "--space-time") {
+      SpaceTime s;
+      if (!Choose(value, kSpace, s)) return bad(ChoiceList(kSpace));
+      out.spaceTime = s;
+    } else if (name == "--case") {
+      LetterCase c;
+      if (!Choose(value, kCase, c)) return bad(ChoiceList(kCase));
+      out.letterCase = c;
+    } else if (name == "--gain") {
+      if (!ParseInt(value, 0, 20, n)) return bad("0..20");
+      out.gain = n;
+    } else if (name == "--disp-gain") {
+      if (!ParseInt(value, 1, 20, n)) return bad("1..20");
+      out.dispGain = n;
+    } else if (name == "--channel") {
+      ChannelMode c;
+      if (!Choose(value, kChannel, c)) return bad(ChoiceList(kChannel));
+      out.channel = c;
+    } else if (name == "--trace") {
+      if (value.empty()) return bad("a file name");
+      out.tracePath = value;
+    } else if (name == "--flush-seconds") {
+      double s = 0;
+      if (!ParseDouble(value, s) || s < 0.0 || s > 60.0) return bad("0..60 seconds");
+      out.flushSeconds = s;
+    } else {
+      error = "unknown option " + name + " (see --help)";
+      return false;
+    }
+  }
+  if (out.input.empty()) {
+    error = "no input file given (see --help)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kestrix

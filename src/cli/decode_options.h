@@ -1,0 +1,47 @@
+// Command line of kestrix-decode. The options mirror the window's receive controls and
+// start from the program's defaults.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "decoder/options.h"
+#include "receive/capture_format.h"
+#include "receive/tone.h"
+
+namespace kestrix {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitInputError = 1;  // unreadable or unsupported recording, I/O failure
+inline constexpr int kExitUsage = 2;       // bad option or value
+
+struct DecodeOptions {
+  std::string input;             // path or "-"
+  std::optional<double> toneHz;  // empty: auto
+  std::optional<int> bar;        // FrequencyBar position
+  std::optional<AfcMode> afc;
+  std::optional<ReceiveSpeed> speed;
+  std::optional<ThresholdMode> threshold;
+  std::optional<int> manualLevel;  // ThresholdBar2 position 0..250
+  std::optional<bool> noiseFilter;
+  std::optional<SpaceTime> spaceTime;
+  std::optional<bool> spaces;
+  std::optional<bool> prosigns;
+  std::optional<bool> nonEnglish;
+  std::optional<LetterCase> letterCase;
+  std::optional<int> gain;      // SignalGainBar 0..20
+  std::optional<int> dispGain;  // CoarseGainTrackBar 1..20
+  std::optional<ChannelMode> channel;
+  std::string tracePath;
+  double flushSeconds = 2.0;
+  bool help = false;
+};
+
+// Parses argv[1..]. On failure returns false with one line in `error`.
+bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out,
+                        std::string& error);
+
+const char* DecodeUsage();
+
+}  // namespace kestrix

@@ -288,6 +288,8 @@ void KeyingDetector::UpdateLevels(int k, int x) {
   }
   d_.level[u] = d_.Threshold;
   d_.T = TruncToInt(d_.Threshold);
+  d_.thresholdShown[u] = d_.Threshold;
+  d_.floorShown[u] = d_.NoiseFloor;
 }
 
 void KeyingDetector::SpikeFilter() {

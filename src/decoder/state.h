@@ -38,7 +38,9 @@ struct DetectorState {
   std::array<double, 66> aux{};
   std::array<double, 66> floor10{};
   std::array<double, 66> key{};
-  std::array<double, 66> peakShown{};  // PeakLevel as stored for the displays
+  std::array<double, 66> peakShown{};       // PeakLevel as stored for the displays
+  std::array<double, 66> thresholdShown{};  // Threshold after each step (timeline)
+  std::array<double, 66> floorShown{};      // NoiseFloor after each step (timeline)
 
   // Envelope values carried into the next block: m[53..62] of the last block.
   std::array<float, 10> keptEnvelope{};

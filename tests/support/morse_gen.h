@@ -17,23 +17,23 @@ namespace kestrix::testing {
 struct MorseSignalParams {
   double wpm = 20.0;
   double toneHz = 700.0;
-  double amplitude = 0.5;        // peak amplitude of the tone, full scale = 1.0
-  double riseMs = 5.0;           // raised-cosine rise and fall time of each element
-  double snrDb = 200.0;          // tone power over noise power in a 2500 Hz bandwidth;
-                                 // 200 or more means no noise at all
-  double jitter = 0.0;           // hand-key timing: standard deviation of each element and
-                                 // gap length as a fraction of its nominal length
-  double dashRatio = 3.0;        // dash length in dots (hand senders often use 3.5 or more)
-  double fadeDepthDb = 0.0;      // slow fading: peak-to-trough depth in dB (0 = none)
-  double fadePeriodS = 4.0;      // period of the fading
-  double interfererHz = 0.0;     // a second keyed signal (0 = none)
-  double interfererDb = -6.0;    // its level relative to the wanted signal
+  double amplitude = 0.5;      // peak amplitude of the tone, full scale = 1.0
+  double riseMs = 5.0;         // raised-cosine rise and fall time of each element
+  double snrDb = 200.0;        // tone power over noise power in a 2500 Hz bandwidth;
+                               // 200 or more means no noise at all
+  double jitter = 0.0;         // hand-key timing: standard deviation of each element and
+                               // gap length as a fraction of its nominal length
+  double dashRatio = 3.0;      // dash length in dots (hand senders often use 3.5 or more)
+  double fadeDepthDb = 0.0;    // slow fading: peak-to-trough depth in dB (0 = none)
+  double fadePeriodS = 4.0;    // period of the fading
+  double interfererHz = 0.0;   // a second keyed signal (0 = none)
+  double interfererDb = -6.0;  // its level relative to the wanted signal
   double interfererWpm = 25.0;
   std::string interfererText = "TEST DE XX1XX";
-  double leadInS = 1.0;          // silence (or noise) before the first element
-  double tailS = 1.0;            // after the last element
+  double leadInS = 1.0;  // silence (or noise) before the first element
+  double tailS = 1.0;    // after the last element
   int sampleRate = 44100;
-  uint32_t seed = 1;             // fixed seeds give identical signals on every run
+  uint32_t seed = 1;  // fixed seeds give identical signals on every run
 };
 
 // The Morse pattern of one character ('.' and '-'), empty for characters it doesn't know.

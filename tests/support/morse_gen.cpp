@@ -1,0 +1,232 @@
+#include "morse_gen.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <random>
+
+namespace kestrix::testing {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Bandwidth in which the SNR is quoted, Hz: the usual SSB receiver passband.
+constexpr double kSnrBandwidthHz = 2500.0;
+
+// Shortest an element or gap may be jittered to, as a fraction of its nominal length.
+constexpr double kMinJitterFactor = 0.3;
+
+struct Code {
+  char c;
+  const char* pattern;
+};
+
+constexpr Code kCodes[] = {
+    {'A', ".-"},      {'B', "-..."},   {'C', "-.-."},   {'D', "-.."},    {'E', "."},
+    {'F', "..-."},    {'G', "--."},    {'H', "...."},   {'I', ".."},     {'J', ".---"},
+    {'K', "-.-"},     {'L', ".-.."},   {'M', "--"},     {'N', "-."},     {'O', "---"},
+    {'P', ".--."},    {'Q', "--.-"},   {'R', ".-."},    {'S', "..."},    {'T', "-"},
+    {'U', "..-"},     {'V', "...-"},   {'W', ".--"},    {'X', "-..-"},   {'Y', "-.--"},
+    {'Z', "--.."},    {'0', "-----"},  {'1', ".----"},  {'2', "..---"},  {'3', "...--"},
+    {'4', "....-"},   {'5', "....."},  {'6', "-...."},  {'7', "--..."},  {'8', "---.."},
+    {'9', "----."},   {'.', ".-.-.-"}, {',', "--..--"}, {'?', "..--.."}, {'/', "-..-."},
+    {'=', "-...-"},   {'-', "-....-"}, {':', "---..."}, {';', "-.-.-."}, {'@', ".--.-."},
+    {'\'', ".----."}, {'(', "-.--."},  {')', "-.--.-"}, {'+', ".-.-."},  {'"', ".-..-."},
+    {'!', "-.-.--"},
+};
+
+// Deterministic normal deviates: mt19937 is fully specified by the standard, while
+// std::normal_distribution's algorithm is not, and test signals must match everywhere.
+class Gaussian {
+ public:
+  explicit Gaussian(uint32_t seed) : engine_(seed) {}
+
+  double Next() {
+    if (haveSpare_) {
+      haveSpare_ = false;
+      return spare_;
+    }
+    // Uniform in the open interval (0, 1), so the logarithm stays finite.
+    const double u1 = (static_cast<double>(engine_()) + 0.5) / 4294967296.0;
+    const double u2 = (static_cast<double>(engine_()) + 0.5) / 4294967296.0;
+    const double r = std::sqrt(-2.0 * std::log(u1));
+    spare_ = r * std::sin(2.0 * kPi * u2);
+    haveSpare_ = true;
+    return r * std::cos(2.0 * kPi * u2);
+  }
+
+ private:
+  std::mt19937 engine_;
+  double spare_ = 0.0;
+  bool haveSpare_ = false;
+};
+
+struct KeyDown {
+  double start;  // s
+  double end;    // s
+};
+
+// Lays out the key-down intervals of `text`, the first element starting at `startS`.
+// Returns the time just after the last element.
+double Layout(const std::string& text, double wpm, double dashRatio, double jitter, double startS,
+              Gaussian& rng, std::vector<KeyDown>& out) {
+  const double dot = 1.2 / wpm;
+  auto length = [&](double dots) {
+    double factor = 1.0;
+    if (jitter > 0.0) factor = std::max(kMinJitterFactor, 1.0 + jitter * rng.Next());
+    return dots * dot * factor;
+  };
+
+  double t = startS;
+  bool anyElement = false;
+  double pendingGap = 0.0;  // dots of silence owed before the next element
+  bool joined = false;      // inside <...>: no letter gaps
+  for (char raw : text) {
+    if (raw == '<') {
+      joined = true;
+      continue;
+    }
+    if (raw == '>') {
+      joined = false;
+      pendingGap = std::max(pendingGap, 3.0);
+      continue;
+    }
+    if (std::isspace(static_cast<unsigned char>(raw))) {
+      pendingGap = 7.0;
+      continue;
+    }
+    const std::string pattern = MorsePattern(raw);
+    if (pattern.empty()) continue;
+    for (char element : pattern) {
+      if (anyElement) t += length(std::max(pendingGap, 1.0));
+      const double on = length(element == '-' ? dashRatio : 1.0);
+      out.push_back({t, t + on});
+      t += on;
+      anyElement = true;
+      pendingGap = 0.0;
+    }
+    if (!joined) pendingGap = 3.0;
+  }
+  return t;
+}
+
+// Raised-cosine keying envelope. Each edge lasts riseS from 0 to 100 % and is centred on the
+// nominal key-down or key-up instant, so the envelope crosses 50 % exactly there and a
+// half-amplitude measurement gives the nominal element length. Overlapping edges of
+// adjacent elements (very fast or jittered sending) take the larger value.
+void RenderEnvelope(const std::vector<KeyDown>& keys, double riseS, int rate,
+                    std::vector<float>& env) {
+  const double half = riseS / 2.0;
+  auto edge = [&](double x) {  // x = seconds after the nominal edge instant
+    if (riseS <= 0.0) return x >= 0.0 ? 1.0 : 0.0;
+    if (x <= -half) return 0.0;
+    if (x >= half) return 1.0;
+    return 0.5 * (1.0 + std::sin(kPi * x / riseS));
+  };
+  const long total = static_cast<long>(env.size());
+  for (const KeyDown& k : keys) {
+    const long first = std::max(0L, static_cast<long>(std::floor((k.start - half) * rate)));
+    const long last = std::min(total, static_cast<long>(std::ceil((k.end + half) * rate)) + 1);
+    for (long i = first; i < last; ++i) {
+      const double t = static_cast<double>(i) / rate;
+      const double g = std::min(edge(t - k.start), edge(k.end - t));
+      env[static_cast<size_t>(i)] = std::max(env[static_cast<size_t>(i)], static_cast<float>(g));
+    }
+  }
+}
+
+}  // namespace
+
+std::string MorsePattern(char c) {
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const Code& code : kCodes) {
+    if (code.c == upper) return code.pattern;
+  }
+  return {};
+}
+
+std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalParams& p) {
+  const int rate = p.sampleRate;
+  if (rate <= 0 || !(p.wpm > 0.0) || !(p.dashRatio > 0.0)) return {};
+  const double riseS = std::max(0.0, p.riseMs) / 1000.0;
+  const double jitter = std::max(0.0, p.jitter);
+  const double leadIn = std::max(0.0, p.leadInS);
+  const double tail = std::max(0.0, p.tailS);
+
+  // Separate generators so that, for one seed, switching the noise or the interferer on
+  // does not change the wanted signal's timing.
+  Gaussian timingRng(p.seed);
+  Gaussian interfererRng(p.seed ^ 0x5bd1e995u);
+  Gaussian noiseRng(p.seed ^ 0x9e3779b9u);
+
+  std::vector<KeyDown> keys;
+  const double end = Layout(text, p.wpm, p.dashRatio, jitter, leadIn, timingRng, keys);
+  const size_t total = static_cast<size_t>(std::llround((end + tail) * rate));
+
+  std::vector<double> mix(total, 0.0);
+  std::vector<float> env(total, 0.0f);
+  RenderEnvelope(keys, riseS, rate, env);
+  const bool fading = p.fadeDepthDb > 0.0 && p.fadePeriodS > 0.0;
+  for (size_t i = 0; i < total; ++i) {
+    const double t = static_cast<double>(i) / rate;
+    double gain = p.amplitude * env[i];
+    if (fading) {
+      // 0 dB at t = 0, down to -fadeDepthDb half a period later.
+      const double db = -p.fadeDepthDb / 2.0 * (1.0 - std::cos(2.0 * kPi * t / p.fadePeriodS));
+      gain *= std::pow(10.0, db / 20.0);
+    }
+    mix[i] = gain * std::sin(2.0 * kPi * p.toneHz * t);
+  }
+
+  // The interferer keys independently from the same start; whatever of it runs past the
+  // wanted signal's end is cut off.
+  if (p.interfererHz > 0.0 && p.interfererWpm > 0.0) {
+    std::vector<KeyDown> other;
+    Layout(p.interfererText, p.interfererWpm, p.dashRatio, jitter, leadIn, interfererRng, other);
+    std::fill(env.begin(), env.end(), 0.0f);
+    RenderEnvelope(other, riseS, rate, env);
+    const double level = p.amplitude * std::pow(10.0, p.interfererDb / 20.0);
+    for (size_t i = 0; i < total; ++i) {
+      const double t = static_cast<double>(i) / rate;
+      mix[i] += level * env[i] * std::sin(2.0 * kPi * p.interfererHz * t);
+    }
+  }
+
+  // White noise over 0..fs/2 whose share in kSnrBandwidthHz is the tone power (A^2/2)
+  // divided by the SNR.
+  if (p.snrDb < 200.0) {
+    const double tonePower = p.amplitude * p.amplitude / 2.0;
+    const double variance =
+        tonePower / std::pow(10.0, p.snrDb / 10.0) * (rate / 2.0) / kSnrBandwidthHz;
+    const double sigma = std::sqrt(variance);
+    for (double& x : mix) x += sigma * noiseRng.Next();
+  }
+
+  std::vector<int16_t> samples(total);
+  for (size_t i = 0; i < total; ++i) {
+    const double v = std::round(mix[i] * 32767.0);
+    samples[i] = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
+  }
+  return samples;
+}
+
+bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, int sampleRate,
+                int channels) {
+  if (sampleRate <= 0 || channels <= 0 || samples.size() % static_cast<size_t>(channels) != 0) {
+    return false;
+  }
+  SF_INFO info{};
+  info.samplerate = sampleRate;
+  info.channels = channels;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  if (!file) return false;
+  const sf_count_t items = static_cast<sf_count_t>(samples.size());
+  const bool written = sf_write_short(file, samples.data(), items) == items;
+  return sf_close(file) == 0 && written;
+}
+
+}  // namespace kestrix::testing

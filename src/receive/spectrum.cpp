@@ -51,27 +51,29 @@ ToneFilter::ToneFilter() {
 }
 
 void ToneFilter::DesignLowpass(float cutoff, std::array<float, kFilterTaps>& out) {
-  const float twoPiC = static_cast<float>(2.0 * kPi) * cutoff;
-  float sum = 0.0f;
+  // The sinc arguments reach 2 pi x 0.25 x 512 radians; they are formed in double so the
+  // taps carry no rounding from the phase, then stored as floats like everything else.
+  const double twoPiC = 2.0 * kPi * static_cast<double>(cutoff);
+  std::array<double, kFilterTaps> taps{};
+  double sum = 0.0;
   for (int i = 0; i < kFilterTaps; ++i) {
     const int offset = i - kCentre;
-    const float sinc =
-        offset == 0 ? twoPiC
-                    : std::sin(twoPiC * static_cast<float>(offset)) / static_cast<float>(offset);
-    const float value = sinc * designWindow_[static_cast<size_t>(i)];
-    out[static_cast<size_t>(i)] = value;
-    sum += value;
+    const double sinc = offset == 0 ? twoPiC : std::sin(twoPiC * offset) / offset;
+    taps[static_cast<size_t>(i)] = sinc * designWindow_[static_cast<size_t>(i)];
+    sum += taps[static_cast<size_t>(i)];
   }
-  if (sum == 0.0f) {
+  if (sum == 0.0) {
     // A cutoff of exactly 0 makes every sinc value 0. The limit of the normalised design
     // as the cutoff shrinks is the window itself scaled to unit sum (sin(x)/x -> 1), so
     // use that: the filter stays continuous in its cutoff and nothing divides by zero.
     for (int i = 0; i < kFilterTaps; ++i) {
-      out[static_cast<size_t>(i)] = designWindow_[static_cast<size_t>(i)];
-      sum += designWindow_[static_cast<size_t>(i)];
+      taps[static_cast<size_t>(i)] = designWindow_[static_cast<size_t>(i)];
+      sum += taps[static_cast<size_t>(i)];
     }
   }
-  for (float& v : out) v /= sum;
+  for (int i = 0; i < kFilterTaps; ++i) {
+    out[static_cast<size_t>(i)] = static_cast<float>(taps[static_cast<size_t>(i)] / sum);
+  }
 }
 
 void ToneFilter::DesignBandpass(float low, float high) {

@@ -58,7 +58,7 @@ class SpectrumDisplay : public QWidget {
 
   const QImage& SpectrumBitmap() const { return spectrumBitmap_; }
   const QImage& WaterfallBitmap() const { return waterfallBitmap_; }
-  // The bitmap the widget shows (the one drawn last), or nullptr before any frame.
+  // The bitmap the widget shows: the one drawn last (SpectrumBitmap before any frame).
   const QImage* ShownBitmap() const { return shown_; }
   // Text of the marker label after the last line-type Text frame ("<F> Hz").
   const QString& MarkerText() const { return markerText_; }
@@ -80,7 +80,7 @@ class SpectrumDisplay : public QWidget {
 
   QImage spectrumBitmap_;
   QImage waterfallBitmap_;
-  const QImage* shown_ = nullptr;
+  const QImage* shown_;
   QString markerText_;
   int lastMarkerHz_ = -1;
 };

@@ -81,6 +81,9 @@ class TimelineWindow : public QWidget {
 
  private:
   void UpdateScale();
+  // Lays out the panel and the button bar for the current window size; a new size
+  // records Wp and Hp and starts blank bitmaps of the panel size.
+  void SyncSize();
   void ResizeBitmaps();
   int LogY(double v) const;
   int LinearY(double v) const;

@@ -138,6 +138,7 @@ class ReceiveLoop {
   int64_t BlocksProcessed() const { return blocksProcessed_; }
   Receiver& Rx() { return rx_; }
   CaptureDevice& Device() { return device_; }
+  ReceiveHost& Host() { return host_; }
   const CaptureHeader& HeaderA() const { return headerA_; }
   const CaptureHeader& HeaderB() const { return headerB_; }
 
@@ -147,9 +148,15 @@ class ReceiveLoop {
   // Restart point: open capture and run the block loop until it returns.
   void RestartPoint();
   bool OpenCapture();
+  // After a transmission: capture starts again on buffer a without reopening.
   bool RestartCaptureOnA();
+  // The loop has ended: stop the device and release it.
+  void EndCapture();
   PassEnd BlockLoop();
-  PassEnd ExchangeBuffers();
+  // One TEXT or MANUAL pass: buffer exchange, then the Receiver's block work.
+  PassEnd AudioPass(ReceiveMode mode);
+  PassEnd ExchangeBuffers(ReceiveMode mode, const uint8_t*& completed);
+  // False when STOP or a fatal error cut the wait short.
   bool WaitForBuffer(CaptureHeader& header);
   // Reports a device failure with `text` and HandleWaveError(code); true = go on.
   bool Check(int result, const char* text, int code = 0);

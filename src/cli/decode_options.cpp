@@ -49,8 +49,14 @@ std::string ChoiceList(const auto& choices) {
 
 const char* DecodeUsage() {
   return R"(Usage: kestrix-decode [options] FILE|-
+       kestrix-decode [options] --device N|NAME [--seconds S]
+       kestrix-decode [options] --input-file FILE [--unpaced] [--seconds S]
+       kestrix-decode --list-devices
 Decodes the Morse code in a recording (WAV, FLAC, Ogg, ... any rate; - reads standard
 input) with the receive chain of the Kestrix window and prints the text as it decodes.
+With --device it listens to a sound card through the window's receive loop and prints
+the text as it is decoded until Ctrl-C; --input-file runs the same loop on a recording
+played in real time.
 
 Options (defaults are the program's own):
   --tone HZ|auto        click on the spectrum at HZ before the first block; auto (default)
@@ -72,10 +78,16 @@ Options (defaults are the program's own):
   --channel mic|left|right
   --trace FILE.csv      one row of decoder state per block
   --flush-seconds S     silence appended after the recording so the last character
-                        is finished (default 2, 0 for none)
+                        is finished (default 2, 0 for none); live, after the stop
+  --device N|NAME       sound card by index or by (part of) its name
+  --input-file FILE     a recording standing in for the sound card
+  --unpaced             with --input-file: as fast as the loop takes buffers
+  --seconds S           live: stop after S seconds of sound
+  --list-devices        the sound cards' indexes and names
   --help
 
-Exit status: 0 decoded, 1 the recording could not be read, 2 bad command line.
+Exit status: 0 decoded, 1 the recording or the sound card could not be read (or a
+sound device failed), 2 bad command line.
 )";
 }
 
@@ -110,6 +122,14 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
     if (arg == "--help" || arg == "-h") {
       out.help = true;
       return true;
+    }
+    if (arg == "--list-devices") {
+      out.listDevices = true;
+      continue;
+    }
+    if (arg == "--unpaced") {
+      out.unpaced = true;
+      continue;
     }
     if (arg == "-" || arg.rfind("--", 0) != 0) {
       if (!out.input.empty()) {
@@ -196,12 +216,46 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
       double s = 0;
       if (!ParseDouble(value, s) || s < 0.0 || s > 60.0) return bad("0..60 seconds");
       out.flushSeconds = s;
+    } else if (name == "--device") {
+      if (value.empty()) return bad("an index or a name");
+      out.device = value;
+    } else if (name == "--input-file") {
+      if (value.empty()) return bad("a file name");
+      out.inputFile = value;
+    } else if (name == "--seconds") {
+      double s = 0;
+      if (!ParseDouble(value, s) || s <= 0.0 || s > 1e7) return bad("a number of seconds > 0");
+      out.seconds = s;
     } else {
       error = "unknown option " + name + " (see --help)";
       return false;
     }
   }
-  if (out.input.empty()) {
+  if (out.listDevices) return true;
+  if (!out.device.empty() && !out.inputFile.empty()) {
+    error = "--device and --input-file exclude each other";
+    return false;
+  }
+  if (out.Live()) {
+    if (!out.input.empty()) {
+      error = "'" + out.input + "' given as well as " +
+              (out.device.empty() ? "--input-file" : "--device");
+      return false;
+    }
+    if (!out.tracePath.empty()) {
+      error = "--trace works with recordings given as FILE only";
+      return false;
+    }
+  } else if (out.seconds || out.unpaced) {
+    error =
+        std::string(out.seconds ? "--seconds" : "--unpaced") + " needs --device or --input-file";
+    return false;
+  }
+  if (out.unpaced && out.inputFile.empty()) {
+    error = "--unpaced needs --input-file";
+    return false;
+  }
+  if (out.input.empty() && !out.Live()) {
     error = "no input file given (see --help)";
     return false;
   }

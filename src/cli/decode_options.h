@@ -36,6 +36,14 @@ struct DecodeOptions {
   std::string tracePath;
   double flushSeconds = 2.0;
   bool help = false;
+  // Live decoding through the receive loop (instead of `input`).
+  std::string device;             // --device N|NAME: a sound card
+  std::string inputFile;          // --input-file FILE: a recording played as a sound card
+  bool unpaced = false;           // --unpaced: the recording as fast as it decodes
+  bool listDevices = false;       // --list-devices
+  std::optional<double> seconds;  // --seconds S: stop after S seconds
+
+  bool Live() const { return !device.empty() || !inputFile.empty(); }
 };
 
 // Parses argv[1..]. On failure returns false with one line in `error`.

@@ -13,13 +13,7 @@ int ToneClickPosition(double hz) {
   return static_cast<int>(std::lround(hz / kBinHz)) + 1;
 }
 
-DecodeSession::DecodeSession(const DecodeOptions& options,
-                             std::function<void(std::string_view)> output)
-    : options_(options), output_(std::move(output)) {
-  rx_ = std::make_unique<Receiver>(*static_cast<TextSink*>(this), static_cast<ReceiverSink*>(this));
-  Receiver& rx = *rx_;
-  const DecodeOptions& o = options_;
-
+void ApplyStartOptions(Receiver& rx, const DecodeOptions& o) {
   // Stored settings are applied in the order the settings file holds them.
   if (o.gain) rx.Gain.SetSignalGainPosition(*o.gain);
   if (o.bar) rx.SetFrequencyBar(*o.bar);
@@ -39,16 +33,47 @@ DecodeSession::DecodeSession(const DecodeOptions& options,
   // First Timer1 tick: Text-mode setup, then the learning restart it schedules.
   rx.TextModeSetup();
   rx.RestartLearning();
+}
+
+int ApplyToneClick(Receiver& rx, const DecodeOptions& o) {
+  if (!o.toneHz || *o.toneHz <= 0.0) return 0;
+  const int position = ToneClickPosition(*o.toneHz);
+  rx.SpectrumClick(position);
+  return position;
+}
+
+ToneFinder::ToneFinder(int blocks) : half_(kBlockFrames), expected_(static_cast<float>(blocks)) {}
+
+void ToneFinder::Add(const int32_t* samples) {
+  for (int i = 0; i < kSpectrumSize; ++i) {
+    half_[static_cast<size_t>(i)] = (samples[2 * i] + samples[2 * i + 1]) / 2;
+  }
+  analyzer_.WindowedPowerSpectrum(half_.data(), one_);
+  ++blocks_;
+  for (int j = 1; j <= kSpectrumBins; ++j) sum_[j] += one_[j] / expected_;
+}
+
+int ToneFinder::ClickPosition() const {
+  if (blocks_ == 0) return 0;
+  int64_t sum3 = 0;
+  const double hz = CalcPeakFrequency(sum_, sum3, kSpectrumSize, 22050, 423);
+  if (hz > 0.0 && sum3 > 100) return ToneClickPosition(hz);
+  return 0;
+}
+
+DecodeSession::DecodeSession(const DecodeOptions& options,
+                             std::function<void(std::string_view)> output)
+    : options_(options), output_(std::move(output)) {
+  rx_ = std::make_unique<Receiver>(*static_cast<TextSink*>(this), static_cast<ReceiverSink*>(this));
+  Receiver& rx = *rx_;
+  ApplyStartOptions(rx, options_);
   // START.
   rx.StartValues();
 
   block_.assign(static_cast<size_t>(kBlockFrames) * rx.Capture.Format.BlockAlign, 0);
-  if (o.toneHz) {
+  if (options_.toneHz) {
     tuned_ = true;
-    if (*o.toneHz > 0.0) {
-      tunedPosition_ = ToneClickPosition(*o.toneHz);
-      rx.SpectrumClick(tunedPosition_);
-    }
+    tunedPosition_ = ApplyToneClick(rx, options_);
   }
 }
 
@@ -117,25 +142,15 @@ void DecodeSession::QueueBlock() {
 
 void DecodeSession::Tune() {
   tuned_ = true;
-  // The peak finder over the summed spectra of the held blocks: a keyed tone adds up,
-  // noise averages out.
-  SpectrumAnalyzer analyzer;
-  PowerSpectrumArray one;
-  PowerSpectrumArray sum;
+  ToneFinder finder(static_cast<int>(held_.size()));
   std::vector<int32_t> samples(kBlockFrames);
   for (const auto& block : held_) {
     ConvertSamples(block.data(), rx_->Capture.Channel, kBlockFrames, samples.data());
-    for (int i = 0; i < kSpectrumSize; ++i) {
-      samples[static_cast<size_t>(i)] =
-          (samples[static_cast<size_t>(2 * i)] + samples[static_cast<size_t>(2 * i + 1)]) / 2;
-    }
-    analyzer.WindowedPowerSpectrum(samples.data(), one);
-    for (int j = 1; j <= kSpectrumBins; ++j) sum[j] += one[j] / static_cast<float>(held_.size());
+    finder.Add(samples.data());
   }
-  int64_t sum3 = 0;
-  const double hz = CalcPeakFrequency(sum, sum3, kSpectrumSize, 22050, 423);
-  if (hz > 0.0 && sum3 > 100) {
-    tunedPosition_ = ToneClickPosition(hz);
+  const int position = finder.ClickPosition();
+  if (position > 0) {
+    tunedPosition_ = position;
     rx_->SpectrumClick(tunedPosition_);
   }
   for (const auto& block : held_) Process(block.data());

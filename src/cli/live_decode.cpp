@@ -1,0 +1,278 @@
+#include "cli/live_decode.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "cli/decode_session.h"
+#include "decoder/cp1252.h"
+#include "platform/file_capture.h"
+#include "platform/portaudio_capture.h"
+#include "receive/receive_loop.h"
+#include "receive/receiver.h"
+
+namespace kestrix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// The window's part of the receive loop, played by the headless tool: timers on the
+// steady clock, message boxes as lines on the log, and the stop conditions checked
+// wherever the window would process its events.
+class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSink {
+ public:
+  LiveHost(CaptureDevice& device, int deviceIndex, const DecodeOptions& options, std::ostream& out,
+           std::ostream& log, const std::atomic<int>* stop)
+      : options_(options),
+        out_(out),
+        log_(log),
+        stop_(stop),
+        file_(dynamic_cast<FileCapture*>(&device)),
+        portAudio_(dynamic_cast<PortAudioCapture*>(&device)),
+        rx_(*static_cast<TextSink*>(this), static_cast<ReceiverSink*>(this)),
+        loop_(rx_, device, *this),
+        finder_(kAutoTuneBlocks) {
+    ApplyStartOptions(rx_, options_);
+    rx_.Capture.InputDevice = deviceIndex;
+  }
+
+  int Run(std::string& error) {
+    loop_.StartButtonClick();
+    if (loop_.QuitRequested() || !stopping_) {
+      // A device failure ended reception (its message is on the log already).
+      error = lastMessage_.empty() ? "reception ended unexpectedly" : lastMessage_;
+      out_ << '\n';
+      out_.flush();
+      return kExitInputError;
+    }
+    Flush();
+    out_ << '\n';
+    out_.flush();
+    return kExitOk;
+  }
+
+ private:
+  // --- ReceiveHost ------------------------------------------------------------------
+  void ProcessMessages() override {
+    if (pendingClick_ > 0) {
+      rx_.SpectrumClick(pendingClick_);
+      pendingClick_ = 0;
+    }
+    if (!stopping_ && StopWanted()) {
+      stopping_ = true;
+      loop_.StopButtonClick();
+      return;
+    }
+    const Clock::time_point now = Clock::now();
+    for (size_t i = 0; i < timers_.size(); ++i) {
+      Timer& t = timers_[i];
+      if (!t.armed || now < t.due) continue;
+      t.due += t.interval;
+      switch (static_cast<LoopTimer>(i)) {
+        case LoopTimer::kSystemTimer:
+          loop_.SystemTimerTimer();
+          break;
+        case LoopTimer::kTimeoutTimer:
+          loop_.TimeoutTimerTimer();
+          break;
+        case LoopTimer::kTimeoutTimer2:
+          loop_.TimeoutTimer2Timer();
+          break;
+      }
+    }
+  }
+
+  void ArmTimer(LoopTimer timer) override {
+    Timer& t = timers_[static_cast<size_t>(timer)];
+    t.armed = true;
+    t.interval = std::chrono::milliseconds(timer == LoopTimer::kSystemTimer ? kSystemTimerMs
+                                                                            : kTimeoutTimerMs);
+    t.due = Clock::now() + t.interval;
+  }
+
+  void DisarmTimer(LoopTimer timer) override { timers_[static_cast<size_t>(timer)].armed = false; }
+
+  void ShowMessage(const std::string& /*title*/, const std::string& text) override {
+    lastMessage_ = text;
+    if (portAudio_ != nullptr && !portAudio_->LastError().empty()) {
+      lastMessage_ += " (" + portAudio_->LastError() + ")";
+    } else if (file_ != nullptr && !file_->LastError().empty()) {
+      lastMessage_ += " (" + file_->LastError() + ")";
+    }
+    log_ << "kestrix-decode: " << lastMessage_ << '\n';
+    log_.flush();
+  }
+
+  void QuitButtonClick() override { loop_.StopButtonClick(); }
+
+  void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+  void StartValuesApplied() override {
+    ApplyToneClick(rx_, options_);
+    started_ = Clock::now();
+  }
+
+  // --- TextSink / ReceiverSink -----------------------------------------------------------
+  void InsertText(const char* bytes, size_t length) override {
+    out_ << Cp1252ToUtf8(std::string_view(bytes, length));
+  }
+
+  void BlockFinished(const Receiver& rx) override {
+    out_.flush();
+    if (options_.toneHz || finder_.Blocks() >= kAutoTuneBlocks || flushing_) return;
+    // No look-ahead on a live signal: listen for a while, then tune once.
+    finder_.Add(rx.RawBlock.data());
+    if (finder_.Blocks() == kAutoTuneBlocks) pendingClick_ = finder_.ClickPosition();
+  }
+
+  // --- Stopping --------------------------------------------------------------------------
+  bool StopWanted() const {
+    if (stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0) return true;
+    if (options_.seconds) {
+      const double rate = rx_.Capture.Format.SamplesPerSecond;
+      const double heard = static_cast<double>(loop_.BlocksProcessed()) * kBlockFrames / rate;
+      // Wall time too, in case the device delivers nothing at all.
+      const double waited = std::chrono::duration<double>(Clock::now() - started_).count();
+      if (heard >= *options_.seconds || waited >= *options_.seconds + 2.0) return true;
+    }
+    if (file_ != nullptr) {
+      const int64_t end = file_->EndBuffer();
+      if (end >= 0 && loop_.BlocksProcessed() >= end) return true;
+    }
+    return false;
+  }
+
+  // Silence after the stop, as the file mode appends after a recording, so that the
+  // character and word in progress are finished. Silence the loop has already taken in
+  // after the end of a recording counts towards it.
+  void Flush() {
+    flushing_ = true;
+    const int64_t flushFrames = static_cast<int64_t>(options_.flushSeconds * 44100.0);
+    int64_t heardSilence = 0;
+    if (file_ != nullptr && file_->EndBuffer() >= 0) {
+      heardSilence =
+          std::max<int64_t>(0, loop_.BlocksProcessed() * kBlockFrames - file_->RecordingFrames());
+    }
+    const int64_t left = std::max<int64_t>(0, flushFrames - heardSilence);
+    const int64_t blocks = (left + kBlockFrames - 1) / kBlockFrames;
+    std::vector<uint8_t> silence(kCaptureBufferBytes, 0);
+    for (int64_t i = 0; i < blocks; ++i) rx_.ProcessTextBlock(silence.data());
+    out_.flush();
+  }
+
+  struct Timer {
+    bool armed = false;
+    Clock::duration interval{};
+    Clock::time_point due{};
+  };
+
+  const DecodeOptions options_;
+  std::ostream& out_;
+  std::ostream& log_;
+  const std::atomic<int>* stop_;
+  FileCapture* file_;
+  PortAudioCapture* portAudio_;
+  Receiver rx_;
+  ReceiveLoop loop_;
+  ToneFinder finder_;
+  std::array<Timer, 3> timers_{};
+  Clock::time_point started_ = Clock::now();
+  std::string lastMessage_;
+  int pendingClick_ = 0;
+  bool stopping_ = false;
+  bool flushing_ = false;
+};
+
+}  // namespace
+
+int ListDevices(std::ostream& out, std::string& error) {
+  PortAudioCapture devices;
+  if (!devices.InitError().empty()) {
+    error = devices.InitError();
+    return kExitInputError;
+  }
+  const int count = devices.DeviceCount();
+  if (count == 0) {
+    out << kNoSoundCardText << '\n';
+    return kExitOk;
+  }
+  for (int i = 0; i < count; ++i) {
+    out << i << ": " << devices.ProductName(i);
+    const std::string api = devices.HostApiName(i);
+    if (!api.empty()) out << " (" << api << ")";
+    out << '\n';
+  }
+  return kExitOk;
+}
+
+int ResolveDevice(CaptureDevice& device, const std::string& spec, std::string& error) {
+  const int count = device.DeviceCount();
+  if (count <= 0) {
+    error = kNoSoundCardText;
+    return -1;
+  }
+  if (!spec.empty() &&
+      std::all_of(spec.begin(), spec.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
+    const long index = spec.size() > 6 ? -1 : std::stol(spec);
+    if (index < 0 || index >= count) {
+      error = "no sound card " + spec + " (there " +
+              (count == 1 ? "is 1" : "are " + std::to_string(count)) + "; see --list-devices)";
+      return -1;
+    }
+    return static_cast<int>(index);
+  }
+  const std::string wanted = Lower(spec);
+  std::vector<int> matches;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = Lower(device.ProductName(i));
+    if (name == wanted) return i;
+    if (name.find(wanted) != std::string::npos) matches.push_back(i);
+  }
+  if (matches.size() == 1) return matches[0];
+  if (matches.empty()) {
+    error = "no sound card named '" + spec + "' (see --list-devices)";
+  } else {
+    error = "'" + spec + "' matches several sound cards:";
+    for (int i : matches) error += " " + std::to_string(i) + " '" + device.ProductName(i) + "'";
+    error += "; give the index";
+  }
+  return -1;
+}
+
+int RunLiveDecodeOn(CaptureDevice& device, const DecodeOptions& options, std::ostream& out,
+                    std::ostream& log, const std::atomic<int>* stop, std::string& error) {
+  int index = 0;
+  if (!options.device.empty()) {
+    index = ResolveDevice(device, options.device, error);
+    if (index < 0) return kExitInputError;
+  }
+  LiveHost host(device, index, options, out, log, stop);
+  return host.Run(error);
+}
+
+int RunLiveDecode(const DecodeOptions& options, std::ostream& out, std::ostream& log,
+                  const std::atomic<int>* stop, std::string& error) {
+  if (!options.inputFile.empty()) {
+    FileCapture file(options.inputFile, FileCaptureOptions{!options.unpaced, false});
+    if (!file.CheckReadable(error)) return kExitInputError;
+    return RunLiveDecodeOn(file, options, out, log, stop, error);
+  }
+  PortAudioCapture card;
+  if (!card.InitError().empty()) {
+    error = card.InitError();
+    return kExitInputError;
+  }
+  return RunLiveDecodeOn(card, options, out, log, stop, error);
+}
+
+}  // namespace kestrix

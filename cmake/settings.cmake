@@ -29,3 +29,27 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   target_compile_options(kestrix_settings_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(kestrix_settings_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()
+
+# The Qt part: the File menu's text and picture files, and quitting from outside (signals,
+# the end of the desktop session). Widget tests run offscreen.
+if(KESTRIX_BUILD_GUI)
+  # This file is included before the main list looks for Qt; finding it twice is harmless.
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Widgets)
+  add_library(kestrix_userfiles STATIC
+    src/shell/user_files.cpp
+    src/shell/settings_session_end.h
+    src/shell/settings_session_end.cpp
+  )
+  target_include_directories(kestrix_userfiles PUBLIC src)
+  target_link_libraries(kestrix_userfiles PUBLIC kestrix_settings Qt6::Widgets)
+  set_target_properties(kestrix_userfiles PROPERTIES AUTOMOC ON)
+
+  add_executable(kestrix_userfiles_tests
+    tests/shell/user_files_test_main.cpp
+    tests/shell/user_files_test.cpp
+    tests/shell/settings_session_end_test.cpp
+  )
+  target_link_libraries(kestrix_userfiles_tests PRIVATE kestrix_userfiles GTest::gtest)
+  gtest_discover_tests(kestrix_userfiles_tests DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+endif()

@@ -47,6 +47,9 @@ void ReceiveLoop::StartButtonClick() {
   // A second START inside the running loop would open the device under itself.
   if (running_ || quitRequested_) return;
   running_ = true;
+  // A START that gets this far (a send has cleared ReceiveStop since the STOP) must run:
+  // left set, STOP's halted flag would send it straight back from the restart point.
+  ReceiveHalted.store(0, kRelaxed);
 
   host_.StartTransmitWorkers();
   host_.ShowStarted(rx_.Mode);
@@ -64,6 +67,8 @@ void ReceiveLoop::StartButtonClick() {
   host_.InitToneOutput();
 
   RestartPoint();
+  // Ended by STOP: the next armed SystemTimer tick may start again.
+  if (ReceiveStop.load(kRelaxed) != 0) AutoStartPending.store(1, kRelaxed);
   EndCapture();
   running_ = false;
 }
@@ -210,10 +215,7 @@ ReceiveLoop::PassEnd ReceiveLoop::BlockLoop() {
         // the end of the send would let the send's clean-up clear ReceiveStop and
         // reception would go on as if STOP had never been pressed.
         if (quitRequested_) return PassEnd::kReturn;
-        if (ReceiveHalted.load(kRelaxed) != 0) {
-          AutoStartPending.store(1, kRelaxed);
-          return PassEnd::kReturn;
-        }
+        if (ReceiveHalted.load(kRelaxed) != 0) return PassEnd::kReturn;
         host_.Sleep(kPauseSleepMs);
       }
       if (!RestartCaptureOnA()) return PassEnd::kReturn;
@@ -231,10 +233,7 @@ ReceiveLoop::PassEnd ReceiveLoop::BlockLoop() {
     if (end != PassEnd::kContinue) return end;
     if (quitRequested_) return PassEnd::kReturn;
 
-    if (ReceiveStop.load(kRelaxed) != 0) {
-      AutoStartPending.store(1, kRelaxed);
-      return PassEnd::kReturn;
-    }
+    if (ReceiveStop.load(kRelaxed) != 0) return PassEnd::kReturn;
     host_.ProcessMessages();
     // SCAN (and MANUAL while sending) waits for nothing; without a pause this would spin
     // a core at full load just to keep the window alive.
@@ -254,11 +253,7 @@ ReceiveLoop::PassEnd ReceiveLoop::AudioPass(ReceiveMode mode) {
     rx_.ProcessManualBlock(completed);
   }
   ++blocksProcessed_;
-  if (ReceiveStop.load(kRelaxed) != 0) {
-    AutoStartPending.store(1, kRelaxed);
-    return PassEnd::kReturn;
-  }
-  return PassEnd::kContinue;
+  return ReceiveStop.load(kRelaxed) != 0 ? PassEnd::kReturn : PassEnd::kContinue;
 }
 
 ReceiveLoop::PassEnd ReceiveLoop::ExchangeBuffers(ReceiveMode mode, const uint8_t*& completed) {

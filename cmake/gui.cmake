@@ -1,0 +1,45 @@
+# The main window (Qt): the kestrix program, the kestrix_shell library it is made of, and
+# the widget tests, which run with the offscreen platform.
+include(GNUInstallDirs)
+
+add_library(kestrix_shell STATIC
+  src/shell/afc_start_dialog.cpp
+  src/shell/main_menu.cpp
+  src/shell/main_window.cpp
+  src/shell/receive_handlers.cpp
+  src/shell/receive_panel.cpp
+  src/shell/sound_card_dialog.cpp
+  src/shell/status_panel.cpp
+  src/shell/text_handlers.cpp
+  src/shell/transmit_handlers.cpp
+  src/shell/transmit_panel.cpp
+  src/shell/ui_helpers.cpp
+  src/shell/up_down.cpp
+)
+target_include_directories(kestrix_shell PUBLIC src)
+target_link_libraries(kestrix_shell PUBLIC
+  kestrix_core kestrix_capture kestrix_display kestrix_settings Qt6::Widgets)
+# Where an installed help file is looked for when the settings folder has none.
+target_compile_definitions(kestrix_shell PRIVATE
+  KESTRIX_DOC_DIR="${CMAKE_INSTALL_FULL_DOCDIR}")
+
+add_executable(kestrix src/shell/main.cpp)
+target_link_libraries(kestrix PRIVATE kestrix_shell kestrix_cli)
+
+# The help file: next to the program in the build tree, in the documentation folder once
+# installed.
+configure_file(docs/help.html ${CMAKE_CURRENT_BINARY_DIR}/KestrixHelp.html COPYONLY)
+install(TARGETS kestrix RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES docs/help.html DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME KestrixHelp.html)
+
+add_executable(kestrix_shell_tests
+  tests/shell/shell_test_main.cpp
+  tests/shell/window_composition_test.cpp
+  tests/shell/receive_handlers_test.cpp
+  tests/shell/text_output_test.cpp
+  tests/shell/life_cycle_test.cpp
+)
+target_link_libraries(kestrix_shell_tests PRIVATE
+  kestrix_shell kestrix_cli kestrix_morsegen GTest::gtest)
+gtest_discover_tests(kestrix_shell_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 300 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)

@@ -1,0 +1,178 @@
+// kestrix: the desktop program. Parses its own options, picks the capture device (a sound
+// card through PortAudio, or a recording with --input-file) and runs the main window.
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/decode_session.h"
+#include "platform/audio_file.h"
+#include "platform/file_capture.h"
+#include "platform/portaudio_capture.h"
+#include "shell/main_window.h"
+#include "shell/settings_command.h"
+
+namespace {
+
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage: kestrix [options]\n"
+    "\n"
+    "  --input-file FILE   listen to a recording (WAV, FLAC, ...; any rate) instead of the\n"
+    "                      sound card, in real time; reception starts by itself\n"
+    "  --tone auto|off|HZ  with --input-file: tune to the recording's strongest tone\n"
+    "                      (auto, the default), leave the tuning alone (off), or tune to\n"
+    "                      HZ, as a click on the spectrum would\n"
+    "  --write-default-settings [PATH]\n"
+    "                      write a settings file with the default values and exit\n"
+    "  -h, --help          show this text\n"
+    "\n"
+    "Settings and the help file live in $KESTRIX_HOME, else $XDG_CONFIG_HOME/kestrix,\n"
+    "else ~/.config/kestrix.\n";
+
+struct Options {
+  std::string inputFile;
+  std::string tone = "auto";
+  std::string screenshot;  // picture of the window after `afterSeconds`, then quit
+  double afterSeconds = 10.0;
+  bool help = false;
+};
+
+// Takes our options out of argv and leaves the rest (Qt's own) in place.
+bool ParseOptions(int& argc, char** argv, Options& o, std::string& error) {
+  std::vector<char*> rest{argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) {
+        error = "option " + a + " needs a value";
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    if (a == "--input-file") {
+      if (!value(o.inputFile)) return false;
+    } else if (a == "--tone") {
+      if (!value(o.tone)) return false;
+    } else if (a == "--screenshot") {
+      if (!value(o.screenshot)) return false;
+    } else if (a == "--after-seconds") {
+      std::string s;
+      if (!value(s)) return false;
+      char* end = nullptr;
+      o.afterSeconds = std::strtod(s.c_str(), &end);
+      if (end == s.c_str() || *end != '\0' || o.afterSeconds < 0) {
+        error = "invalid number for --after-seconds: '" + s + "'";
+        return false;
+      }
+    } else if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  argc = static_cast<int>(rest.size());
+  for (int i = 0; i < argc; ++i) argv[i] = rest[static_cast<size_t>(i)];
+  return true;
+}
+
+// The click position for the recording's strongest tone over its first seconds, the way
+// kestrix-decode finds it; 0 when nothing stands out.
+int FindTone(const std::string& path, std::string& error) {
+  kestrix::RecordingReader reader;
+  if (!reader.Open(path, 44100, error)) return 0;
+  const int channels = reader.Channels();
+  std::vector<int16_t> frames(static_cast<size_t>(kestrix::kBlockFrames) * channels);
+  std::vector<int32_t> block(kestrix::kBlockFrames);
+  std::vector<std::vector<int32_t>> blocks;
+  while (static_cast<int>(blocks.size()) < kestrix::kAutoTuneBlocks) {
+    const int got = reader.Read(frames.data(), kestrix::kBlockFrames);
+    if (got <= 0) break;
+    for (int i = 0; i < kestrix::kBlockFrames; ++i) {
+      int32_t v = 0;
+      if (i < got) {
+        for (int c = 0; c < channels; ++c) v += frames[static_cast<size_t>(i * channels + c)];
+        v /= channels;
+      }
+      block[static_cast<size_t>(i)] = v;
+    }
+    blocks.push_back(block);
+  }
+  kestrix::ToneFinder finder(static_cast<int>(blocks.size()));
+  for (const auto& b : blocks) finder.Add(b.data());
+  return finder.ClickPosition();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (auto status = kestrix::RunSettingsCommand(argc, argv, std::cout, std::cerr)) {
+    return *status;
+  }
+
+  Options options;
+  std::string error;
+  if (!ParseOptions(argc, argv, options, error)) {
+    std::cerr << "kestrix: " << error << "\n" << kUsage;
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::cout << kUsage;
+    return 0;
+  }
+
+  kestrix::shell::WindowOptions windowOptions;
+  std::unique_ptr<kestrix::CaptureDevice> device;
+  if (!options.inputFile.empty()) {
+    auto file = std::make_unique<kestrix::FileCapture>(options.inputFile);
+    if (!file->CheckReadable(error)) {
+      std::cerr << "kestrix: " << error << "\n";
+      return 1;
+    }
+    windowOptions.autoStart = true;
+    if (options.tone == "auto") {
+      windowOptions.tunePosition = FindTone(options.inputFile, error);
+    } else if (options.tone != "off") {
+      char* end = nullptr;
+      const double hz = std::strtod(options.tone.c_str(), &end);
+      if (end == options.tone.c_str() || *end != '\0' || hz <= 0.0) {
+        std::cerr << "kestrix: invalid value for --tone: '" << options.tone << "'\n" << kUsage;
+        return kExitUsage;
+      }
+      windowOptions.tunePosition = kestrix::ToneClickPosition(hz);
+    }
+    device = std::move(file);
+  } else {
+    device = std::make_unique<kestrix::PortAudioCapture>();
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Kestrix");
+  QApplication::setApplicationDisplayName("Kestrix");
+  // One style everywhere, so the caption colours read the same on every desktop.
+  QApplication::setStyle("Fusion");
+  if (app.arguments().size() > 1) {
+    std::cerr << "kestrix: unknown option '" << app.arguments().at(1).toStdString() << "'\n"
+              << kUsage;
+    return kExitUsage;
+  }
+
+  kestrix::shell::MainWindow window(std::move(device), windowOptions);
+  window.show();
+
+  if (!options.screenshot.empty()) {
+    QTimer::singleShot(static_cast<int>(options.afterSeconds * 1000), &window, [&] {
+      if (!window.grab().save(QString::fromStdString(options.screenshot))) {
+        std::cerr << "kestrix: cannot write '" << options.screenshot << "'\n";
+      }
+      window.QuitButtonClick();
+    });
+  }
+  return app.exec();
+}

@@ -1,8 +1,9 @@
 // Runs a CW signal through the receiver block by block, drawing the spectrum box, the
 // level bar and the timeline window as the window does, and saves pictures of them:
-//   <out>/screenshot-spectrum-line.png   line graph while the decoder learns
-//   <out>/screenshot-waterfall.png       waterfall, with two retuning clicks in it
-//   <out>/screenshot-timeline.png        the timeline window at the end
+//   <out>/screenshot-spectrum-line.png   line graph after 30 blocks
+//   <out>/screenshot-waterfall.png       waterfall 130 blocks later, with two retuning
+//                                        clicks in it
+//   <out>/screenshot-timeline.png        the timeline window at the same moment
 // Input: a recording (--input-file FILE, any rate) or, by default, a generated 20 wpm
 // signal at 700 Hz, 10 dB SNR, with a weaker keyed signal at 1200 Hz beside it.
 //
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
     p.snrDb = 10;
     p.interfererHz = otherHz;
     p.interfererDb = -6;
-    p.interfererText = "TEST DE XX1XX TEST DE XX1XX TEST DE XX1XX TEST DE XX1XX";
+    p.interfererText.clear();
+    for (int i = 0; i < 12; ++i) p.interfererText += "TEST DE XX1XX ";
     p.seed = 3;
     samples = testing::GenerateMorse(
         "VVV VVV CQ CQ CQ DE K1ABC K1ABC K1ABC PSE K = THE QUICK BROWN FOX JUMPS OVER THE "
@@ -189,8 +191,14 @@ int main(int argc, char** argv) {
     return b;
   }();
 
+  // Line graph for the first 30 blocks (5.6 s), then the waterfall. 40 rows into the
+  // waterfall the marker goes to the other signal for 30 blocks and comes back; the
+  // pictures are taken when the waterfall's 130 rows hold all of it.
   const int n = static_cast<int>(blocks.size());
-  const int lineBlocks = std::min(n / 3, 30);
+  const int lineBlocks = 30;
+  const int awayAt = lineBlocks + 40;
+  const int backAt = awayAt + 30;
+  const int pictureAt = std::min(lineBlocks + kDisplayBitmapHeight, n);
   bool ok = true;
   for (int i = 0; i < n; ++i) {
     if (i == lineBlocks) {
@@ -198,15 +206,20 @@ int main(int argc, char** argv) {
       box->ClearLineBlack(sink.displayHeight);  // Display > Type > "Waterfall"
       rx.SetDisplayType(DisplayType::kWaterfall);
     }
-    // A look at the other signal and back: the marker's move stays in the waterfall.
-    if (i == lineBlocks + (n - lineBlocks) / 3) Click(box, ToneClickPosition(otherHz));
-    if (i == lineBlocks + (n - lineBlocks) / 2) Click(box, ToneClickPosition(toneHz));
+    if (i == awayAt) Click(box, ToneClickPosition(otherHz));
+    if (i == backAt) Click(box, ToneClickPosition(toneHz));
+    if (i == pictureAt) {
+      ok = Save(&panel, out + "/screenshot-waterfall.png") && ok;
+      ok = Save(&timeline, out + "/screenshot-timeline.png") && ok;
+    }
     box->ClearTextFrame(sink.displayHeight);
     rx.ProcessTextBlock(blocks[static_cast<size_t>(i)].data());
     QApplication::processEvents();
   }
-  ok = Save(&panel, out + "/screenshot-waterfall.png") && ok;
-  ok = Save(&timeline, out + "/screenshot-timeline.png") && ok;
+  if (pictureAt >= n) {
+    ok = Save(&panel, out + "/screenshot-waterfall.png") && ok;
+    ok = Save(&timeline, out + "/screenshot-timeline.png") && ok;
+  }
   std::printf("%d blocks, decoded: %s\n", n, Cp1252ToUtf8(text.text).c_str());
   return ok ? 0 : 1;
 }

@@ -35,6 +35,8 @@ TimelineWindow::TimelineWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("TTimeLineForm");
   setWindowTitle("Time Line Display");
   setMinimumSize(kTimelineMinWidth, kTimelineMinHeight);
+  // Closing the main window ends the program even while the chart is open.
+  setAttribute(Qt::WA_QuitOnClose, false);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, Qt::white);
   setPalette(pal);
@@ -101,8 +103,11 @@ void TimelineWindow::Enable() {
   ApplyGeometry();
   Shown = true;
   Running = true;
-  show();
-  raise();
+  if (isVisible()) {
+    raise();  // already open somewhere: bring it to the front
+  } else {
+    show();
+  }
 }
 
 void TimelineWindow::TimeStartBtnClick() {

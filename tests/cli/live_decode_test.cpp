@@ -1,0 +1,189 @@
+// kestrix-decode's live mode: the receive loop on the recorded-stream device must decode a
+// recording to exactly the text the file mode gives.
+#include "cli/live_decode.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "../receive/loop_fakes.h"
+#include "cli/decode_session.h"
+#include "morse_gen.h"
+#include "platform/file_capture.h"
+
+namespace kestrix {
+namespace {
+
+namespace fs = std::filesystem;
+
+class LiveDecodeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("kestrix_live_decode_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  fs::path dir_;
+};
+
+DecodeOptions Parse(std::vector<std::string> args) {
+  DecodeOptions o;
+  std::string error;
+  EXPECT_TRUE(ParseDecodeOptions(args, o, error)) << error;
+  return o;
+}
+
+TEST_F(LiveDecodeTest, RecordingThroughTheLoopDecodesAsTheFileModeDoes) {
+  struct Case {
+    std::string text;
+    double wpm;
+    double snr;
+    double jitter;
+    int channels;  // of the recording
+    std::vector<std::string> extra;
+    std::string expect;  // part of the decoded text, to see that something decodes at all
+  };
+  const Case cases[] = {
+      {"CQ CQ DE K1ABC K1ABC K", 20, 200, 0.0, 1, {}, "k1abc k1abc"},
+      {"TEST 599 5NN TU 73",
+       25,
+       20,
+       0.03,
+       1,
+       {"--noise-filter", "on", "--case", "upper"},
+       "5NN TU"},
+      {"PARIS PARIS", 15, 15, 0.1, 2, {"--channel", "right", "--flush-seconds", "0.5"}, "paris"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    testing::MorseSignalParams p;
+    p.wpm = c.wpm;
+    p.snrDb = c.snr;
+    p.jitter = c.jitter;
+    p.amplitude = 0.3;
+    p.seed = static_cast<uint32_t>(7 + n);
+    std::vector<int16_t> mono = testing::GenerateMorse(c.text, p);
+    std::vector<int16_t> samples = mono;
+    if (c.channels == 2) {
+      // The wanted signal on the right, a different sender on the left.
+      testing::MorseSignalParams q = p;
+      q.toneHz = 1100;
+      const std::vector<int16_t> other = testing::GenerateMorse("EEEE TTTT", q);
+      samples.clear();
+      for (size_t i = 0; i < mono.size(); ++i) {
+        samples.push_back(i < other.size() ? other[i] : 0);
+        samples.push_back(mono[i]);
+      }
+    }
+    const std::string path = (dir_ / ("case" + std::to_string(n++) + ".wav")).string();
+    ASSERT_TRUE(testing::WriteWav16(path, samples, 44100, c.channels));
+
+    std::vector<std::string> args = {"--tone", "700"};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    std::vector<std::string> fileArgs = args;
+    fileArgs.push_back(path);
+    std::ostringstream fileOut;
+    std::string error;
+    ASSERT_EQ(RunDecode(Parse(fileArgs), fileOut, error), kExitOk) << error;
+
+    std::vector<std::string> liveArgs = args;
+    liveArgs.insert(liveArgs.end(), {"--input-file", path, "--unpaced"});
+    std::ostringstream liveOut, log;
+    ASSERT_EQ(RunLiveDecode(Parse(liveArgs), liveOut, log, nullptr, error), kExitOk) << error;
+    EXPECT_EQ(liveOut.str(), fileOut.str());
+    EXPECT_EQ(log.str(), "");
+    EXPECT_NE(fileOut.str().find(c.expect), std::string::npos) << fileOut.str();
+  }
+}
+
+TEST_F(LiveDecodeTest, StopRequestEndsCleanlyWithANewline) {
+  testing::MorseSignalParams p;
+  const std::string path = (dir_ / "long.wav").string();
+  ASSERT_TRUE(testing::WriteWav16(path, testing::GenerateMorse("EEEEEEEEEE", p), 44100));
+  std::atomic<int> stop{1};  // as if Ctrl-C came at once
+  std::ostringstream out, log;
+  std::string error;
+  EXPECT_EQ(RunLiveDecode(Parse({"--input-file", path}), out, log, &stop, error), kExitOk);
+  ASSERT_FALSE(out.str().empty());
+  EXPECT_EQ(out.str().back(), '\n');
+}
+
+TEST_F(LiveDecodeTest, DeviceTroubleEndsWithOneClearLine) {
+  std::ostringstream out, log;
+  std::string error;
+  // The recording vanished between the check and the open.
+  FileCapture gone((dir_ / "gone.wav").string(), {false, false});
+  DecodeOptions o = Parse({"--input-file", "x.wav"});
+  EXPECT_EQ(RunLiveDecodeOn(gone, o, out, log, nullptr, error), kExitInputError);
+  EXPECT_EQ(error.rfind("Error Opening Input wave device (", 0), 0u) << error;
+  EXPECT_NE(error.find("gone.wav"), std::string::npos) << error;
+
+  test::ScriptedDevice none;
+  none.devices = 0;
+  EXPECT_EQ(RunLiveDecodeOn(none, Parse({"--device", "0"}), out, log, nullptr, error),
+            kExitInputError);
+  EXPECT_EQ(error, "No Sound Card Detected");
+}
+
+TEST(ResolveDevice, FindsCardsByIndexOrName) {
+  test::ScriptedDevice cards;
+  cards.devices = 4;
+  cards.names = {"default", "HDA Intel PCH: ALC892 Analog (hw:0,0)", "USB Audio CODEC (hw:1,0)",
+                 "pulse"};
+  struct Case {
+    std::string spec;
+    int index;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"0", 0, ""},
+      {"3", 3, ""},
+      {"4", -1, "no sound card 4 (there are 4; see --list-devices)"},
+      {"PULSE", 3, ""},
+      {"usb", 2, ""},
+      {"hw:", -1,
+       "'hw:' matches several sound cards: 1 'HDA Intel PCH: ALC892 Analog (hw:0,0)' "
+       "2 'USB Audio CODEC (hw:1,0)'; give the index"},
+      {"jack", -1, "no sound card named 'jack' (see --list-devices)"},
+      {"99999999999", -1, "no sound card 99999999999 (there are 4; see --list-devices)"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_EQ(ResolveDevice(cards, c.spec, error), c.index) << c.spec;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(LiveOptions, LiveModesAreExclusiveAndComplete) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // "" = accepted
+  };
+  const Case cases[] = {
+      {{"--device", "1"}, ""},
+      {{"--device", "pulse", "--seconds", "5"}, ""},
+      {{"--input-file", "a.wav", "--unpaced"}, ""},
+      {{"--list-devices"}, ""},
+      {{"--device", "1", "--input-file", "a.wav"}, "--device and --input-file exclude each other"},
+      {{"--device", "1", "a.wav"}, "'a.wav' given as well as --device"},
+      {{"--seconds", "5", "a.wav"}, "--seconds needs --device or --input-file"},
+      {{"--device", "1", "--unpaced"}, "--unpaced needs --input-file"},
+      {{"--device", "1", "--seconds", "0"},
+       "bad value '0' for --seconds (expected a number of seconds > 0)"},
+      {{"--device", "1", "--trace", "t.csv"}, "--trace works with recordings given as FILE only"},
+      {{}, "no input file given (see --help)"},
+  };
+  for (const Case& c : cases) {
+    DecodeOptions o;
+    std::string error;
+    const bool ok = ParseDecodeOptions(c.args, o, error);
+    EXPECT_EQ(ok, c.error.empty()) << (c.args.empty() ? "" : c.args[0]) << ": " << error;
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+}  // namespace
+}  // namespace kestrix

@@ -15,10 +15,12 @@ add_library(kestrix_shell STATIC
   src/shell/transmit_panel.cpp
   src/shell/ui_helpers.cpp
   src/shell/up_down.cpp
+  src/shell/settings_bridge.cpp
+  src/shell/user_files_menu.cpp
 )
 target_include_directories(kestrix_shell PUBLIC src)
 target_link_libraries(kestrix_shell PUBLIC
-  kestrix_core kestrix_capture kestrix_display kestrix_settings Qt6::Widgets)
+  kestrix_core kestrix_capture kestrix_display kestrix_settings kestrix_userfiles Qt6::Widgets)
 # Where an installed help file is looked for when the settings folder has none.
 target_compile_definitions(kestrix_shell PRIVATE
   KESTRIX_DOC_DIR="${CMAKE_INSTALL_FULL_DOCDIR}")

@@ -52,4 +52,36 @@ if(KESTRIX_BUILD_GUI)
   target_link_libraries(kestrix_userfiles_tests PRIVATE kestrix_userfiles GTest::gtest)
   gtest_discover_tests(kestrix_userfiles_tests DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 120 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+
+  # With the main window: start-up with and without a settings file, save and load
+  # through the window's handlers, the File menu.
+  if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/gui.cmake)
+    add_executable(kestrix_settings_window_tests
+      tests/shell/user_files_test_main.cpp
+      tests/shell/settings_window_test.cpp
+    )
+    target_link_libraries(kestrix_settings_window_tests PRIVATE kestrix_shell GTest::gtest)
+    gtest_discover_tests(kestrix_settings_window_tests DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 120 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  endif()
+endif()
+
+# `cmake --install` puts a default settings file into the installing user's settings folder
+# when there is none, so the installed program starts receiving by itself. Skipped when
+# staging into DESTDIR (packaging) and under sudo, where the file would belong to root in
+# someone else's folder. The build tree's kestrix writes it: the installed one may not be
+# in place yet when this rule runs.
+install(PROGRAMS scripts/install-default-settings
+  DESTINATION bin RENAME kestrix-install-default-settings)
+if(KESTRIX_BUILD_GUI AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/gui.cmake)
+  install(CODE "
+    set(kestrix_program \"$<TARGET_FILE:kestrix>\")
+    if(\"\$ENV{DESTDIR}\" STREQUAL \"\" AND \"\$ENV{SUDO_USER}\" STREQUAL \"\")
+      execute_process(
+        COMMAND bash \"${CMAKE_CURRENT_SOURCE_DIR}/scripts/install-default-settings\" \"\${kestrix_program}\"
+        RESULT_VARIABLE kestrix_settings_rc)
+      if(NOT kestrix_settings_rc EQUAL 0)
+        message(WARNING \"No default settings file was written; run kestrix-install-default-settings\")
+      endif()
+    endif()")
 endif()

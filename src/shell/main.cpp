@@ -15,6 +15,7 @@
 #include "platform/portaudio_capture.h"
 #include "shell/main_window.h"
 #include "shell/settings_command.h"
+#include "shell/settings_session_end.h"
 
 namespace {
 
@@ -165,6 +166,11 @@ int main(int argc, char** argv) {
 
   kestrix::shell::MainWindow window(std::move(device), windowOptions);
   window.show();
+  // SIGTERM, Ctrl+C and the end of the desktop session close the window as its close box
+  // does, so the settings are saved.
+  kestrix::SessionEndWatcher quitFromOutside([&window] {
+    if (window.QuitCount == 0) window.close();
+  });
 
   if (!options.screenshot.empty()) {
     QTimer::singleShot(static_cast<int>(options.afterSeconds * 1000), &window, [&] {

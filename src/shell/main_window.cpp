@@ -16,6 +16,7 @@
 #include "receive/sound_card_select.h"
 #include "shell/afc_start_dialog.h"
 #include "shell/layout.h"
+#include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
 #include "shell/ui_helpers.h"
@@ -353,15 +354,13 @@ void MainWindow::Timer1Timer() {
 }
 
 void MainWindow::LoadSettings(const std::string& path) {
-  // The mode handler run right after the load redoes its full setup.
-  ForceModeSetup = 1;
-  if (path.empty()) return;
-  // The settings file is read here.
+  // Raises ForceModeSetup first, so the mode handler run right after the load redoes its
+  // full setup.
+  LoadWindowSettings(*this, path);
 }
 
 void MainWindow::SaveSettings(const std::string& path) {
-  if (path.empty()) return;
-  // The settings file is written here.
+  SaveWindowSettings(*this, path);
 }
 
 // --- Quitting and destruction -----------------------------------------------------------------

@@ -213,11 +213,11 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   void SideToneOFFClick();
   void F10ScratchPadClick();
   void ContestWindowClick();
-  // File menu: connected by the text and picture file code.
-  void SaveRcv1Click() {}
-  void SaveXmit1Click() {}
-  void LoadXmit1Click() {}
-  void SaveForm1Click() {}
+  // File menu: the text and picture files (user_files_menu.cpp).
+  void SaveRcv1Click();
+  void SaveXmit1Click();
+  void LoadXmit1Click();
+  void SaveForm1Click();
 
   // --- State the settings code, the tests and main() read and write ------------------
   Receiver& Rx() { return *rx_; }
@@ -245,6 +245,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   int32_t StatsResetPending = 0;
   uint8_t ForceModeSetup = 0;
   uint8_t StayOnTop = 0;
+  uint8_t SettingsReserved = 0;  // the settings file's reserved byte, written back as read
   // Layout measures taken at creation for the receive-mode handlers (pixels).
   int SpectrumHeightRef = 0;
   int TextPanelHeightRef = 0;

@@ -112,6 +112,19 @@ void QtUserFileHost::ShowError(QWidget* parent, const QString& title, const QStr
   QMessageBox::warning(parent, title, text, QMessageBox::Ok);
 }
 
+namespace {
+UserFileHost* gWindowHost = nullptr;
+}  // namespace
+
+UserFileHost& WindowUserFileHost() {
+  static QtUserFileHost qtHost;
+  return gWindowHost != nullptr ? *gWindowHost : qtHost;
+}
+
+void SetWindowUserFileHost(UserFileHost* host) {
+  gWindowHost = host;
+}
+
 std::string ToCp1252(const QString& text) {
   std::string out;
   out.reserve(static_cast<size_t>(text.size()));

@@ -55,6 +55,11 @@ class QtUserFileHost : public UserFileHost {
   void ShowError(QWidget* parent, const QString& title, const QString& text) override;
 };
 
+// The host the main window's File menu uses: a QtUserFileHost unless a test has set
+// another. Passing nullptr puts the Qt one back.
+UserFileHost& WindowUserFileHost();
+void SetWindowUserFileHost(UserFileHost* host);
+
 // Windows-1252 <-> Unicode. Characters Windows-1252 has no byte for become '?'; the five
 // bytes with no character become U+FFFD.
 std::string ToCp1252(const QString& text);

@@ -1,0 +1,275 @@
+// The settings file with the real main window: start-up with and without a file, a save
+// and a load through the window's own handlers, and the File menu's user files.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+
+#include "display/timeline_window.h"
+#include "platform/capture_device.h"
+#include "settings_test_util.h"
+#include "shell/afc_start_dialog.h"
+#include "shell/main_window.h"
+#include "shell/settings_bridge.h"
+#include "shell/up_down.h"
+#include "shell/user_files.h"
+
+namespace kestrix::shell {
+namespace {
+
+using kestrix::testing::ReadBytes;
+using kestrix::testing::ScratchFolder;
+using kestrix::testing::WriteBytes;
+
+// A sound card that opens and accepts buffers but never fills them: START runs the receive
+// loop, which then waits.
+class SilentCard : public CaptureDevice {
+ public:
+  int DeviceCount() override { return 1; }
+  std::string ProductName(int) override { return "Silent"; }
+  int QueryFormat(int, const CaptureFormat&) override { return kCaptureOk; }
+  int Open(int, const CaptureFormat&) override { return kCaptureOk; }
+  int TrialOpen(int, const CaptureFormat&) override { return kCaptureOk; }
+  int Close() override { return kCaptureOk; }
+  int Prepare(CaptureHeader&) override { return kCaptureOk; }
+  int Add(CaptureHeader&) override { return kCaptureOk; }
+  int Start() override { return kCaptureOk; }
+  int Position(uint32_t& bytes) override {
+    bytes = 0;
+    return kCaptureOk;
+  }
+  int Reset() override { return kCaptureOk; }
+  int Unprepare(CaptureHeader&) override { return kCaptureOk; }
+};
+
+class SettingsWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ::setenv("KESTRIX_HOME", home_.path().c_str(), 1); }
+  void TearDown() override {
+    window_.reset();
+    ::unsetenv("KESTRIX_HOME");
+  }
+
+  std::string SettingsFile() const { return home_.File("Kestrix.cfc"); }
+
+  MainWindow& Make() {
+    WindowSeams seams;
+    seams.message = [](const std::string&, const std::string&) {};
+    seams.terminate = [] {};
+    seams.sleep = [](int) {};
+    window_ = std::make_unique<MainWindow>(std::make_unique<SilentCard>(), WindowOptions{}, seams);
+    window_->show();
+    return *window_;
+  }
+
+  // Runs the event loop until `done` holds. The time limit only keeps a broken build from
+  // hanging; the tests assert on what happened, not on how long it took.
+  static bool RunUntil(const std::function<bool()>& done) {
+    QEventLoop loop;
+    QTimer poll;
+    bool reached = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!reached && done()) {
+        reached = true;
+        loop.quit();
+      }
+    });
+    poll.start(5);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return reached;
+  }
+
+  ScratchFolder home_;
+  std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(SettingsWindowTest, WithASettingsFileReceptionStartsByItself) {
+  WriteBytes(SettingsFile(), SerializeSettings(DefaultSettings()));
+  MainWindow& w = Make();
+  EXPECT_EQ(w.SettingsPath, SettingsFile());
+
+  bool running = false;
+  // Inside the running loop the poll sees it and stops it again as STOP would.
+  RunUntil([&] {
+    if (w.Loop().Running()) {
+      running = true;
+      w.StopButtonClick();
+    }
+    return running && !w.Loop().Running();
+  });
+  EXPECT_TRUE(running);
+  EXPECT_EQ(w.ReceiveControls().FrequencyBar->value(), 112);
+  EXPECT_EQ(w.Rx().Mode, ReceiveMode::kText);
+}
+
+TEST_F(SettingsWindowTest, WithoutASettingsFileItStaysIdleAndWritesNothing) {
+  MainWindow& w = Make();
+  EXPECT_TRUE(w.SettingsPath.empty());
+  // The SystemTimer switches itself off at its first tick when nothing is pending.
+  ASSERT_TRUE(RunUntil([&] { return w.SettingsLoadPending == 0 && !w.SystemTimer()->isActive(); }));
+  EXPECT_FALSE(w.Loop().Running());
+  w.QuitButtonClick();
+  window_.reset();  // FormDestroy
+  EXPECT_TRUE(std::filesystem::is_empty(home_.path()));
+}
+
+// Every setting changed through the window's handlers, saved, and loaded into a second
+// window: the second window holds the same values, except those a load always resets.
+TEST_F(SettingsWindowTest, SaveThenLoadThroughTheWindowKeepsEverySetting) {
+  const std::string path = home_.File("saved.cfc");
+  SettingsRecord saved;
+  {
+    MainWindow& a = Make();
+    const ReceivePanel& rp = a.ReceiveControls();
+    const TransmitPanel& tp = a.TransmitControls();
+    a.Upper1Click();
+    a.Bold1Click();
+    a.N35wpm1Click();
+    a.SpacesOffClick();
+    a.Long1Click();
+    a.Wide1Click();
+    a.LargeFont1Click();
+    a.Printer11Click();
+    a.Tx().PortName = {'L', 'P', 'T', '1'};
+    a.Timeline().Geometry = TimelineGeometry{30, 40, 500, 600};
+    a.Rx10BtnClick();
+    a.Manual3Click();
+    a.BlankBtnClick();
+    a.FilterOn1Click();
+    rp.CoarseGainTrackBar->setValue(17);
+    rp.SignalGainBar->setValue(4);
+    a.Fade_OnClick();
+    a.Invert2Click();
+    a.ProsignDisableClick();
+    a.SquelchBtnClick();
+    a.EnableEnglishClick();
+    a.SideToneOnClick();
+    rp.ThresholdBar2->setValue(123);
+    a.MsgsONClick();
+    a.Rx().Capture.InputDevice = 3;
+    a.Tx().ComPortNumber = 9;
+    a.Rx().Tone.AfcStartFrequency = 900;
+    a.Waterfall2Click();
+    a.SettingsReserved = 0xA5;
+    a.SoundCard1Click();
+    a.Freq3Click();
+    a.Squarewave1Click();
+    a.Tx().ContestSerial = 321;
+    a.ContestWindowClick();
+    tp.SpeedTrackBar->setValue(35);
+    a.Tx().SerialToneNote = 90;
+    a.Tx().ParallelPortSetting = 0x3BC;
+    a.Tx().DotRatio = 125.0f;
+    a.Tx().WordRatio = 50.0f;
+    a.Tx().SetBuffer(1, "CQ CQ DE G4XYZ");
+    a.Tx().SetBuffer(10, "scratch");
+    a.Tx().SetBuffer(16, "DL1ABC");
+    a.Tx().SetBuffer(17, "G4XYZ");
+    saved = SettingsBridge(a).CurrentSettings();
+    SaveWindowSettings(a, path);
+    window_.reset();
+  }
+  ASSERT_EQ(ReadBytes(path).size(), kSettingsFileSize);
+
+  MainWindow& b = Make();
+  LoadWindowSettings(b, path);
+  const SettingsRecord loaded = SettingsBridge(b).CurrentSettings();
+
+  SettingsRecord expected = saved;
+  expected.ToneVolume = 63;
+  expected.FrequencyBar = 112;
+  CopyFieldText(expected.SendBuffer(19), "5nn ");
+  CopyFieldText(expected.SendBuffer(20), "tu ");
+  EXPECT_EQ(SerializeSettings(loaded), SerializeSettings(expected));
+  // The fields the window shows beyond the record.
+  EXPECT_EQ(b.TransmitControls().ScatchPadMemo->text(), "scratch");
+  EXPECT_EQ(b.TransmitControls().RemoteCallMemo->text(), "DL1ABC");
+  EXPECT_EQ(b.TransmitControls().MyCallMemo->text(), "G4XYZ");
+  EXPECT_EQ(b.ReceiveControls().MkrLabel->text(), "900");
+  EXPECT_EQ(b.AfcStartForm().AFCStartSpinBtn()->value(), 900);
+  EXPECT_EQ(b.TransmitControls().XmitCntrMemo->text(), "321");
+  EXPECT_EQ(b.TransmitControls().XmitSpeedUpDn->Position(), 35);
+  EXPECT_TRUE(b.Menu().Printer11->isChecked());
+  EXPECT_TRUE(b.Timeline().isHidden());
+  EXPECT_TRUE(b.Loop().AutoStartPending.load());
+}
+
+TEST_F(SettingsWindowTest, UnlistedValuesAreKeptWithoutMovingACheckMark) {
+  SettingsRecord r = DefaultSettings();
+  r.ThresholdType = 4;  // "Quiet"
+  r.ToneFrequency = 800.0f;
+  CopyFieldText(r.PortName, "LPT2");
+  r.PortKind = 0;
+  r.SpeedTrackBar = 3;  // below the bar's range
+  r.Blanking = 1;
+  const std::string path = home_.File("odd.cfc");
+  WriteBytes(path, SerializeSettings(r));
+
+  MainWindow& w = Make();
+  const MainMenu& m = w.Menu();
+  const bool noisyBefore = m.Noisy2->isChecked();
+  const bool freq2Before = m.Freq2->isChecked();
+  LoadWindowSettings(w, path);
+
+  EXPECT_EQ(w.Rx().Options.Threshold, ThresholdMode::kQuiet);
+  EXPECT_EQ(m.Noisy2->isChecked(), noisyBefore);
+  EXPECT_FALSE(m.Quiet1->isChecked());
+  EXPECT_EQ(w.Tx().ToneFrequency, 800.0f);
+  EXPECT_EQ(m.Freq2->isChecked(), freq2Before);
+  EXPECT_FALSE(m.Freq1->isChecked());
+  EXPECT_FALSE(m.Freq3->isChecked());
+  EXPECT_TRUE(m.Printer11->isChecked());
+  EXPECT_EQ(w.Tx().PortKind, 0);
+  EXPECT_EQ(w.TransmitControls().SpeedTrackBar->value(), 5);
+  EXPECT_EQ(w.Status().CodeLabel->text(), "5");
+  EXPECT_TRUE(w.Rx().Options.BlankingOn);
+  EXPECT_EQ(w.ReceiveControls().BlankBtn->text(), "ON");
+}
+
+// Answers the File menu's dialogs with fixed paths.
+class PathHost : public UserFileHost {
+ public:
+  QString path;
+  int errors = 0;
+  QString ChooseSaveFile(QWidget*, const FileDialogSpec&) override { return path; }
+  QString ChooseOpenFile(QWidget*, const FileDialogSpec&) override { return path; }
+  void ShowError(QWidget*, const QString&, const QString&) override { ++errors; }
+};
+
+TEST_F(SettingsWindowTest, FileMenuSavesAndLoadsThePanes) {
+  MainWindow& w = Make();
+  PathHost host;
+  SetWindowUserFileHost(&host);
+
+  w.ReceiveControls().Memo2->setPlainText("cq de k1abc\nk");
+  host.path = QString::fromStdString(home_.File("rcv.txt"));
+  w.Menu().SaveRcv1->trigger();
+  EXPECT_EQ(ReadBytes(home_.File("rcv.txt")),
+            (std::vector<uint8_t>{'c', 'q', ' ', 'd', 'e', ' ', 'k', '1', 'a', 'b', 'c', '\r', '\n',
+                                  'k', '\r', '\n'}));
+
+  WriteBytes(home_.File("msg.txt"), {'t', 'e', 's', 't', '\n', 'd', 'e'});
+  host.path = QString::fromStdString(home_.File("msg.txt"));
+  w.Menu().LoadXmit1->trigger();
+  EXPECT_EQ(w.TransmitControls().Memo1->toPlainText(), "test\nde");
+  EXPECT_EQ(w.Tx().SelectedBuffer, 15);
+  EXPECT_EQ(w.Tx().XmitFileLoaded, 1);
+  EXPECT_EQ(w.Tx().Buffer(15), "test\r\nde");
+
+  host.path = QString::fromStdString(home_.File("form.bmp"));
+  w.Menu().SaveForm1->trigger();
+  QImage picture;
+  ASSERT_TRUE(picture.load(host.path, "BMP"));
+  EXPECT_EQ(picture.size(), w.Form()->size() * w.Form()->devicePixelRatio());
+  EXPECT_EQ(host.errors, 0);
+  SetWindowUserFileHost(nullptr);
+}
+
+}  // namespace
+}  // namespace kestrix::shell

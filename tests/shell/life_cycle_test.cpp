@@ -1,1 +1,203 @@
-// filled in below
+// The window's life: creation and the first Timer1 tick with and without a settings file,
+// help and About, Stay On Top, the arrow keys, the three quit paths, HandleWaveError, and
+// a recording played through the window from start to text.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QTimer>
+
+#include "morse_gen.h"
+#include "platform/file_capture.h"
+#include "shell/settings_paths.h"
+#include "window_fixture.h"
+
+namespace kestrix::shell::testing {
+namespace {
+
+class LifeCycle : public WindowTest {};
+
+void Touch(const QString& path) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+}
+
+TEST_F(LifeCycle, WithoutSettingsTheWindowComesUpInTextModeAndWritesNothing) {
+  Make().show();
+  EXPECT_TRUE(W().SettingsPath.empty());
+  EXPECT_EQ(W().SettingsLoadPending, 1);
+  EXPECT_EQ(W().ForceModeSetup, 0);
+  EXPECT_TRUE(W().Timer1()->isActive());
+  EXPECT_TRUE(W().SystemTimer()->isActive());
+  EXPECT_EQ(W().DisplayHeight(), 130);
+  // The copy pane sits right above the divider, in the receive pane's place.
+  auto* copy = Find<QWidget>("TextPanel");
+  EXPECT_EQ(copy->geometry().bottom() + 1, Find<QWidget>("SplitPanel")->geometry().top());
+
+  W().Rx().Timing.Learning = false;
+  FirstTick();
+  EXPECT_EQ(W().Rx().Mode, ReceiveMode::kText);
+  EXPECT_EQ(W().SettingsLoadPending, 0);
+  EXPECT_EQ(W().StatsResetPending, 0);  // the same tick ran RestartLearning
+  EXPECT_TRUE(W().Rx().Timing.Learning);
+  EXPECT_EQ(W().DisplayHeight(), 120);  // set up through the menu handler
+  EXPECT_TRUE(W().Timer1()->isActive());
+
+  // No automatic start without settings: the SystemTimer tick only disarms itself.
+  W().SystemTimerTimer();
+  EXPECT_FALSE(W().SystemTimer()->isActive());
+  EXPECT_FALSE(W().Loop().Running());
+  EXPECT_EQ(W().Loop().BlocksProcessed(), 0);
+
+  W().QuitButtonClick();
+  Destroy();
+  EXPECT_TRUE(QDir(Home()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(LifeCycle, FilesAreUsedOnlyWhenTheyAreAlreadyInTheSettingsFolder) {
+  Touch(Home() + "/Kestrix.cfc");
+  Touch(Home() + "/KestrixHelp.html");
+  Make();
+  EXPECT_EQ(W().SettingsPath, (Home() + "/Kestrix.cfc").toStdString());
+  EXPECT_EQ(W().HelpPath, (Home() + "/KestrixHelp.html").toStdString());
+  W().HelpMenu1Click();
+  ASSERT_EQ(helpOpened_.size(), 1u);
+  EXPECT_EQ(helpOpened_[0], W().HelpPath);
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(LifeCycle, HelpWithoutAFileSaysItCannotRun) {
+  Make();
+  W().HelpPath.clear();
+  W().HelpMenu1Click();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].text, "Could not run the help application");
+  EXPECT_TRUE(helpOpened_.empty());
+}
+
+TEST_F(LifeCycle, AboutBoxNamesTheVersionOnItsSecondLine) {
+  Make();
+  Find<QAction>("About1")->trigger();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].title, "About Kestrix");
+  const std::string& text = messages_[0].text;
+  const size_t newline = text.find('\n');
+  ASSERT_NE(newline, std::string::npos);
+  EXPECT_GT(newline, 0u);
+  EXPECT_EQ(text.substr(newline + 1), std::string(13, ' ') + "Version 3.81");
+}
+
+TEST_F(LifeCycle, StayOnTopFollowsTheMenu) {
+  Make().show();
+  W().On1Click();
+  EXPECT_EQ(W().StayOnTop, 1);
+  EXPECT_TRUE(W().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(Find<QAction>("On1")->isChecked());
+  EXPECT_FALSE(Find<QAction>("Off2")->isChecked());
+  EXPECT_TRUE(W().isVisible());
+  Find<QAction>("Off2")->trigger();
+  EXPECT_EQ(W().StayOnTop, 0);
+  EXPECT_FALSE(W().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_TRUE(W().isVisible());
+}
+
+TEST_F(LifeCycle, ArrowKeysTheFormReceivesSwitchTheDisplayType) {
+  Make().show();
+  W().FormKeyDown(40);
+  EXPECT_EQ(W().Rx().Display, DisplayType::kWaterfall);
+  EXPECT_TRUE(Find<QAction>("Waterfall2")->isChecked());
+  QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+  QCoreApplication::sendEvent(&W(), &up);
+  EXPECT_EQ(W().Rx().Display, DisplayType::kLine);
+  EXPECT_TRUE(Find<QAction>("Spectrum1")->isChecked());
+  // A pane with the focus keeps its arrow keys.
+  QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+  QCoreApplication::sendEvent(Find<QWidget>("Memo2"), &down);
+  EXPECT_EQ(W().Rx().Display, DisplayType::kLine);
+}
+
+TEST_F(LifeCycle, ButtonMenuAndCloseBoxRunTheSameQuitSequence) {
+  const std::vector<std::pair<const char*, std::function<void()>>> paths = {
+      {"QUIT PROGRAM", [this] { Find<QPushButton>("QuitButton")->click(); }},
+      {"File > Quit", [this] { Find<QAction>("Quit1")->trigger(); }},
+      {"close box", [this] { W().close(); }},
+  };
+  for (const auto& [name, quit] : paths) {
+    SCOPED_TRACE(name);
+    terminated_ = 0;
+    Make().show();
+    FirstTick();
+    W().TimeoutTimer()->start();
+    quit();
+    EXPECT_EQ(W().QuitCount, 1);
+    EXPECT_EQ(terminated_, 1);
+    EXPECT_EQ(W().Loop().ReceiveStop.load(), 1);
+    EXPECT_EQ(W().Loop().ReceiveHalted.load(), 1);
+    EXPECT_FALSE(W().TimeoutTimer()->isActive());
+    EXPECT_FALSE(W().SystemTimer()->isActive());
+    EXPECT_EQ(Colour(Find<QPushButton>("StopButton")), kRed);
+    Destroy();
+  }
+}
+
+TEST_F(LifeCycle, WaveErrorOneContinuesEveryOtherCodeQuits) {
+  const std::pair<int, int> cases[] = {{1, 0}, {0, 1}, {30, 1}, {26, 1}};
+  for (auto [code, quits] : cases) {
+    terminated_ = 0;
+    Make();
+    W().HandleWaveError(code);
+    EXPECT_EQ(terminated_, quits) << code;
+    EXPECT_EQ(W().QuitCount, quits) << code;
+    Destroy();
+  }
+}
+
+// The window listening to a recording, as `kestrix --input-file` runs it: reception starts
+// by itself, the text arrives in Memo2, and STOP ends the loop.
+TEST_F(LifeCycle, RecordingPlayedThroughTheWindowEndsUpInTheReceivePane) {
+  kestrix::testing::MorseSignalParams p;
+  p.wpm = 20;
+  p.toneHz = 700;
+  p.snrDb = 20;
+  p.seed = 3;
+  const QString wav = Home() + "/cq.wav";
+  ASSERT_TRUE(kestrix::testing::WriteWav16(
+      wav.toStdString(), kestrix::testing::GenerateMorse("VVV VVV CQ DE K1ABC K1ABC TEST", p),
+      44100));
+  // Unpaced: the recording is handed over as fast as the loop takes it.
+  auto file = std::make_unique<FileCapture>(wav.toStdString(), FileCaptureOptions{false, false});
+  FileCapture* device = file.get();
+  WindowOptions options;
+  options.autoStart = true;
+  options.tunePosition = 131;  // 700 Hz
+  Make(std::move(file), options).show();
+
+  QEventLoop wait;
+  QElapsedTimer clock;
+  clock.start();
+  QTimer poll;
+  bool timedOut = false;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    const int64_t end = device->EndBuffer();
+    if (end > 0 && W().Loop().BlocksProcessed() >= end + 8) {
+      W().StopButtonClick();
+    } else if (clock.elapsed() > 120000) {
+      timedOut = true;
+      W().StopButtonClick();
+    }
+    if (W().Loop().ReceiveHalted.load() && !W().Loop().Running()) wait.quit();
+  });
+  poll.start(20);
+  wait.exec();
+  ASSERT_FALSE(timedOut) << "the loop never reached the end of the recording";
+
+  const std::string text = Find<QPlainTextEdit>("Memo2")->toPlainText().toStdString();
+  EXPECT_NE(text.find("cq de k1abc k1abc test"), std::string::npos) << text;
+  EXPECT_EQ(Colour(Find<QPushButton>("TextButton")), kBlue);  // STOP's colouring
+  EXPECT_EQ(W().Rx().FrequencyBar, 131);
+}
+
+}  // namespace
+}  // namespace kestrix::shell::testing

@@ -1,0 +1,108 @@
+// What the window tests share: a capture device that never delivers sound, and a window
+// built with seams that record message boxes, quitting, sleeps and help launches instead of
+// doing them, with the settings folder pointed at an empty temporary folder.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/capture_device.h"
+#include "shell/main_window.h"
+#include "shell/ui_helpers.h"
+
+namespace kestrix::shell::testing {
+
+// A sound system with `count` cards named "Card 0", "Card 1", ...; opening card
+// `refused` fails. Buffers are accepted but never filled.
+class FakeCapture : public CaptureDevice {
+ public:
+  explicit FakeCapture(int count = 2, int refused = -1) : count_(count), refused_(refused) {}
+  int DeviceCount() override { return count_; }
+  std::string ProductName(int index) override {
+    return index >= 0 && index < count_ ? "Card " + std::to_string(index) : "";
+  }
+  int QueryFormat(int device, const CaptureFormat&) override { return Result(device); }
+  int Open(int device, const CaptureFormat&) override { return Result(device); }
+  int TrialOpen(int device, const CaptureFormat&) override { return Result(device); }
+  int Close() override { return kCaptureOk; }
+  int Prepare(CaptureHeader&) override { return kCaptureOk; }
+  int Add(CaptureHeader&) override { return kCaptureOk; }
+  int Start() override { return kCaptureOk; }
+  int Position(uint32_t& bytes) override {
+    bytes = 0;
+    return kCaptureOk;
+  }
+  int Reset() override { return kCaptureOk; }
+  int Unprepare(CaptureHeader&) override { return kCaptureOk; }
+
+ private:
+  int Result(int device) const {
+    return device == refused_ || device >= count_ ? kCaptureBadDevice : kCaptureOk;
+  }
+  int count_;
+  int refused_;
+};
+
+struct Message {
+  std::string title;
+  std::string text;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(home_.isValid());
+    qputenv("KESTRIX_HOME", home_.path().toLocal8Bit());
+  }
+  void TearDown() override { qunsetenv("KESTRIX_HOME"); }
+
+  // Builds the window; files put into Home() before this are found at creation.
+  MainWindow& Make(std::unique_ptr<CaptureDevice> device = std::make_unique<FakeCapture>(),
+                   const WindowOptions& options = {}) {
+    WindowSeams seams;
+    seams.message = [this](const std::string& t, const std::string& x) {
+      messages_.push_back({t, x});
+    };
+    seams.terminate = [this] { ++terminated_; };
+    seams.sleep = [](int) {};
+    seams.openHelp = [this](const std::string& path) {
+      helpOpened_.push_back(path);
+      return true;
+    };
+    window_ = std::make_unique<MainWindow>(std::move(device), options, seams);
+    return *window_;
+  }
+  MainWindow& W() { return *window_; }
+  void Destroy() { window_.reset(); }
+
+  template <typename T>
+  T* Find(const char* name) {
+    return window_->findChild<T*>(QString::fromLatin1(name));
+  }
+  QString Home() const { return home_.path(); }
+
+  // The first tick of Timer1, as 250 ms after creation.
+  void FirstTick() { window_->Timer1Timer(); }
+
+  QTemporaryDir home_;
+  std::unique_ptr<MainWindow> window_;
+  std::vector<Message> messages_;
+  std::vector<std::string> helpOpened_;
+  int terminated_ = 0;
+};
+
+inline QString Caption(const QAbstractButton* b) {
+  return b->text();
+}
+inline QColor Colour(const QPushButton* b) {
+  return CaptionColour(b);
+}
+
+}  // namespace kestrix::shell::testing

@@ -5,12 +5,30 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "shell/settings_file.h"
 
 namespace kestrix::testing {
+
+// A menu item or button that sets one field to a fixed value.
+#define KESTRIX_FAKE_CLICK(Handler, field, value) \
+  void Handler() override {                       \
+    Log(#Handler);                                \
+    state.field = value;                          \
+  }
+// A control that takes a value, clamped to [lo, hi].
+#define KESTRIX_FAKE_SET(Handler, field, lo, hi)  \
+  void Handler(int32_t v) override {              \
+    Log(#Handler, v);                             \
+    state.field = std::clamp<int32_t>(v, lo, hi); \
+  }
+// A value stored as it is.
+#define KESTRIX_FAKE_STORE(Handler, field)                              \
+  KESTRIX_FAKE_SET(Handler, field, std::numeric_limits<int32_t>::min(), \
+                   std::numeric_limits<int32_t>::max())
 
 class FakeWindow : public SettingsHandlers {
  public:
@@ -26,7 +44,6 @@ class FakeWindow : public SettingsHandlers {
   int32_t markerHz = 0;
   int32_t mkrLabel = 0;
   bool timelineShown = false;
-  int currentSettingsCalls = 0;
 
   bool Called(const std::string& call) const {
     return std::find(calls.begin(), calls.end(), call) != calls.end();
@@ -36,10 +53,7 @@ class FakeWindow : public SettingsHandlers {
     return static_cast<size_t>(std::find(calls.begin(), calls.end(), call) - calls.begin());
   }
 
-  SettingsRecord CurrentSettings() override {
-    ++currentSettingsCalls;
-    return state;
-  }
+  SettingsRecord CurrentSettings() override { return state; }
   void RaiseForceModeSetup() override {
     Log("RaiseForceModeSetup");
     forceModeSetup = true;
@@ -49,30 +63,12 @@ class FakeWindow : public SettingsHandlers {
     autoStartPending = true;
   }
 
-  void StorePrinterPortAddress(int32_t v) override {
-    Log("StorePrinterPortAddress", v);
-    state.PrinterPortAddress = v;
-  }
-  void SetSignalGainBar(int32_t v) override {
-    Log("SetSignalGainBar", v);
-    state.SignalGainBar = std::clamp(v, 0, 20);
-  }
-  void SetSpeedTrackBar(int32_t v) override {
-    Log("SetSpeedTrackBar", v);
-    state.SpeedTrackBar = std::clamp(v, 5, 100);
-  }
-  void SetToneVolume(int32_t v) override {
-    Log("SetToneVolume", v);
-    state.ToneVolume = std::clamp(v, 1, 64);
-  }
-  void SetToneFreqBar2(int32_t v) override {
-    Log("SetToneFreqBar2", v);
-    state.ToneFreqBar2 = std::clamp(v, 50, 100);
-  }
-  void SetFrequencyBar(int32_t v) override {
-    Log("SetFrequencyBar", v);
-    state.FrequencyBar = std::clamp(v, 1, 423);
-  }
+  KESTRIX_FAKE_STORE(StorePrinterPortAddress, PrinterPortAddress)
+  KESTRIX_FAKE_SET(SetSignalGainBar, SignalGainBar, 0, 20)
+  KESTRIX_FAKE_SET(SetSpeedTrackBar, SpeedTrackBar, 5, 100)
+  KESTRIX_FAKE_SET(SetToneVolume, ToneVolume, 1, 64)
+  KESTRIX_FAKE_SET(SetToneFreqBar2, ToneFreqBar2, 50, 100)
+  KESTRIX_FAKE_SET(SetFrequencyBar, FrequencyBar, 1, 423)
   void SetSendBuffer(int n, const SendBufferBytes& b) override {
     Log("SetSendBuffer", n);
     state.SendBuffer(n) = b;
@@ -94,42 +90,15 @@ class FakeWindow : public SettingsHandlers {
     CopyFieldText(state.SendBuffer(n), t);
   }
 
-  void Upper1Click() override {
-    Log("Upper1Click");
-    state.LetterCase = 1;
-  }
-  void Lower1Click() override {
-    Log("Lower1Click");
-    state.LetterCase = 0;
-  }
-  void Bold1Click() override {
-    Log("Bold1Click");
-    state.FontStyle = 1;
-  }
-  void Normal1Click() override {
-    Log("Normal1Click");
-    state.FontStyle = 0;
-  }
-  void Auto3Click() override {
-    Log("Auto3Click");
-    state.ReceiveSpeed = 1;
-  }
-  void N25WPM1Click() override {
-    Log("N25WPM1Click");
-    state.ReceiveSpeed = 2;
-  }
-  void N35wpm1Click() override {
-    Log("N35wpm1Click");
-    state.ReceiveSpeed = 3;
-  }
-  void N50wpm1Click() override {
-    Log("N50wpm1Click");
-    state.ReceiveSpeed = 4;
-  }
-  void N50wpm2Click() override {
-    Log("N50wpm2Click");
-    state.ReceiveSpeed = 5;
-  }
+  KESTRIX_FAKE_CLICK(Upper1Click, LetterCase, 1)
+  KESTRIX_FAKE_CLICK(Lower1Click, LetterCase, 0)
+  KESTRIX_FAKE_CLICK(Bold1Click, FontStyle, 1)
+  KESTRIX_FAKE_CLICK(Normal1Click, FontStyle, 0)
+  KESTRIX_FAKE_CLICK(Auto3Click, ReceiveSpeed, 1)
+  KESTRIX_FAKE_CLICK(N25WPM1Click, ReceiveSpeed, 2)
+  KESTRIX_FAKE_CLICK(N35wpm1Click, ReceiveSpeed, 3)
+  KESTRIX_FAKE_CLICK(N50wpm1Click, ReceiveSpeed, 4)
+  KESTRIX_FAKE_CLICK(N50wpm2Click, ReceiveSpeed, 5)
   // Both copies of the word-space setting follow the one variable.
   void SpacesOnClick() override {
     Log("SpacesOnClick");
@@ -139,66 +108,21 @@ class FakeWindow : public SettingsHandlers {
     Log("SpacesOffClick");
     state.WordSpaces = state.WordSpaces2 = 0;
   }
-  void StoreSpaceTime(int32_t v) override {
-    Log("StoreSpaceTime", v);
-    state.SpaceTime = v;
-  }
-  void Short1Click() override {
-    Log("Short1Click");
-    state.SpaceTime = 0;
-  }
-  void Medium2Click() override {
-    Log("Medium2Click");
-    state.SpaceTime = 1;
-  }
-  void Long1Click() override {
-    Log("Long1Click");
-    state.SpaceTime = 2;
-  }
-  void StoreAfcMode(int32_t v) override {
-    Log("StoreAfcMode", v);
-    state.AfcMode = v;
-  }
-  void Off1Click() override {
-    Log("Off1Click");
-    state.AfcMode = 0;
-  }
-  void Narrow1Click() override {
-    Log("Narrow1Click");
-    state.AfcMode = 1;
-  }
-  void Medium1Click() override {
-    Log("Medium1Click");
-    state.AfcMode = 2;
-  }
-  void Wide1Click() override {
-    Log("Wide1Click");
-    state.AfcMode = 3;
-  }
-  void StoreFontSize(int32_t v) override {
-    Log("StoreFontSize", v);
-    state.FontSize = v;
-  }
-  void SmallFont1Click() override {
-    Log("SmallFont1Click");
-    state.FontSize = 1;
-  }
-  void NormalFont1Click() override {
-    Log("NormalFont1Click");
-    state.FontSize = 2;
-  }
-  void MediumFont1Click() override {
-    Log("MediumFont1Click");
-    state.FontSize = 3;
-  }
-  void LargeFont1Click() override {
-    Log("LargeFont1Click");
-    state.FontSize = 4;
-  }
-  void StorePortKind(int32_t v) override {
-    Log("StorePortKind", v);
-    state.PortKind = v;
-  }
+  KESTRIX_FAKE_STORE(StoreSpaceTime, SpaceTime)
+  KESTRIX_FAKE_CLICK(Short1Click, SpaceTime, 0)
+  KESTRIX_FAKE_CLICK(Medium2Click, SpaceTime, 1)
+  KESTRIX_FAKE_CLICK(Long1Click, SpaceTime, 2)
+  KESTRIX_FAKE_STORE(StoreAfcMode, AfcMode)
+  KESTRIX_FAKE_CLICK(Off1Click, AfcMode, 0)
+  KESTRIX_FAKE_CLICK(Narrow1Click, AfcMode, 1)
+  KESTRIX_FAKE_CLICK(Medium1Click, AfcMode, 2)
+  KESTRIX_FAKE_CLICK(Wide1Click, AfcMode, 3)
+  KESTRIX_FAKE_STORE(StoreFontSize, FontSize)
+  KESTRIX_FAKE_CLICK(SmallFont1Click, FontSize, 1)
+  KESTRIX_FAKE_CLICK(NormalFont1Click, FontSize, 2)
+  KESTRIX_FAKE_CLICK(MediumFont1Click, FontSize, 3)
+  KESTRIX_FAKE_CLICK(LargeFont1Click, FontSize, 4)
+  KESTRIX_FAKE_STORE(StorePortKind, PortKind)
   void StorePortName(const PortNameBytes& n) override {
     Log("StorePortName");
     state.PortName = n;
@@ -208,70 +132,22 @@ class FakeWindow : public SettingsHandlers {
   void OpenNamedComPort(std::string_view name) override {
     Log("OpenNamedComPort(" + std::string(name) + ")");
   }
-  void SetTimelineTop(int32_t v) override {
-    Log("SetTimelineTop", v);
-    state.TimelineTop = v;
-  }
-  void SetTimelineLeft(int32_t v) override {
-    Log("SetTimelineLeft", v);
-    state.TimelineLeft = v;
-  }
-  void SetTimelineHeight(int32_t v) override {
-    Log("SetTimelineHeight", v);
-    state.TimelineHeight = v;
-  }
-  void SetTimelineWidth(int32_t v) override {
-    Log("SetTimelineWidth", v);
-    state.TimelineWidth = v;
-  }
-  void SetMainTop(int32_t v) override {
-    Log("SetMainTop", v);
-    state.MainTop = v;
-  }
-  void SetMainLeft(int32_t v) override {
-    Log("SetMainLeft", v);
-    state.MainLeft = v;
-  }
-  void StoreCoarseGain(int32_t v) override {
-    Log("StoreCoarseGain", v);
-    state.CoarseGain = v;
-  }
-  void Rx01BtnClick() override {
-    Log("Rx01BtnClick");
-    state.CoarseGain = 1;
-  }
-  void Rx1BtnClick() override {
-    Log("Rx1BtnClick");
-    state.CoarseGain = 2;
-  }
-  void Rx10BtnClick() override {
-    Log("Rx10BtnClick");
-    state.CoarseGain = 3;
-  }
-  void Rx001BtnClick() override {
-    Log("Rx001BtnClick");
-    state.CoarseGain = 4;
-  }
-  void StoreThresholdType(int32_t v) override {
-    Log("StoreThresholdType", v);
-    state.ThresholdType = v;
-  }
-  void Normal2Click() override {
-    Log("Normal2Click");
-    state.ThresholdType = 0;
-  }
-  void Noisy2Click() override {
-    Log("Noisy2Click");
-    state.ThresholdType = 1;
-  }
-  void Manual3Click() override {
-    Log("Manual3Click");
-    state.ThresholdType = 2;
-  }
-  void Auto4Click() override {
-    Log("Auto4Click");
-    state.ThresholdType = 3;
-  }
+  KESTRIX_FAKE_STORE(SetTimelineTop, TimelineTop)
+  KESTRIX_FAKE_STORE(SetTimelineLeft, TimelineLeft)
+  KESTRIX_FAKE_STORE(SetTimelineHeight, TimelineHeight)
+  KESTRIX_FAKE_STORE(SetTimelineWidth, TimelineWidth)
+  KESTRIX_FAKE_STORE(SetMainTop, MainTop)
+  KESTRIX_FAKE_STORE(SetMainLeft, MainLeft)
+  KESTRIX_FAKE_STORE(StoreCoarseGain, CoarseGain)
+  KESTRIX_FAKE_CLICK(Rx01BtnClick, CoarseGain, 1)
+  KESTRIX_FAKE_CLICK(Rx1BtnClick, CoarseGain, 2)
+  KESTRIX_FAKE_CLICK(Rx10BtnClick, CoarseGain, 3)
+  KESTRIX_FAKE_CLICK(Rx001BtnClick, CoarseGain, 4)
+  KESTRIX_FAKE_STORE(StoreThresholdType, ThresholdType)
+  KESTRIX_FAKE_CLICK(Normal2Click, ThresholdType, 0)
+  KESTRIX_FAKE_CLICK(Noisy2Click, ThresholdType, 1)
+  KESTRIX_FAKE_CLICK(Manual3Click, ThresholdType, 2)
+  KESTRIX_FAKE_CLICK(Auto4Click, ThresholdType, 3)
   void SetBlankingFlag(bool on) override {
     Log("SetBlankingFlag", on);
     blanking = on;
@@ -281,122 +157,51 @@ class FakeWindow : public SettingsHandlers {
     blanking = !blanking;
     state.Blanking = blanking ? 1 : 0;
   }
-  void FilterOn1Click() override {
-    Log("FilterOn1Click");
-    state.NoiseFilter = 3;
-  }
-  void FilterOff1Click() override {
-    Log("FilterOff1Click");
-    state.NoiseFilter = 0;
-  }
-  void SetCoarseGainTrackBar(int32_t v) override {
-    Log("SetCoarseGainTrackBar", v);
-    state.DisplayGain = std::clamp(v, 1, 20);
-  }
+  KESTRIX_FAKE_CLICK(FilterOn1Click, NoiseFilter, 3)
+  KESTRIX_FAKE_CLICK(FilterOff1Click, NoiseFilter, 0)
+  KESTRIX_FAKE_SET(SetCoarseGainTrackBar, DisplayGain, 1, 20)
   void CoarseGainTrackBarChange() override { Log("CoarseGainTrackBarChange"); }
-  void Fade_OnClick() override {
-    Log("Fade_OnClick");
-    state.FadeControl = 1;
-  }
-  void Fade_OffClick() override {
-    Log("Fade_OffClick");
-    state.FadeControl = 0;
-  }
-  void StoreInputChannel(int32_t v) override {
-    Log("StoreInputChannel", v);
-    state.InputChannel = v;
-  }
-  void MicInputClick() override {
-    Log("MicInputClick");
-    state.InputChannel = 1;
-  }
-  void LeftInputClick() override {
-    Log("LeftInputClick");
-    state.InputChannel = 2;
-  }
-  void RightInputClick() override {
-    Log("RightInputClick");
-    state.InputChannel = 3;
-  }
-  void Normal3Click() override {
-    Log("Normal3Click");
-    state.KeyPolarity = 1;
-  }
-  void Invert2Click() override {
-    Log("Invert2Click");
-    state.KeyPolarity = 2;
-  }
-  void ProsignEnableClick() override {
-    Log("ProsignEnableClick");
-    state.Prosigns = 1;
-  }
-  void ProsignDisableClick() override {
-    Log("ProsignDisableClick");
-    state.Prosigns = 0;
-  }
+  KESTRIX_FAKE_CLICK(Fade_OnClick, FadeControl, 1)
+  KESTRIX_FAKE_CLICK(Fade_OffClick, FadeControl, 0)
+  KESTRIX_FAKE_STORE(StoreInputChannel, InputChannel)
+  KESTRIX_FAKE_CLICK(MicInputClick, InputChannel, 1)
+  KESTRIX_FAKE_CLICK(LeftInputClick, InputChannel, 2)
+  KESTRIX_FAKE_CLICK(RightInputClick, InputChannel, 3)
+  KESTRIX_FAKE_CLICK(Normal3Click, KeyPolarity, 1)
+  KESTRIX_FAKE_CLICK(Invert2Click, KeyPolarity, 2)
+  KESTRIX_FAKE_CLICK(ProsignEnableClick, Prosigns, 1)
+  KESTRIX_FAKE_CLICK(ProsignDisableClick, Prosigns, 0)
   void SetSquelch(bool on) override {
     Log("SetSquelch", on);
     state.Squelch = on ? 1 : 0;
   }
-  void EnableEnglishClick() override {
-    Log("EnableEnglishClick");
-    state.NonEnglish = 1;
-  }
-  void DisableEnglishClick() override {
-    Log("DisableEnglishClick");
-    state.NonEnglish = 0;
-  }
-  void SideToneOnClick() override {
-    Log("SideToneOnClick");
-    state.SideTone = 1;
-  }
-  void SideToneOFFClick() override {
-    Log("SideToneOFFClick");
-    state.SideTone = 0;
-  }
-  void On1Click() override {
-    Log("On1Click");
-    state.StayOnTop = 1;
-  }
-  void Off2Click() override {
-    Log("Off2Click");
-    state.StayOnTop = 0;
-  }
+  KESTRIX_FAKE_CLICK(EnableEnglishClick, NonEnglish, 1)
+  KESTRIX_FAKE_CLICK(DisableEnglishClick, NonEnglish, 0)
+  KESTRIX_FAKE_CLICK(SideToneOnClick, SideTone, 1)
+  KESTRIX_FAKE_CLICK(SideToneOFFClick, SideTone, 0)
+  KESTRIX_FAKE_CLICK(On1Click, StayOnTop, 1)
+  KESTRIX_FAKE_CLICK(Off2Click, StayOnTop, 0)
   void SetThresholdBar2(int32_t v) override {
     Log("SetThresholdBar2", v);
     state.ManualThreshold = 250000 - 1000 * std::clamp(v, 0, 250);
   }
   void ThresholdBar2Change() override { Log("ThresholdBar2Change"); }
-  void MsgsONClick() override {
-    Log("MsgsONClick");
-    state.Messaging = 1;
-  }
-  void MsgsOFFClick() override {
-    Log("MsgsOFFClick");
-    state.Messaging = 0;
-  }
+  KESTRIX_FAKE_CLICK(MsgsONClick, Messaging, 1)
+  KESTRIX_FAKE_CLICK(MsgsOFFClick, Messaging, 0)
   void ShowTimeline(int32_t top, int32_t left, int32_t height, int32_t width) override {
     Log("ShowTimeline(" + std::to_string(top) + "," + std::to_string(left) + "," +
         std::to_string(height) + "," + std::to_string(width) + ")");
-    timelineShown = true, state.TimelineShown = 1;
+    timelineShown = true;
+    state.TimelineShown = 1;
   }
   void HideTimeline() override {
     Log("HideTimeline");
     timelineShown = false;
     state.TimelineShown = 0;
   }
-  void StoreInputDevice(int32_t v) override {
-    Log("StoreInputDevice", v);
-    state.InputDevice = v;
-  }
-  void SetComPortSpinBtn(int32_t v) override {
-    Log("SetComPortSpinBtn", v);
-    state.ComPortNumber = v;
-  }
-  void SetAfcStartSpinBtn(int32_t v) override {
-    Log("SetAfcStartSpinBtn", v);
-    state.AfcStartFrequency = std::clamp(v, 100, 1500);
-  }
+  KESTRIX_FAKE_STORE(StoreInputDevice, InputDevice)
+  KESTRIX_FAKE_STORE(SetComPortSpinBtn, ComPortNumber)
+  KESTRIX_FAKE_SET(SetAfcStartSpinBtn, AfcStartFrequency, 100, 1500)
   void SetMarkerFrequency(int32_t v) override {
     Log("SetMarkerFrequency", v);
     markerHz = v;
@@ -405,62 +210,29 @@ class FakeWindow : public SettingsHandlers {
     Log("ShowMkrLabel", v);
     mkrLabel = v;
   }
-  void Waterfall2Click() override {
-    Log("Waterfall2Click");
-    state.DisplayType = 1;
-  }
-  void Spectrum1Click() override {
-    Log("Spectrum1Click");
-    state.DisplayType = 0;
-  }
+  KESTRIX_FAKE_CLICK(Waterfall2Click, DisplayType, 1)
+  KESTRIX_FAKE_CLICK(Spectrum1Click, DisplayType, 0)
   void StoreReserved(uint8_t v) override {
     Log("StoreReserved", v);
     state.Reserved = v;
   }
-  void SerialPort1Click() override {
-    Log("SerialPort1Click");
-    state.OutputDevice = 1;
-  }
-  void SoundCard1Click() override {
-    Log("SoundCard1Click");
-    state.OutputDevice = 0;
-  }
+  KESTRIX_FAKE_CLICK(SerialPort1Click, OutputDevice, 1)
+  KESTRIX_FAKE_CLICK(SoundCard1Click, OutputDevice, 0)
   void StoreToneFrequency(float hz) override {
     Log("StoreToneFrequency");
     state.ToneFrequency = hz;
   }
-  void Freq1Click() override {
-    Log("Freq1Click");
-    state.ToneFrequency = 600.0f;
-  }
-  void Freq2Click() override {
-    Log("Freq2Click");
-    state.ToneFrequency = 750.0f;
-  }
-  void Freq3Click() override {
-    Log("Freq3Click");
-    state.ToneFrequency = 1000.0f;
-  }
-  void Squarewave1Click() override {
-    Log("Squarewave1Click");
-    state.ToneWaveform = 1;
-  }
-  void Sinewave1Click() override {
-    Log("Sinewave1Click");
-    state.ToneWaveform = 0;
-  }
+  KESTRIX_FAKE_CLICK(Freq1Click, ToneFrequency, 600.0f)
+  KESTRIX_FAKE_CLICK(Freq2Click, ToneFrequency, 750.0f)
+  KESTRIX_FAKE_CLICK(Freq3Click, ToneFrequency, 1000.0f)
+  KESTRIX_FAKE_CLICK(Squarewave1Click, ToneWaveform, 1)
+  KESTRIX_FAKE_CLICK(Sinewave1Click, ToneWaveform, 0)
   void SetXmitUpDn(int16_t v) override {
     Log("SetXmitUpDn", v);
     state.ContestSerial = std::clamp<int32_t>(v, 1, 10000);
   }
-  void ContestWindowClick() override {
-    Log("ContestWindowClick");
-    state.TransmitWindow = 1;
-  }
-  void F10ScratchPadClick() override {
-    Log("F10ScratchPadClick");
-    state.TransmitWindow = 0;
-  }
+  KESTRIX_FAKE_CLICK(ContestWindowClick, TransmitWindow, 1)
+  KESTRIX_FAKE_CLICK(F10ScratchPadClick, TransmitWindow, 0)
   void SetTimingRatio(TimingRatio which, float percent, int32_t position,
                       const std::string& memo) override {
     static const char* const kNames[] = {"Dot", "Dash", "Char", "Word"};
@@ -478,5 +250,9 @@ class FakeWindow : public SettingsHandlers {
     if (log) calls.push_back(name + "(" + std::to_string(value) + ")");
   }
 };
+
+#undef KESTRIX_FAKE_CLICK
+#undef KESTRIX_FAKE_SET
+#undef KESTRIX_FAKE_STORE
 
 }  // namespace kestrix::testing

@@ -7,6 +7,7 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QScreen>
 #include <QThread>
 #include <QUrl>
@@ -107,9 +108,18 @@ void MainWindow::BuildForm() {
   menu_.Build(menuBar());
   menuBar()->setObjectName("MainMenu1");
 
-  // Scan mode's picture: the band as a plain dark field with the program's name.
+  // Scan mode's picture: a plain dark field with the program's name.
   QPixmap picture(rp_.Image1->size());
   picture.fill(QColor(0x00, 0x00, 0x40));
+  {
+    QPainter painter(&picture);
+    painter.setPen(kWhite);
+    QFont big = font;
+    big.setPixelSize(28);
+    big.setBold(true);
+    painter.setFont(big);
+    painter.drawText(picture.rect(), Qt::AlignCenter, "Kestrix");
+  }
   rp_.Image1->setPixmap(picture);
 
   timer1_ = new QTimer(this);
@@ -290,6 +300,8 @@ void MainWindow::FormCreate() {
   //    messagingBuffer_, both sized when they were made.
   // 2. Defaults: the receiver, the transmit state and the pane style start at theirs.
   rx_->Mode = ReceiveMode::kText;
+  // The timeline window draws only while it runs; the receiver always hands it the block.
+  rx_->TimelineEnabled = true;
   displayHeight_ = kDisplayHeightButton;
   SettingsLoadPending = 1;
   StatsResetPending = 0;
@@ -372,7 +384,8 @@ void MainWindow::QuitButtonClick() {
     tx_.SendActive = 0;
     tx_.SendingState = 0;
   }
-  if (tx_.PortKind == 1) tx_.PortKind = 2;
+  // (No keying port is opened yet, so there is no handle to close; PortKind stays as it is
+  // for the settings file.)
   // 3. Reception stops.
   loop_->StopButtonClick();
   // 4. The application ends; the windows are destroyed after the event loop returns.
@@ -472,11 +485,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == rp_.TextPanel) {
+    // A click focuses the pane by itself (click focus); only the backslash key is ours.
     if (event->type() == QEvent::KeyPress) {
       auto* key = static_cast<QKeyEvent*>(event);
       if (key->key() == Qt::Key_Backslash && TextPanelKeyDown(kVkBackslash)) return true;
-    } else if (event->type() == QEvent::MouseButtonPress) {
-      rp_.TextPanel->setFocus();
     }
   }
   return QMainWindow::eventFilter(watched, event);

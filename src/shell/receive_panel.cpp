@@ -98,6 +98,8 @@ void ReceivePanel::Build(QWidget* form) {
       MakeScrollBar(ImagePanel, "FrequencyBar", Qt::Horizontal, 1, 423, 256, kFrequencyBar);
 
   Memo2 = MakePane(ImagePanel, "Memo2", kMemo2, kBlack);
+  // The pane grows for the whole session; an undo history of every character would too.
+  Memo2->setUndoRedoEnabled(false);
 
   SplitPanel = new QFrame(ImagePanel);
   SplitPanel->setObjectName("SplitPanel");

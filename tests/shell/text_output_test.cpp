@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "display/timeline_window.h"
 #include "morse_gen.h"
 #include "window_fixture.h"
 
@@ -150,8 +151,11 @@ TEST_F(TextOutput, CaseAndSpacesMenus) {
   EXPECT_EQ(W().Rx().Options.NonEnglish, 1);
 }
 
-TEST_F(TextOutput, DecodedSignalAppearsInTheReceivePane) {
+TEST_F(TextOutput, DecodedSignalAppearsInTheReceivePaneAndTheTimeline) {
+  W().Enable3Click();
+  ASSERT_EQ(W().Timeline().LevelCopy()[64], 0);
   DecodeIntoWindow("VVV VVV CQ DE K1ABC <AR> TEST");
+  EXPECT_GE(W().Timeline().LevelCopy()[64], 1);  // the timeline saw the blocks
   const std::string text = Memo2()->toPlainText().toStdString();
   EXPECT_NE(text.find("cq de k1abc AR  test"), std::string::npos) << text;
   EXPECT_EQ(Find<QLabel>("LearnPanel")->text(), "DONE");

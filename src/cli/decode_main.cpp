@@ -60,6 +60,8 @@ int main(int argc, char** argv) {
   } else {
     status = kestrix::RunDecode(options, std::cout, error);
   }
-  if (status != kestrix::kExitOk) std::cerr << "kestrix-decode: " << error << '\n';
+  if (status != kestrix::kExitOk && !error.empty()) {
+    std::cerr << "kestrix-decode: " << error << '\n';
+  }
   return status;
 }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/decode_session.h"
@@ -49,8 +50,8 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
   int Run(std::string& error) {
     loop_.StartButtonClick();
     if (loop_.QuitRequested() || !stopping_) {
-      // A device failure ended reception (its message is on the log already).
-      error = lastMessage_.empty() ? "reception ended unexpectedly" : lastMessage_;
+      // A device failure ended reception; its message is on the log already.
+      error = lastMessage_.empty() ? "reception ended unexpectedly" : "";
       out_ << '\n';
       out_.flush();
       return kExitInputError;
@@ -58,6 +59,7 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
     Flush();
     out_ << '\n';
     out_.flush();
+    ReportLosses();
     return kExitOk;
   }
 
@@ -70,6 +72,8 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
     }
     if (!stopping_ && StopWanted()) {
       stopping_ = true;
+      // What the card records during STOP's settle time is not wanted anyway.
+      lostAtStop_ = LostSoFar();
       loop_.StopButtonClick();
       return;
     }
@@ -135,6 +139,27 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
     if (finder_.Blocks() == kAutoTuneBlocks) pendingClick_ = finder_.ClickPosition();
   }
 
+  // Frames of sound lost on the way in, and overflows the sound system reported.
+  std::pair<int64_t, uint64_t> LostSoFar() const {
+    if (portAudio_ != nullptr) {
+      return {static_cast<int64_t>(portAudio_->DroppedFrames()), portAudio_->Overflows()};
+    }
+    if (file_ != nullptr) return {file_->DroppedFrames(), 0};
+    return {0, 0};
+  }
+
+  // Sound lost while listening makes characters wrong for no visible reason: say so.
+  void ReportLosses() {
+    const auto [lost, overflows] = lostAtStop_;
+    if (lost > 0) {
+      log_ << "kestrix-decode: " << lost
+           << " frames of sound arrived while no buffer was waiting and were lost\n";
+    }
+    if (overflows > 0) {
+      log_ << "kestrix-decode: the sound system reported " << overflows << " input overflows\n";
+    }
+  }
+
   // --- Stopping --------------------------------------------------------------------------
   bool StopWanted() const {
     if (stop_ != nullptr && stop_->load(std::memory_order_relaxed) != 0) return true;
@@ -188,6 +213,7 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
   std::array<Timer, 3> timers_{};
   Clock::time_point started_ = Clock::now();
   std::string lastMessage_;
+  std::pair<int64_t, uint64_t> lostAtStop_{0, 0};
   int pendingClick_ = 0;
   bool stopping_ = false;
   bool flushing_ = false;

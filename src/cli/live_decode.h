@@ -24,8 +24,9 @@ int ListDevices(std::ostream& out, std::string& error);
 int ResolveDevice(CaptureDevice& device, const std::string& spec, std::string& error);
 
 // Runs the live mode. `stop` (may be null) is polled between buffers: a signal handler
-// sets it. Decoded text goes to `out` (UTF-8), messages to `log`. Returns the exit status;
-// on failure `error` holds one line.
+// sets it. Decoded text goes to `out` (UTF-8), the sound device's messages to `log` as
+// they come. Returns the exit status; on failure `error` holds one line, or is empty when
+// the failure's message is already on the log.
 int RunLiveDecode(const DecodeOptions& options, std::ostream& out, std::ostream& log,
                   const std::atomic<int>* stop, std::string& error);
 

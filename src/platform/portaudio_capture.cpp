@@ -133,6 +133,8 @@ int PortAudioCapture::Open(int device, const CaptureFormat& format) {
   if (err != paNoError) return Fail(err);
   stream_ = stream;
   openDevice_ = device;
+  parameters_ = in;
+  rate_ = format.SamplesPerSecond;
   lastError_.clear();
   return kCaptureOk;
 }
@@ -192,24 +194,50 @@ int PortAudioCapture::Unprepare(CaptureHeader& header) {
 int PortAudioCapture::Start() {
   if (stream_ == nullptr) return kCaptureNotOpen;
   const uint64_t callbacks = callbacks_.load(std::memory_order_relaxed);
-  const PaError active = Pa_IsStreamActive(stream_);
-  if (active == 1) {
-    if (callbacks != callbacksAtStart_) {
+  const PaError stopped = Pa_IsStreamStopped(stream_);
+  if (stopped < 0) return Fail(stopped);
+  if (stopped == 1) {
+    // Opened, or stopped by Reset: start it.
+    const PaError err = Pa_StartStream(stream_);
+    if (err != paNoError) return Fail(err);
+  } else {
+    const PaError active = Pa_IsStreamActive(stream_);
+    if (active < 0) return Fail(active);
+    if (active == 1 && callbacks != callbacksAtStart_) {
       callbacksAtStart_ = callbacks;
       return kCaptureOk;  // running and recording: nothing to do
     }
-    // Running but silent since the last start (the late-buffer recovery is asking): the
-    // sound system has stalled; stop and start it again.
-  } else if (active < 0) {
-    return Fail(active);
+    // Running but silent since the last start (the late-buffer recovery is asking), or
+    // ended on its own: the sound system has lost the device. Starting the same stream
+    // again can hang inside PortAudio's ALSA code, so a fresh stream takes its place;
+    // the queued buffers stay queued.
+    const int reopened = Reopen();
+    if (reopened != kCaptureOk) return reopened;
   }
-  // Not active: never started, stopped, or finished after an error.
-  const int stopped = AbortStream();
-  if (stopped != kCaptureOk) return stopped;
-  const PaError err = Pa_StartStream(stream_);
-  if (err != paNoError) return Fail(err);
   callbacksAtStart_ = callbacks_.load(std::memory_order_relaxed);
   lastError_.clear();
+  return kCaptureOk;
+}
+
+int PortAudioCapture::Reopen() {
+  // Failures of the old stream's abort and close change nothing: it is being replaced.
+  (void)Pa_AbortStream(stream_);
+  (void)Pa_CloseStream(stream_);
+  stream_ = nullptr;
+  PaStream* stream = nullptr;
+  PaError err = Pa_OpenStream(&stream, &parameters_, nullptr, rate_, paFramesPerBufferUnspecified,
+                              paNoFlag, &Callback, this);
+  if (err == paNoError) {
+    err = Pa_StartStream(stream);
+    if (err != paNoError) (void)Pa_CloseStream(stream);
+  }
+  if (err != paNoError) {
+    // No stream: the device counts as closed; what was queued is handed back.
+    queue_.Flush();
+    openDevice_ = -1;
+    return Fail(err);
+  }
+  stream_ = stream;
   return kCaptureOk;
 }
 

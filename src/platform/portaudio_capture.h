@@ -67,11 +67,15 @@ class PortAudioCapture final : public CaptureDevice {
                 int& result);
   // Stops the stream at once (the callback has returned when this does).
   int AbortStream();
+  // Replaces a stream that stopped recording on its own with a fresh, started one.
+  int Reopen();
 
   std::shared_ptr<PortAudioSession> session_;
   std::vector<int> devices_;  // our index -> PortAudio device index
   PaStream* stream_ = nullptr;
   int openDevice_ = -1;
+  PaStreamParameters parameters_{};  // of the open stream, for Reopen
+  double rate_ = 44100.0;
   uint32_t bytesPerFrame_ = 2;
   CaptureQueue queue_;
   std::string lastError_;

@@ -158,6 +158,12 @@ void ReceiveLoop::RestartPoint() {
 }
 
 bool ReceiveLoop::OpenCapture() {
+  if (captureOpen_) {
+    // Back at the restart point with the device still recording (ReceiveStop came
+    // during a position poll): stop it before its headers are filled again.
+    device_.Close();
+    captureOpen_ = false;
+  }
   BufferPhase.store(0, kRelaxed);
   const CaptureSettings& c = rx_.Capture;
   headerA_.Reset(BufferA(), c.BufferBytes);

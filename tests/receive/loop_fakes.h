@@ -48,6 +48,8 @@ class ScriptedDevice final : public CaptureDevice {
   std::set<int> refusesTrial;  // devices whose trial open fails
   // Records nothing until Start has been called this many times (0: records at once).
   int stalledUntilStart = 0;
+  // Called at every device call with the op and its count, before it runs.
+  std::function<void(const std::string&, int)> onCall;
 
   std::map<std::string, int> calls;
   std::vector<std::pair<std::string, int64_t>> log;  // op and fake time
@@ -157,6 +159,7 @@ class ScriptedDevice final : public CaptureDevice {
   int Call(const std::string& op) {
     const int n = ++calls[op];
     log.emplace_back(op, Now());
+    if (onCall) onCall(op, n);
     for (const Fault& f : faults) {
       if (f.op == op && f.nth == n) return f.code;
     }

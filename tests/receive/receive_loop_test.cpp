@@ -425,6 +425,38 @@ TEST(ReceiveLoop, BuffersAreQueuedAtThePositionTheModeAllows) {
   }
 }
 
+TEST(ReceiveLoop, StopSeenWhilePollingGoesBackToTheRestartPoint) {
+  for (bool halted : {true, false}) {
+    SCOPED_TRACE(halted ? "halted" : "not halted");
+    Rig r;
+    r.rx.Mode = ReceiveMode::kManual;
+    bool poked = false;
+    // Raised between two position reads of a pass well into the run, as another thread
+    // could; halted as STOP leaves it, or not.
+    r.device.onCall = [&](const std::string& op, int) {
+      if (op == "Position" && !poked && r.host.now > 1000) {
+        poked = true;
+        r.loop.ReceiveStop.store(1);
+        r.loop.ReceiveHalted.store(halted ? 1 : 0);
+      }
+    };
+    r.StartAt(0);
+    r.StopAt(3000);
+    r.host.RunUntil(4000);
+    ASSERT_TRUE(poked);
+    if (halted) {
+      EXPECT_LT(r.startReturnedAt, 1200);
+      EXPECT_EQ(r.device.openedDevices.size(), 1u);
+    } else {
+      // Capture reopened (the old stream closed first) and reception went on.
+      EXPECT_EQ(r.device.openedDevices.size(), 2u);
+      EXPECT_GE(r.device.calls["Close"], 2);
+      EXPECT_GE(r.startReturnedAt, 3400);
+      EXPECT_GT(r.loop.BlocksProcessed(), 12);
+    }
+  }
+}
+
 TEST(ReceiveLoop, ManualModeWhileSendingSkipsTheWholePass) {
   Rig r;
   r.rx.Mode = ReceiveMode::kManual;

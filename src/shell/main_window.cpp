@@ -471,7 +471,13 @@ void MainWindow::FormKeyDown(int key) {
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
-  // Only keys no control took reach the form.
+  // The form takes keys only while none of its controls has the focus (a control that
+  // lets an arrow key pass must not switch the display).
+  const QWidget* focus = QApplication::focusWidget();
+  if (focus && focus != this && focus != form_) {
+    QMainWindow::keyPressEvent(event);
+    return;
+  }
   if (event->key() == Qt::Key_Up) {
     FormKeyDown(kVkUp);
   } else if (event->key() == Qt::Key_Down) {

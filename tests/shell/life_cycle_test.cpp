@@ -108,14 +108,21 @@ TEST_F(LifeCycle, ArrowKeysTheFormReceivesSwitchTheDisplayType) {
   W().FormKeyDown(40);
   EXPECT_EQ(W().Rx().Display, DisplayType::kWaterfall);
   EXPECT_TRUE(Find<QAction>("Waterfall2")->isChecked());
+  QApplication::setActiveWindow(&W());
+  if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
   QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
   QCoreApplication::sendEvent(&W(), &up);
   EXPECT_EQ(W().Rx().Display, DisplayType::kLine);
   EXPECT_TRUE(Find<QAction>("Spectrum1")->isChecked());
-  // A pane with the focus keeps its arrow keys.
-  QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
-  QCoreApplication::sendEvent(Find<QWidget>("Memo2"), &down);
-  EXPECT_EQ(W().Rx().Display, DisplayType::kLine);
+  // A control with the focus keeps the arrow keys from the form, whether it uses them (a
+  // pane) or lets them pass (a button).
+  for (const char* name : {"Memo2", "ClearButton"}) {
+    Find<QWidget>(name)->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), Find<QWidget>(name));
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QCoreApplication::sendEvent(Find<QWidget>(name), &down);
+    EXPECT_EQ(W().Rx().Display, DisplayType::kLine) << name;
+  }
 }
 
 TEST_F(LifeCycle, ButtonMenuAndCloseBoxRunTheSameQuitSequence) {

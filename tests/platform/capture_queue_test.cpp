@@ -62,27 +62,6 @@ TEST(CaptureQueue, RefusesHeadersInTheWrongState) {
   EXPECT_EQ(q.Add(h), kCaptureUnprepared);
 }
 
-TEST(CaptureQueue, FlushReturnsQueuedBuffersAndRewindsThePosition) {
-  std::vector<uint8_t> a(8), b(8);
-  CaptureHeader ha, hb;
-  ha.Reset(a.data(), 8);
-  hb.Reset(b.data(), 8);
-  CaptureQueue q;
-  q.Prepare(ha);
-  q.Add(ha);
-  q.Prepare(hb);
-  q.Add(hb);
-  q.Deliver(nullptr, 3);
-  q.Flush();
-  EXPECT_TRUE(ha.IsDone());
-  EXPECT_TRUE(hb.IsDone());
-  EXPECT_EQ(ha.BytesRecorded.load(), 3u);
-  EXPECT_EQ(q.Position(), 0u);
-  EXPECT_FALSE(q.HasQueued());
-  EXPECT_EQ(q.Unprepare(ha), kCaptureOk);
-  EXPECT_EQ(q.Unprepare(hb), kCaptureOk);
-}
-
 // An audio thread fills while this thread queues and releases, as the loop does: every
 // byte arrives once, in order.
 TEST(CaptureQueue, HandsOverBetweenThreadsWithoutLosingOrder) {

@@ -45,7 +45,7 @@ if(KESTRIX_BUILD_GUI)
   set_target_properties(kestrix_userfiles PROPERTIES AUTOMOC ON)
 
   add_executable(kestrix_userfiles_tests
-    tests/shell/user_files_test_main.cpp
+    tests/shell/shell_test_main.cpp
     tests/shell/user_files_test.cpp
     tests/shell/settings_session_end_test.cpp
   )
@@ -57,7 +57,7 @@ if(KESTRIX_BUILD_GUI)
   # through the window's handlers, the File menu.
   if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/gui.cmake)
     add_executable(kestrix_settings_window_tests
-      tests/shell/user_files_test_main.cpp
+      tests/shell/shell_test_main.cpp
       tests/shell/settings_window_test.cpp
     )
     target_link_libraries(kestrix_settings_window_tests PRIVATE kestrix_shell GTest::gtest)

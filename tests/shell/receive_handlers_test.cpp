@@ -8,7 +8,6 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QSpinBox>
-#include <cstring>
 #include <functional>
 
 #include "display/spectrum_display.h"
@@ -24,14 +23,9 @@ class ReceiveHandlers : public WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    Make().show();
-    FirstTick();  // Text mode set up as after start
+    Start();
   }
-  QPlainTextEdit* Memo2() { return Find<QPlainTextEdit>("Memo2"); }
   QPlainTextEdit* TextPanel() { return Find<QPlainTextEdit>("TextPanel"); }
-  void Receive(const char* text) {
-    static_cast<TextSink&>(W()).InsertText(text, std::strlen(text));
-  }
   QWidget* Focused() { return W().focusWidget(); }
 };
 
@@ -40,42 +34,23 @@ TEST_F(ReceiveHandlers, EachModeShowsItsControlsAndColoursItsButton) {
     void (MainWindow::*handler)();
     ReceiveMode mode;
     int height;
-    const char* red;  // the mode button shown in red; the other two are blue
-    std::vector<const char*> shown;
-    std::vector<const char*> hidden;
+    const char* red;    // the mode button shown in red; the other two are blue
+    const char* shown;  // space-separated control names
+    const char* hidden;
   };
   const ModeCase cases[] = {
-      {&MainWindow::ScanButtonClick,
-       ReceiveMode::kScan,
-       142,
-       "ScanButton",
-       {"Image1"},
-       {"SpectrumBox", "Memo2", "TextPanel", "ThresholdBar2", "FrequencyBar"}},
-      {&MainWindow::ManualButtonClick,
-       ReceiveMode::kManual,
-       130,
-       "ManualButton",
-       {"SpectrumBox", "TextPanel", "ThresholdBar2", "FrequencyBar"},
-       {"Image1", "Memo2"}},
-      {&MainWindow::Text2Click,
-       ReceiveMode::kText,
-       120,
-       "TextButton",
-       {"SpectrumBox", "Memo2", "ThresholdBar2", "FrequencyBar"},
-       {"Image1", "TextPanel"}},
-      {&MainWindow::Manual2Click,
-       ReceiveMode::kManual,
-       120,
-       "ManualButton",
-       {"SpectrumBox", "TextPanel"},
-       {"Memo2"}},
-      {&MainWindow::TextButtonClick,
-       ReceiveMode::kText,
-       130,
-       "TextButton",
-       {"SpectrumBox", "Memo2"},
-       {"TextPanel"}},
+      {&MainWindow::ScanButtonClick, ReceiveMode::kScan, 142, "ScanButton", "Image1",
+       "SpectrumBox Memo2 TextPanel ThresholdBar2 FrequencyBar"},
+      {&MainWindow::ManualButtonClick, ReceiveMode::kManual, 130, "ManualButton",
+       "SpectrumBox TextPanel ThresholdBar2 FrequencyBar", "Image1 Memo2"},
+      {&MainWindow::Text2Click, ReceiveMode::kText, 120, "TextButton",
+       "SpectrumBox Memo2 ThresholdBar2 FrequencyBar", "Image1 TextPanel"},
+      {&MainWindow::Manual2Click, ReceiveMode::kManual, 120, "ManualButton",
+       "SpectrumBox TextPanel", "Memo2"},
+      {&MainWindow::TextButtonClick, ReceiveMode::kText, 130, "TextButton", "SpectrumBox Memo2",
+       "TextPanel"},
   };
+  auto visible = [this](const QString& name) { return W().findChild<QWidget*>(name)->isVisible(); };
   for (const ModeCase& c : cases) {
     SCOPED_TRACE(c.red);
     (W().*c.handler)();
@@ -84,8 +59,9 @@ TEST_F(ReceiveHandlers, EachModeShowsItsControlsAndColoursItsButton) {
     for (const char* b : {"ScanButton", "TextButton", "ManualButton"}) {
       EXPECT_EQ(Colour(Find<QPushButton>(b)), QString(b) == c.red ? kRed : kBlue) << b;
     }
-    for (const char* name : c.shown) EXPECT_TRUE(Find<QWidget>(name)->isVisible()) << name;
-    for (const char* name : c.hidden) EXPECT_FALSE(Find<QWidget>(name)->isVisible()) << name;
+    for (const QString& n : QString(c.shown).split(' ')) EXPECT_TRUE(visible(n)) << n.toStdString();
+    for (const QString& n : QString(c.hidden).split(' '))
+      EXPECT_FALSE(visible(n)) << n.toStdString();
     EXPECT_EQ(Caption(Find<QPushButton>("TuneButton")), "OFF");
     EXPECT_EQ(Colour(Find<QPushButton>("TuneButton")), kBlack);
     if (c.mode == ReceiveMode::kScan) {
@@ -407,8 +383,7 @@ class SoundCard : public WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    Make(std::make_unique<FakeCapture>(3, 1)).show();
-    FirstTick();
+    Start(std::make_unique<FakeCapture>(3, 1));
   }
 };
 

@@ -29,6 +29,18 @@ namespace kestrix::testing {
 #define KESTRIX_FAKE_STORE(Handler, field)                              \
   KESTRIX_FAKE_SET(Handler, field, std::numeric_limits<int32_t>::min(), \
                    std::numeric_limits<int32_t>::max())
+// A value logged with its call and kept as it is.
+#define KESTRIX_FAKE_VALUE(Handler, Type, member) \
+  void Handler(Type v) override {                 \
+    Log(#Handler, v);                             \
+    member = v;                                   \
+  }
+// A value kept as it is; the call is logged without it.
+#define KESTRIX_FAKE_KEEP(Handler, Type, member) \
+  void Handler(Type v) override {                \
+    Log(#Handler);                               \
+    member = v;                                  \
+  }
 
 class FakeWindow : public SettingsHandlers {
  public:
@@ -73,18 +85,9 @@ class FakeWindow : public SettingsHandlers {
     Log("SetSendBuffer", n);
     state.SendBuffer(n) = b;
   }
-  void SetScratchPadText(std::string_view t) override {
-    Log("SetScratchPadText");
-    scratchPad = t;
-  }
-  void SetRemoteCallText(std::string_view t) override {
-    Log("SetRemoteCallText");
-    remoteCall = t;
-  }
-  void SetMyCallText(std::string_view t) override {
-    Log("SetMyCallText");
-    myCall = t;
-  }
+  KESTRIX_FAKE_KEEP(SetScratchPadText, std::string_view, scratchPad)
+  KESTRIX_FAKE_KEEP(SetRemoteCallText, std::string_view, remoteCall)
+  KESTRIX_FAKE_KEEP(SetMyCallText, std::string_view, myCall)
   void CopyTextToSendBuffer(int n, std::string_view t) override {
     Log("CopyTextToSendBuffer", n);
     CopyFieldText(state.SendBuffer(n), t);
@@ -123,10 +126,7 @@ class FakeWindow : public SettingsHandlers {
   KESTRIX_FAKE_CLICK(MediumFont1Click, FontSize, 3)
   KESTRIX_FAKE_CLICK(LargeFont1Click, FontSize, 4)
   KESTRIX_FAKE_STORE(StorePortKind, PortKind)
-  void StorePortName(const PortNameBytes& n) override {
-    Log("StorePortName");
-    state.PortName = n;
-  }
+  KESTRIX_FAKE_KEEP(StorePortName, const PortNameBytes&, state.PortName)
   void Printer11Click() override { Log("Printer11Click"); }
   void None1Click() override { Log("None1Click"); }
   void OpenNamedComPort(std::string_view name) override {
@@ -148,10 +148,7 @@ class FakeWindow : public SettingsHandlers {
   KESTRIX_FAKE_CLICK(Noisy2Click, ThresholdType, 1)
   KESTRIX_FAKE_CLICK(Manual3Click, ThresholdType, 2)
   KESTRIX_FAKE_CLICK(Auto4Click, ThresholdType, 3)
-  void SetBlankingFlag(bool on) override {
-    Log("SetBlankingFlag", on);
-    blanking = on;
-  }
+  KESTRIX_FAKE_VALUE(SetBlankingFlag, bool, blanking)
   void BlankBtnClick() override {
     Log("BlankBtnClick");
     blanking = !blanking;
@@ -171,10 +168,7 @@ class FakeWindow : public SettingsHandlers {
   KESTRIX_FAKE_CLICK(Invert2Click, KeyPolarity, 2)
   KESTRIX_FAKE_CLICK(ProsignEnableClick, Prosigns, 1)
   KESTRIX_FAKE_CLICK(ProsignDisableClick, Prosigns, 0)
-  void SetSquelch(bool on) override {
-    Log("SetSquelch", on);
-    state.Squelch = on ? 1 : 0;
-  }
+  KESTRIX_FAKE_VALUE(SetSquelch, bool, state.Squelch)
   KESTRIX_FAKE_CLICK(EnableEnglishClick, NonEnglish, 1)
   KESTRIX_FAKE_CLICK(DisableEnglishClick, NonEnglish, 0)
   KESTRIX_FAKE_CLICK(SideToneOnClick, SideTone, 1)
@@ -202,26 +196,14 @@ class FakeWindow : public SettingsHandlers {
   KESTRIX_FAKE_STORE(StoreInputDevice, InputDevice)
   KESTRIX_FAKE_STORE(SetComPortSpinBtn, ComPortNumber)
   KESTRIX_FAKE_SET(SetAfcStartSpinBtn, AfcStartFrequency, 100, 1500)
-  void SetMarkerFrequency(int32_t v) override {
-    Log("SetMarkerFrequency", v);
-    markerHz = v;
-  }
-  void ShowMkrLabel(int32_t v) override {
-    Log("ShowMkrLabel", v);
-    mkrLabel = v;
-  }
+  KESTRIX_FAKE_VALUE(SetMarkerFrequency, int32_t, markerHz)
+  KESTRIX_FAKE_VALUE(ShowMkrLabel, int32_t, mkrLabel)
   KESTRIX_FAKE_CLICK(Waterfall2Click, DisplayType, 1)
   KESTRIX_FAKE_CLICK(Spectrum1Click, DisplayType, 0)
-  void StoreReserved(uint8_t v) override {
-    Log("StoreReserved", v);
-    state.Reserved = v;
-  }
+  KESTRIX_FAKE_VALUE(StoreReserved, uint8_t, state.Reserved)
   KESTRIX_FAKE_CLICK(SerialPort1Click, OutputDevice, 1)
   KESTRIX_FAKE_CLICK(SoundCard1Click, OutputDevice, 0)
-  void StoreToneFrequency(float hz) override {
-    Log("StoreToneFrequency");
-    state.ToneFrequency = hz;
-  }
+  KESTRIX_FAKE_KEEP(StoreToneFrequency, float, state.ToneFrequency)
   KESTRIX_FAKE_CLICK(Freq1Click, ToneFrequency, 600.0f)
   KESTRIX_FAKE_CLICK(Freq2Click, ToneFrequency, 750.0f)
   KESTRIX_FAKE_CLICK(Freq3Click, ToneFrequency, 1000.0f)
@@ -254,5 +236,7 @@ class FakeWindow : public SettingsHandlers {
 #undef KESTRIX_FAKE_CLICK
 #undef KESTRIX_FAKE_SET
 #undef KESTRIX_FAKE_STORE
+#undef KESTRIX_FAKE_KEEP
+#undef KESTRIX_FAKE_VALUE
 
 }  // namespace kestrix::testing

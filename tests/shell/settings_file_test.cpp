@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <sstream>
 
 #include "settings_fake_window.h"
 #include "settings_test_util.h"
@@ -140,46 +141,24 @@ TEST(SettingsLayout, DefaultFileHoldsTheStartUpValues) {
 TEST(SettingsLoad, HandMadeFileLoadsToTheValuesAtItsOffsets) {
   std::vector<uint8_t> bytes(82110, 0);
   ImageWriter w{bytes};
-  w.Int(4, 3);   // gain
-  w.Int(8, 3);   // transmit speed below the bar's range
-  w.Int(12, 7);  // volume: ignored
-  w.Int(16, 60);
-  w.Int(20, 400);
+  // Four-byte fields: at 4 the gain, at 8 a transmit speed below the bar's range, at 12 a
+  // volume the load ignores, at 82065 the second word-space copy, which wins.
+  const std::pair<size_t, int32_t> ints[] = {
+      {4, 3},     {8, 3},       {12, 7},    {16, 60},    {20, 400},  {81944, 1},  {81952, 1},
+      {81956, 3}, {81960, 0},   {81964, 2}, {81968, 3},  {81972, 0}, {82008, 40}, {82012, 50},
+      {82016, 4}, {82020, 3},   {82025, 3}, {82029, 12}, {82034, 2}, {82038, 2},  {82047, 150500},
+      {82057, 7}, {82061, 800}, {82065, 0}, {82069, 1},  {82086, 77}};
+  for (auto [offset, value] : ints) w.Int(offset, value);
+  for (size_t offset : {82024, 82042, 82043}) w.Byte(offset, 1);
+  w.Byte(82052, 0);
+  w.Byte(82073, 9);
+  const std::pair<size_t, float> floats[] = {
+      {82078, 600.0f}, {82094, 33.3f}, {82098, 250.0f}, {82102, 100.0f}, {82106, 99.9f}};
+  for (auto [offset, value] : floats) w.Float(offset, value);
   w.Text(24 + 4096 * 9, "CQ TEST");  // buffer 10
   w.Text(24 + 4096 * 15, "DL1ABC");  // buffer 16
   w.Text(24 + 4096 * 16, "G4XYZ");   // buffer 17
-  w.Int(81944, 1);
-  w.Int(81952, 1);
-  w.Int(81956, 3);
-  w.Int(81960, 0);
-  w.Int(81964, 2);
-  w.Int(81968, 3);
-  w.Int(81972, 0);
   w.Text(81976, "LPT2");
-  w.Int(82008, 40);
-  w.Int(82012, 50);
-  w.Int(82016, 4);
-  w.Int(82020, 3);
-  w.Byte(82024, 1);
-  w.Int(82025, 3);
-  w.Int(82029, 12);
-  w.Int(82034, 2);
-  w.Int(82038, 2);
-  w.Byte(82042, 1);
-  w.Byte(82043, 1);
-  w.Int(82047, 150500);
-  w.Byte(82052, 0);
-  w.Int(82057, 7);
-  w.Int(82061, 800);
-  w.Int(82065, 0);  // the second word-space copy wins
-  w.Int(82069, 1);
-  w.Byte(82073, 9);
-  w.Float(82078, 600.0f);
-  w.Int(82086, 77);
-  w.Float(82094, 33.3f);
-  w.Float(82098, 250.0f);
-  w.Float(82102, 100.0f);
-  w.Float(82106, 99.9f);
   ScratchFolder dir;
   const std::string path = dir.File("Kestrix.cfc");
   WriteBytes(path, bytes);
@@ -190,8 +169,9 @@ TEST(SettingsLoad, HandMadeFileLoadsToTheValuesAtItsOffsets) {
   EXPECT_EQ(result.outcome, SettingsLoadResult::Outcome::kLoaded);
   EXPECT_EQ(result.fieldsApplied, 72);
   EXPECT_TRUE(result.message.empty());
-  EXPECT_TRUE(win.forceModeSetup);
-  EXPECT_TRUE(win.autoStartPending);
+  // The mode setup is forced before anything else, the automatic start asked for last.
+  EXPECT_EQ(win.calls.front(), "RaiseForceModeSetup");
+  EXPECT_EQ(win.calls.back(), "RaiseAutoStartPending");
   const SettingsRecord& s = win.state;
   EXPECT_EQ(s.SignalGainBar, 3);
   EXPECT_EQ(s.SpeedTrackBar, 5);  // clamped by the bar
@@ -283,24 +263,13 @@ TEST(SettingsLoad, ActionsRunInFileOrder) {
   EXPECT_EQ(c.back(), "SetTimingRatio(Word,100,1)");
 }
 
-TEST(SettingsLoad, ForceModeSetupFirstAndAutoStartLast) {
-  ScratchFolder dir;
-  const std::string path = dir.File("Kestrix.cfc");
-  WriteBytes(path, SerializeSettings(DefaultSettings()));
-  FakeWindow win;
-  LoadSettings(path, win);
-  ASSERT_GT(win.calls.size(), 2u);
-  EXPECT_EQ(win.calls.front(), "RaiseForceModeSetup");
-  EXPECT_EQ(win.calls.back(), "RaiseAutoStartPending");
-}
-
-// One stored value, the handlers it must run and the ones it must not.
+// One stored value, the handlers it must run and the ones it must not (space-separated).
 struct BranchCase {
   const char* name;
   size_t offset;
   std::vector<uint8_t> value;  // little-endian bytes put at offset
-  std::vector<std::string> run;
-  std::vector<std::string> notRun;
+  const char* run;
+  const char* notRun;
 };
 
 std::vector<uint8_t> LE(int32_t v) {
@@ -317,132 +286,87 @@ std::vector<uint8_t> Name16(const std::string& s) {
   std::copy(s.begin(), s.end(), v.begin());
   return v;
 }
-
-class StoredValueBranch : public ::testing::TestWithParam<BranchCase> {};
-
-TEST_P(StoredValueBranch, RunsTheDocumentedHandler) {
-  const BranchCase& bc = GetParam();
-  std::vector<uint8_t> bytes = SerializeSettings(DefaultSettings());
-  std::copy(bc.value.begin(), bc.value.end(), bytes.begin() + static_cast<long>(bc.offset));
-  FakeWindow win;
-  win.state.SpeedTrackBar = 0;  // any stand-in; overwritten by the load
-  ApplySettings(bytes.data(), bytes.size(), win);
-  for (const std::string& call : bc.run) EXPECT_TRUE(win.Called(call)) << call;
-  for (const std::string& call : bc.notRun) EXPECT_FALSE(win.Called(call)) << call;
+std::vector<std::string> Words(const char* list) {
+  std::istringstream in(list);
+  return {std::istream_iterator<std::string>(in), {}};
 }
 
-const std::vector<std::string> kThresholdItems = {"Normal2Click", "Noisy2Click", "Manual3Click",
-                                                  "Auto4Click"};
-const std::vector<std::string> kFreqItems = {"Freq1Click", "Freq2Click", "Freq3Click"};
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, StoredValueBranch,
-    ::testing::Values(
-        BranchCase{"CaseUpper", so::kLetterCase, LE(1), {"Upper1Click"}, {"Lower1Click"}},
-        BranchCase{"CaseOther", so::kLetterCase, LE(2), {"Lower1Click"}, {"Upper1Click"}},
-        BranchCase{"BoldAnyNonzero", so::kFontStyle, LE(-5), {"Bold1Click"}, {"Normal1Click"}},
-        BranchCase{"SpeedAuto", so::kReceiveSpeed, LE(1), {"Auto3Click"}, {"N50wpm2Click"}},
-        BranchCase{"Speed30", so::kReceiveSpeed, LE(4), {"N50wpm1Click"}, {"N50wpm2Click"}},
-        BranchCase{"SpeedOther", so::kReceiveSpeed, LE(0), {"N50wpm2Click"}, {"Auto3Click"}},
-        BranchCase{"SpacesOneIsOff", so::kWordSpaces, LE(1), {"SpacesOffClick"}, {}},
-        BranchCase{"SpaceTimeOther",
-                   so::kSpaceTime,
-                   LE(3),
-                   {"StoreSpaceTime(3)"},
-                   {"Short1Click", "Medium2Click", "Long1Click"}},
-        BranchCase{"AfcOther",
-                   so::kAfcMode,
-                   LE(-1),
-                   {"StoreAfcMode(-1)"},
-                   {"Off1Click", "Narrow1Click", "Medium1Click", "Wide1Click"}},
-        BranchCase{"FontSizeZero",
-                   so::kFontSize,
-                   LE(0),
-                   {"StoreFontSize(0)"},
-                   {"SmallFont1Click", "NormalFont1Click", "MediumFont1Click", "LargeFont1Click"}},
-        BranchCase{"PortLpt1", so::kPortName, Name16("LPT1"), {"Printer11Click"}, {"None1Click"}},
-        BranchCase{"PortLpt2", so::kPortName, Name16("LPT2"), {"Printer11Click"}, {"None1Click"}},
-        BranchCase{"PortNone", so::kPortName, Name16("NONE"), {"None1Click"}, {"Printer11Click"}},
-        BranchCase{"PortLowerCaseIsADevice",
-                   so::kPortName,
-                   Name16("lpt1"),
-                   {"OpenNamedComPort(lpt1)"},
-                   {"Printer11Click"}},
-        BranchCase{"PortDevice",
-                   so::kPortName,
-                   Name16("/dev/ttyUSB0"),
-                   {"OpenNamedComPort(/dev/ttyUSB0)"},
-                   {"None1Click", "Printer11Click"}},
-        BranchCase{"PortNameWithoutTerminator",
-                   so::kPortName,
-                   std::vector<uint8_t>(16, 'A'),
-                   {"OpenNamedComPort(AAAAAAAAAAAAAAAA)"},
-                   {}},
-        BranchCase{"CoarseOther",
-                   so::kCoarseGain,
-                   LE(5),
-                   {"StoreCoarseGain(5)"},
-                   {"Rx01BtnClick", "Rx1BtnClick", "Rx10BtnClick", "Rx001BtnClick"}},
-        BranchCase{"CoarseX001", so::kCoarseGain, LE(4), {"Rx001BtnClick"}, {"Rx01BtnClick"}},
-        BranchCase{"ThresholdQuietKeptWithoutCheckMark",
-                   so::kThresholdType,
-                   LE(4),
-                   {"StoreThresholdType(4)"},
-                   kThresholdItems},
-        BranchCase{"ThresholdManual", so::kThresholdType, LE(2), {"Manual3Click"}, {}},
-        BranchCase{"FilterAnyNonzero", so::kNoiseFilter, LE(1), {"FilterOn1Click"}, {}},
-        BranchCase{"FadeTwoIsOff", so::kFadeControl, {2}, {"Fade_OffClick"}, {"Fade_OnClick"}},
-        BranchCase{"InputOther",
-                   so::kInputChannel,
-                   LE(4),
-                   {"StoreInputChannel(4)"},
-                   {"MicInputClick", "LeftInputClick", "RightInputClick"}},
-        BranchCase{"InputRight", so::kInputChannel, LE(3), {"RightInputClick"}, {}},
-        BranchCase{"PolarityOther", so::kKeyPolarity, LE(0), {"Invert2Click"}, {}},
-        BranchCase{"ProsignsTwoIsOff", so::kProsigns, {2}, {"ProsignDisableClick"}, {}},
-        BranchCase{"SquelchTwoIsOff", so::kSquelch, {2}, {"SetSquelch(0)"}, {}},
-        BranchCase{"SquelchOn", so::kSquelch, {1}, {"SetSquelch(1)"}, {}},
-        BranchCase{"NonEnglishOn", so::kNonEnglish, {1}, {"EnableEnglishClick"}, {}},
-        BranchCase{"SideToneOn", so::kSideTone, {1}, {"SideToneOnClick"}, {}},
-        BranchCase{"StayOnTopAnyNonzero", so::kStayOnTop, {7}, {"On1Click"}, {"Off2Click"}},
-        // 250000 - INT32_MIN overflows 32 bits; the position is computed wide.
-        BranchCase{"ThresholdLevelHuge",
-                   so::kManualThreshold,
-                   LE(std::numeric_limits<int32_t>::min()),
-                   {"SetThresholdBar2(2147733)"},
-                   {}},
-        BranchCase{"ThresholdLevelAbove250000",
-                   so::kManualThreshold,
-                   LE(260999),
-                   {"SetThresholdBar2(-10)"},
-                   {}},
-        BranchCase{"MessagingOn", so::kMessaging, {1}, {"MsgsONClick"}, {}},
-        BranchCase{"TimelineShown",
-                   so::kTimelineShown,
-                   {1},
-                   {"ShowTimeline(100,200,240,320)"},
-                   {"HideTimeline"}},
-        BranchCase{"TimelineTwoIsHidden", so::kTimelineShown, {2}, {"HideTimeline"}, {}},
-        BranchCase{"DisplayOther", so::kDisplayType, LE(-1), {"Waterfall2Click"}, {}},
-        BranchCase{"OutputSoundCard", so::kOutputDevice, LE(0), {"SoundCard1Click"}, {}},
-        BranchCase{"Tone800KeptWithNoItem", so::kToneFrequency, LEf(800.0f), {}, kFreqItems},
-        BranchCase{"Tone1000", so::kToneFrequency, LEf(1000.0f), {"Freq3Click"}, {}},
-        BranchCase{"ToneNaN", so::kToneFrequency, LE(0x7FC00000), {}, kFreqItems},
-        BranchCase{"WaveformSquare", so::kToneWaveform, LE(2), {"Squarewave1Click"}, {}},
-        BranchCase{"SerialCutTo16Bits", so::kContestSerial, LE(70000), {"SetXmitUpDn(4464)"}, {}},
-        BranchCase{"SerialNegative16Bits", so::kContestSerial, LE(0xFFFF), {"SetXmitUpDn(-1)"}, {}},
-        BranchCase{"ContestWindow", so::kTransmitWindow, LE(9), {"ContestWindowClick"}, {}},
-        BranchCase{"RatioNaN", so::kDotRatio, LE(0x7FC00000), {"SetTimingRatio(Dot,0,nan)"}, {}},
-        BranchCase{
-            "RatioHuge", so::kDashRatio, LEf(1e30f), {"SetTimingRatio(Dash,2147483647,1e+28)"}, {}},
-        BranchCase{
-            "RatioNegative", so::kCharRatio, LEf(-12.5f), {"SetTimingRatio(Char,-12,-0.125)"}, {}},
-        BranchCase{"RatioThreeDigits",
-                   so::kWordRatio,
-                   LEf(123456.0f),
-                   {"SetTimingRatio(Word,123456,1.23e+03)"},
-                   {}}),
-    [](const ::testing::TestParamInfo<BranchCase>& info) { return info.param.name; });
+TEST(SettingsLoad, EachStoredValueRunsItsHandlerAndNoOther) {
+  const char* const kThresholdItems = "Normal2Click Noisy2Click Manual3Click Auto4Click";
+  const char* const kFreqItems = "Freq1Click Freq2Click Freq3Click";
+  const BranchCase cases[] = {
+      {"CaseUpper", so::kLetterCase, LE(1), "Upper1Click", "Lower1Click"},
+      {"CaseOther", so::kLetterCase, LE(2), "Lower1Click", "Upper1Click"},
+      {"BoldAnyNonzero", so::kFontStyle, LE(-5), "Bold1Click", "Normal1Click"},
+      {"SpeedAuto", so::kReceiveSpeed, LE(1), "Auto3Click", "N50wpm2Click"},
+      {"Speed30", so::kReceiveSpeed, LE(4), "N50wpm1Click", "N50wpm2Click"},
+      {"SpeedOther", so::kReceiveSpeed, LE(0), "N50wpm2Click", "Auto3Click"},
+      {"SpacesOneIsOff", so::kWordSpaces, LE(1), "SpacesOffClick", ""},
+      {"SpaceTimeOther", so::kSpaceTime, LE(3), "StoreSpaceTime(3)",
+       "Short1Click Medium2Click Long1Click"},
+      {"AfcOther", so::kAfcMode, LE(-1), "StoreAfcMode(-1)",
+       "Off1Click Narrow1Click Medium1Click Wide1Click"},
+      {"FontSizeZero", so::kFontSize, LE(0), "StoreFontSize(0)",
+       "SmallFont1Click NormalFont1Click MediumFont1Click LargeFont1Click"},
+      {"PortLpt1", so::kPortName, Name16("LPT1"), "Printer11Click", "None1Click"},
+      {"PortLpt2", so::kPortName, Name16("LPT2"), "Printer11Click", "None1Click"},
+      {"PortNone", so::kPortName, Name16("NONE"), "None1Click", "Printer11Click"},
+      {"PortLowerCaseIsADevice", so::kPortName, Name16("lpt1"), "OpenNamedComPort(lpt1)",
+       "Printer11Click"},
+      {"PortDevice", so::kPortName, Name16("/dev/ttyUSB0"), "OpenNamedComPort(/dev/ttyUSB0)",
+       "None1Click Printer11Click"},
+      {"PortNameWithoutTerminator", so::kPortName, std::vector<uint8_t>(16, 'A'),
+       "OpenNamedComPort(AAAAAAAAAAAAAAAA)", ""},
+      {"CoarseOther", so::kCoarseGain, LE(5), "StoreCoarseGain(5)",
+       "Rx01BtnClick Rx1BtnClick Rx10BtnClick Rx001BtnClick"},
+      {"CoarseX001", so::kCoarseGain, LE(4), "Rx001BtnClick", "Rx01BtnClick"},
+      {"ThresholdQuietKeptWithoutCheckMark", so::kThresholdType, LE(4), "StoreThresholdType(4)",
+       kThresholdItems},
+      {"ThresholdManual", so::kThresholdType, LE(2), "Manual3Click", ""},
+      {"FilterAnyNonzero", so::kNoiseFilter, LE(1), "FilterOn1Click", ""},
+      {"FadeTwoIsOff", so::kFadeControl, {2}, "Fade_OffClick", "Fade_OnClick"},
+      {"InputOther", so::kInputChannel, LE(4), "StoreInputChannel(4)",
+       "MicInputClick LeftInputClick RightInputClick"},
+      {"InputRight", so::kInputChannel, LE(3), "RightInputClick", ""},
+      {"PolarityOther", so::kKeyPolarity, LE(0), "Invert2Click", ""},
+      {"ProsignsTwoIsOff", so::kProsigns, {2}, "ProsignDisableClick", ""},
+      {"SquelchTwoIsOff", so::kSquelch, {2}, "SetSquelch(0)", ""},
+      {"SquelchOn", so::kSquelch, {1}, "SetSquelch(1)", ""},
+      {"NonEnglishOn", so::kNonEnglish, {1}, "EnableEnglishClick", ""},
+      {"SideToneOn", so::kSideTone, {1}, "SideToneOnClick", ""},
+      {"StayOnTopAnyNonzero", so::kStayOnTop, {7}, "On1Click", "Off2Click"},
+      // 250000 - INT32_MIN overflows 32 bits; the position is computed wide.
+      {"ThresholdLevelHuge", so::kManualThreshold, LE(std::numeric_limits<int32_t>::min()),
+       "SetThresholdBar2(2147733)", ""},
+      {"ThresholdLevelAbove250000", so::kManualThreshold, LE(260999), "SetThresholdBar2(-10)", ""},
+      {"MessagingOn", so::kMessaging, {1}, "MsgsONClick", ""},
+      {"TimelineShown", so::kTimelineShown, {1}, "ShowTimeline(100,200,240,320)", "HideTimeline"},
+      {"TimelineTwoIsHidden", so::kTimelineShown, {2}, "HideTimeline", ""},
+      {"DisplayOther", so::kDisplayType, LE(-1), "Waterfall2Click", ""},
+      {"OutputSoundCard", so::kOutputDevice, LE(0), "SoundCard1Click", ""},
+      {"Tone800KeptWithNoItem", so::kToneFrequency, LEf(800.0f), "", kFreqItems},
+      {"Tone1000", so::kToneFrequency, LEf(1000.0f), "Freq3Click", ""},
+      {"ToneNaN", so::kToneFrequency, LE(0x7FC00000), "", kFreqItems},
+      {"WaveformSquare", so::kToneWaveform, LE(2), "Squarewave1Click", ""},
+      {"SerialCutTo16Bits", so::kContestSerial, LE(70000), "SetXmitUpDn(4464)", ""},
+      {"SerialNegative16Bits", so::kContestSerial, LE(0xFFFF), "SetXmitUpDn(-1)", ""},
+      {"ContestWindow", so::kTransmitWindow, LE(9), "ContestWindowClick", ""},
+      {"RatioNaN", so::kDotRatio, LE(0x7FC00000), "SetTimingRatio(Dot,0,nan)", ""},
+      {"RatioHuge", so::kDashRatio, LEf(1e30f), "SetTimingRatio(Dash,2147483647,1e+28)", ""},
+      {"RatioNegative", so::kCharRatio, LEf(-12.5f), "SetTimingRatio(Char,-12,-0.125)", ""},
+      {"RatioThreeDigits", so::kWordRatio, LEf(123456.0f), "SetTimingRatio(Word,123456,1.23e+03)",
+       ""},
+  };
+  for (const BranchCase& bc : cases) {
+    SCOPED_TRACE(bc.name);
+    std::vector<uint8_t> bytes = SerializeSettings(DefaultSettings());
+    std::copy(bc.value.begin(), bc.value.end(), bytes.begin() + static_cast<long>(bc.offset));
+    FakeWindow win;
+    ApplySettings(bytes.data(), bytes.size(), win);
+    for (const std::string& call : Words(bc.run)) EXPECT_TRUE(win.Called(call)) << call;
+    for (const std::string& call : Words(bc.notRun)) EXPECT_FALSE(win.Called(call)) << call;
+  }
+}
 
 TEST(SettingsLoad, BlankingEndsExactlyAsStoredWhateverItWasBefore) {
   for (bool before : {false, true}) {
@@ -459,65 +383,52 @@ TEST(SettingsLoad, BlankingEndsExactlyAsStoredWhateverItWasBefore) {
 
 // A file cut short: the fields wholly inside it are applied, the rest keep their values and
 // their handlers never run.
-struct ShortCase {
-  size_t length;
-  int applied;
-  const char* lastApplied;   // a call made by the last field inside the file
-  const char* firstMissing;  // a call the first field past the end would make
-};
-
-class ShortFile : public ::testing::TestWithParam<ShortCase> {};
-
-TEST_P(ShortFile, AppliesOnlyTheFieldsItHolds) {
-  const ShortCase& sc = GetParam();
-  SettingsRecord stored = DistinctRecord();
-  std::vector<uint8_t> bytes = SerializeSettings(stored);
-  bytes.resize(sc.length);
+TEST(SettingsLoad, ShortFileAppliesOnlyTheFieldsItHolds) {
+  const struct {
+    size_t length;
+    int applied;
+    const char* lastApplied;   // a call made by the last field inside the file
+    const char* firstMissing;  // a call the first field past the end would make
+  } cases[] = {
+      {0, 0, "", "StorePrinterPortAddress(956)"},
+      {3, 0, "", "StorePrinterPortAddress(956)"},
+      {4, 1, "StorePrinterPortAddress(956)", "SetSignalGainBar(17)"},
+      {15, 3, "SetSpeedTrackBar(33)", "SetToneVolume(63)"},
+      {24 + 4096 * 9 + 100, 15, "SetSendBuffer(9)", "SetSendBuffer(10)"},
+      {SendBufferOffset(16) + 10, 21, "SetSendBuffer(15)", "SetSendBuffer(16)"},
+      {81944, 26, "SetSendBuffer(20)", "Upper1Click"},
+      {82024, 43, "Manual3Click", "BlankBtnClick"},
+      {82025, 44, "BlankBtnClick", "FilterOn1Click"},
+      {82064, 59, "SetComPortSpinBtn(12)", "SetFrequencyBar(112)"},
+      {82109, 71, "SetTimingRatio(Char,150,1.5)", "SetTimingRatio(Word,200,2)"},
+  };
   ScratchFolder dir;
   const std::string path = dir.File("Kestrix.cfc");
-  WriteBytes(path, bytes);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.length);
+    std::vector<uint8_t> bytes = SerializeSettings(DistinctRecord());
+    bytes.resize(c.length);
+    WriteBytes(path, bytes);
 
-  FakeWindow win;
-  const SettingsRecord before = win.state;
-  const SettingsLoadResult result = LoadSettings(path, win);
+    FakeWindow win;
+    CopyFieldText(win.state.SendBuffer(16), "OK1XX");
+    const SettingsRecord before = win.state;
+    const SettingsLoadResult result = LoadSettings(path, win);
 
-  EXPECT_EQ(result.outcome, SettingsLoadResult::Outcome::kLoaded);
-  EXPECT_EQ(result.fileBytes, sc.length);
-  EXPECT_EQ(result.fieldsApplied, sc.applied);
-  EXPECT_FALSE(result.message.empty());
-  if (*sc.lastApplied) {
-    EXPECT_TRUE(win.Called(sc.lastApplied));
+    EXPECT_EQ(result.outcome, SettingsLoadResult::Outcome::kLoaded);
+    EXPECT_EQ(result.fileBytes, c.length);
+    EXPECT_EQ(result.fieldsApplied, c.applied);
+    EXPECT_FALSE(result.message.empty());
+    EXPECT_TRUE(!*c.lastApplied || win.Called(c.lastApplied)) << c.lastApplied;
+    EXPECT_FALSE(win.Called(c.firstMissing)) << c.firstMissing;
+    // A field past the end keeps its value; the buffers still get their fix-ups.
+    EXPECT_EQ(win.state.WordRatio, before.WordRatio);
+    EXPECT_EQ(FieldText(win.state.SendBuffer(19)), "5nn ");
+    EXPECT_EQ(FieldText(win.state.SendBuffer(20)), "tu ");
+    // The call box shows the current buffer 16 unless the file held all of it.
+    EXPECT_EQ(win.remoteCall, c.length < SendBufferOffset(17) ? "OK1XX" : "memory 16 \xe9");
+    EXPECT_EQ(win.calls.back(), "RaiseAutoStartPending");
   }
-  EXPECT_FALSE(win.Called(sc.firstMissing));
-  // A field past the end keeps its value; the buffers still get their fix-ups.
-  EXPECT_EQ(win.state.WordRatio, before.WordRatio);
-  EXPECT_EQ(FieldText(win.state.SendBuffer(19)), "5nn ");
-  EXPECT_EQ(FieldText(win.state.SendBuffer(20)), "tu ");
-  EXPECT_TRUE(win.autoStartPending);
-  EXPECT_EQ(win.calls.back(), "RaiseAutoStartPending");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, ShortFile,
-    ::testing::Values(ShortCase{0, 0, "", "StorePrinterPortAddress(956)"},
-                      ShortCase{3, 0, "", "StorePrinterPortAddress(956)"},
-                      ShortCase{4, 1, "StorePrinterPortAddress(956)", "SetSignalGainBar(17)"},
-                      ShortCase{15, 3, "SetSpeedTrackBar(33)", "SetToneVolume(63)"},
-                      ShortCase{24 + 4096 * 9 + 100, 15, "SetSendBuffer(9)", "SetSendBuffer(10)"},
-                      ShortCase{81944, 26, "SetSendBuffer(20)", "Upper1Click"},
-                      ShortCase{82024, 43, "Manual3Click", "BlankBtnClick"},
-                      ShortCase{82025, 44, "BlankBtnClick", "FilterOn1Click"},
-                      ShortCase{82064, 59, "SetComPortSpinBtn(12)", "SetFrequencyBar(112)"},
-                      ShortCase{82109, 71, "SetTimingRatio(Char,150,1.5)",
-                                "SetTimingRatio(Word,200,2)"}));
-
-TEST(SettingsLoad, ShortFileShowsTheCurrentBuffersItDidNotHold) {
-  std::vector<uint8_t> bytes = SerializeSettings(DefaultSettings());
-  bytes.resize(SendBufferOffset(16) + 10);  // buffer 16 is cut
-  FakeWindow win;
-  CopyFieldText(win.state.SendBuffer(16), "OK1XX");
-  ApplySettings(bytes.data(), bytes.size(), win);
-  EXPECT_EQ(win.remoteCall, "OK1XX");
 }
 
 TEST(SettingsLoad, LongerFileReadsTheLayoutAndIgnoresTheRest) {
@@ -551,29 +462,29 @@ TEST(SettingsLoad, MissingFileIsCreatedWithTheCurrentValuesAndNothingApplied) {
   EXPECT_EQ(written, SerializeSettings(expected));
 }
 
-TEST(SettingsLoad, NothingHappensWithAnEmptyPathOrAnUncreatableFile) {
-  FakeWindow win;
-  EXPECT_EQ(LoadSettings("", win).outcome, SettingsLoadResult::Outcome::kNoPath);
-  EXPECT_EQ(win.calls, std::vector<std::string>{"RaiseForceModeSetup"});
-
+TEST(SettingsLoad, WithoutAPathOrAReadableFileNothingIsApplied) {
   ScratchFolder dir;
-  FakeWindow win2;
-  const SettingsLoadResult result = LoadSettings(dir.File("no-such-folder/Kestrix.cfc"), win2);
-  EXPECT_EQ(result.outcome, SettingsLoadResult::Outcome::kCreateFailed);
-  EXPECT_NE(result.message.find("no-such-folder"), std::string::npos);
-  EXPECT_FALSE(win2.autoStartPending);
-}
-
-TEST(SettingsLoad, UnreadableFileIsLeftAloneAndNothingApplied) {
-  ScratchFolder dir;
-  const std::string path = dir.File("Kestrix.cfc");
-  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);  // opens, but cannot be read
-  FakeWindow win;
-  const SettingsLoadResult result = LoadSettings(path, win);
-  EXPECT_EQ(result.outcome, SettingsLoadResult::Outcome::kUnreadable);
-  EXPECT_NE(result.message.find(path), std::string::npos);
-  EXPECT_EQ(win.calls, std::vector<std::string>{"RaiseForceModeSetup"});
-  EXPECT_FALSE(win.autoStartPending);
+  const std::string folder = dir.File("Kestrix.cfc");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);  // opens, but cannot be read
+  using Outcome = SettingsLoadResult::Outcome;
+  const struct {
+    std::string path;
+    Outcome outcome;
+    std::string named;  // what the message must name
+  } cases[] = {
+      {"", Outcome::kNoPath, ""},
+      {dir.File("no-such-folder/Kestrix.cfc"), Outcome::kCreateFailed, "no-such-folder"},
+      {folder, Outcome::kUnreadable, folder},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    FakeWindow win;
+    const SettingsLoadResult result = LoadSettings(c.path, win);
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_NE(result.message.find(c.named), std::string::npos) << result.message;
+    EXPECT_EQ(win.calls, std::vector<std::string>{"RaiseForceModeSetup"});
+    EXPECT_FALSE(win.autoStartPending);
+  }
 }
 
 TEST(SettingsSave, WritesExactlyTheLayoutAndReplacesAnOlderFile) {

@@ -17,40 +17,31 @@ using testing::ReadBytes;
 using testing::ScratchFolder;
 using testing::WriteBytes;
 
-struct FolderCase {
-  const char* name;
-  std::map<std::string, std::string> env;
-  std::string folder;
-};
-
-class SettingsFolderChoice : public ::testing::TestWithParam<FolderCase> {};
-
-TEST_P(SettingsFolderChoice, FollowsTheEnvironment) {
-  const FolderCase& fc = GetParam();
-  const auto env = [&](const char* name) -> const char* {
-    const auto it = fc.env.find(name);
-    return it == fc.env.end() ? nullptr : it->second.c_str();
+TEST(SettingsPaths, FolderFollowsTheEnvironment) {
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> env;
+    std::string folder;
+  } cases[] = {
+      {"KestrixHomeFirst",
+       {{"KESTRIX_HOME", "/opt/k/"}, {"XDG_CONFIG_HOME", "/x"}, {"HOME", "/h"}},
+       "/opt/k"},
+      {"EmptyKestrixHomeIgnored",
+       {{"KESTRIX_HOME", ""}, {"XDG_CONFIG_HOME", "/x/cfg"}, {"HOME", "/h"}},
+       "/x/cfg/kestrix"},
+      {"RelativeXdgIgnored",
+       {{"XDG_CONFIG_HOME", "cfg"}, {"HOME", "/home/op"}},
+       "/home/op/.config/kestrix"},
+      {"HomeFallback", {{"HOME", "/home/op/"}}, "/home/op/.config/kestrix"},
+      {"RootHome", {{"HOME", "/"}}, "/.config/kestrix"},
   };
-  EXPECT_EQ(SettingsFolder(env), fc.folder);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Environments, SettingsFolderChoice,
-    ::testing::Values(
-        FolderCase{"KestrixHomeFirst",
-                   {{"KESTRIX_HOME", "/opt/k/"}, {"XDG_CONFIG_HOME", "/x"}, {"HOME", "/h"}},
-                   "/opt/k"},
-        FolderCase{"EmptyKestrixHomeIgnored",
-                   {{"KESTRIX_HOME", ""}, {"XDG_CONFIG_HOME", "/x/cfg"}, {"HOME", "/h"}},
-                   "/x/cfg/kestrix"},
-        FolderCase{"RelativeXdgIgnored",
-                   {{"XDG_CONFIG_HOME", "cfg"}, {"HOME", "/home/op"}},
-                   "/home/op/.config/kestrix"},
-        FolderCase{"HomeFallback", {{"HOME", "/home/op/"}}, "/home/op/.config/kestrix"},
-        FolderCase{"RootHome", {{"HOME", "/"}}, "/.config/kestrix"}),
-    [](const ::testing::TestParamInfo<FolderCase>& info) { return info.param.name; });
-
-TEST(SettingsPaths, FileNamesInTheFolder) {
+  for (const auto& c : cases) {
+    const auto env = [&](const char* name) -> const char* {
+      const auto it = c.env.find(name);
+      return it == c.env.end() ? nullptr : it->second.c_str();
+    };
+    EXPECT_EQ(SettingsFolder(env), c.folder) << c.name;
+  }
   EXPECT_EQ(SettingsFilePath("/a/b"), "/a/b/Kestrix.cfc");
   EXPECT_EQ(HelpFilePath("/a/b"), "/a/b/KestrixHelp.html");
 }

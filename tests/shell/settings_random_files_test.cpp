@@ -86,9 +86,9 @@ std::vector<uint8_t> MakeInput(std::mt19937_64& rng, const std::vector<uint8_t>&
                                           3,
                                           4,
                                           5,
-                                          0x7FC00000,   // NaN as a float
-                                          0x7F800000,   // +infinity
-                                          0x4F000000};  // 2^31 as a float
+                                          0x7FC00000 /* NaN as a float */,
+                                          0x7F800000 /* +infinity */,
+                                          0x4F000000 /* 2^31 as a float */};
       testing::ImageWriter w{bytes};
       for (const Span& span : spans) {
         if (span.offset < 81944 || span.width == 16 || rng() % 3 != 0) continue;
@@ -115,7 +115,6 @@ TEST(SettingsRandomFiles, EveryInputAppliesExactlyTheFieldsInsideIt) {
   std::mt19937_64 rng(20240607);
   FakeWindow win;
   win.log = false;
-  int runs = 0;
   int fullSize = 0;
   for (int i = 0; i < kInputs; ++i) {
     std::vector<uint8_t> bytes = MakeInput(rng, valid, spans);
@@ -124,7 +123,6 @@ TEST(SettingsRandomFiles, EveryInputAppliesExactlyTheFieldsInsideIt) {
     std::memcpy(data.get(), bytes.data(), bytes.size());
 
     const int applied = ApplySettings(data.get(), bytes.size(), win);
-    ++runs;
     ASSERT_EQ(applied, FieldsInside(spans, bytes.size())) << "input " << i;
     ASSERT_EQ(FieldText(win.state.SendBuffer(19)), "5nn ") << "input " << i;
     ASSERT_EQ(FieldText(win.state.SendBuffer(20)), "tu ") << "input " << i;
@@ -139,10 +137,7 @@ TEST(SettingsRandomFiles, EveryInputAppliesExactlyTheFieldsInsideIt) {
       ASSERT_TRUE(std::equal(again.begin(), again.end(), bytes.begin())) << "input " << i;
     }
   }
-  EXPECT_EQ(runs, kInputs);
-  EXPECT_GT(fullSize, 1000);
-  std::cout << "[          ] " << runs << " random and damaged settings images loaded, " << fullSize
-            << " of them whole\n";
+  EXPECT_GT(fullSize, 1000);  // enough whole layouts for the round trip to mean something
 }
 
 TEST(SettingsRandomFiles, DamagedFilesOnDiskLoadWithoutHarm) {

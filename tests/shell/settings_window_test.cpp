@@ -1,70 +1,32 @@
-// The settings file with the real main window: start-up with and without a file, a save
-// and a load through the window's own handlers, and the File menu's user files.
-#include <gtest/gtest.h>
-
-#include <QApplication>
+// The settings file with the real main window: start-up with a file, a save and a load
+// through the window's own handlers, and the File menu's user files. (Start-up without a
+// file is in life_cycle_test.cpp.)
 #include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTimer>
-#include <cstdlib>
-#include <filesystem>
 
 #include "display/timeline_window.h"
-#include "platform/capture_device.h"
 #include "settings_test_util.h"
 #include "shell/afc_start_dialog.h"
-#include "shell/main_window.h"
 #include "shell/settings_bridge.h"
 #include "shell/up_down.h"
 #include "shell/user_files.h"
+#include "window_fixture.h"
 
-namespace kestrix::shell {
+namespace kestrix::shell::testing {
 namespace {
 
 using kestrix::testing::ReadBytes;
-using kestrix::testing::ScratchFolder;
 using kestrix::testing::WriteBytes;
 
-// A sound card that opens and accepts buffers but never fills them: START runs the receive
-// loop, which then waits.
-class SilentCard : public CaptureDevice {
- public:
-  int DeviceCount() override { return 1; }
-  std::string ProductName(int) override { return "Silent"; }
-  int QueryFormat(int, const CaptureFormat&) override { return kCaptureOk; }
-  int Open(int, const CaptureFormat&) override { return kCaptureOk; }
-  int TrialOpen(int, const CaptureFormat&) override { return kCaptureOk; }
-  int Close() override { return kCaptureOk; }
-  int Prepare(CaptureHeader&) override { return kCaptureOk; }
-  int Add(CaptureHeader&) override { return kCaptureOk; }
-  int Start() override { return kCaptureOk; }
-  int Position(uint32_t& bytes) override {
-    bytes = 0;
-    return kCaptureOk;
-  }
-  int Reset() override { return kCaptureOk; }
-  int Unprepare(CaptureHeader&) override { return kCaptureOk; }
-};
-
-class SettingsWindowTest : public ::testing::Test {
+class SettingsWindowTest : public WindowTest {
  protected:
-  void SetUp() override { ::setenv("KESTRIX_HOME", home_.path().c_str(), 1); }
-  void TearDown() override {
-    window_.reset();
-    ::unsetenv("KESTRIX_HOME");
-  }
-
-  std::string SettingsFile() const { return home_.File("Kestrix.cfc"); }
-
-  MainWindow& Make() {
-    WindowSeams seams;
-    seams.message = [](const std::string&, const std::string&) {};
-    seams.terminate = [] {};
-    seams.sleep = [](int) {};
-    window_ = std::make_unique<MainWindow>(std::make_unique<SilentCard>(), WindowOptions{}, seams);
-    window_->show();
-    return *window_;
+  std::string File(const char* name) const { return (Home() + "/" + name).toStdString(); }
+  std::string SettingsFile() const { return File("Kestrix.cfc"); }
+  MainWindow& Shown() {
+    Make().show();
+    return W();
   }
 
   // Runs the event loop until `done` holds. The time limit only keeps a broken build from
@@ -84,14 +46,11 @@ class SettingsWindowTest : public ::testing::Test {
     loop.exec();
     return reached;
   }
-
-  ScratchFolder home_;
-  std::unique_ptr<MainWindow> window_;
 };
 
 TEST_F(SettingsWindowTest, WithASettingsFileReceptionStartsByItself) {
   WriteBytes(SettingsFile(), SerializeSettings(DefaultSettings()));
-  MainWindow& w = Make();
+  MainWindow& w = Shown();
   EXPECT_EQ(w.SettingsPath, SettingsFile());
 
   bool running = false;
@@ -108,24 +67,13 @@ TEST_F(SettingsWindowTest, WithASettingsFileReceptionStartsByItself) {
   EXPECT_EQ(w.Rx().Mode, ReceiveMode::kText);
 }
 
-TEST_F(SettingsWindowTest, WithoutASettingsFileItStaysIdleAndWritesNothing) {
-  MainWindow& w = Make();
-  EXPECT_TRUE(w.SettingsPath.empty());
-  // The SystemTimer switches itself off at its first tick when nothing is pending.
-  ASSERT_TRUE(RunUntil([&] { return w.SettingsLoadPending == 0 && !w.SystemTimer()->isActive(); }));
-  EXPECT_FALSE(w.Loop().Running());
-  w.QuitButtonClick();
-  window_.reset();  // FormDestroy
-  EXPECT_TRUE(std::filesystem::is_empty(home_.path()));
-}
-
 // Every setting changed through the window's handlers, saved, and loaded into a second
 // window: the second window holds the same values, except those a load always resets.
 TEST_F(SettingsWindowTest, SaveThenLoadThroughTheWindowKeepsEverySetting) {
-  const std::string path = home_.File("saved.cfc");
+  const std::string path = File("saved.cfc");
   SettingsRecord saved;
   {
-    MainWindow& a = Make();
+    MainWindow& a = Shown();
     const ReceivePanel& rp = a.ReceiveControls();
     const TransmitPanel& tp = a.TransmitControls();
     a.Upper1Click();
@@ -173,11 +121,11 @@ TEST_F(SettingsWindowTest, SaveThenLoadThroughTheWindowKeepsEverySetting) {
     a.Tx().SetBuffer(17, "G4XYZ");
     saved = SettingsBridge(a).CurrentSettings();
     SaveWindowSettings(a, path);
-    window_.reset();
+    Destroy();
   }
   ASSERT_EQ(ReadBytes(path).size(), kSettingsFileSize);
 
-  MainWindow& b = Make();
+  MainWindow& b = Shown();
   LoadWindowSettings(b, path);
   const SettingsRecord loaded = SettingsBridge(b).CurrentSettings();
 
@@ -208,10 +156,10 @@ TEST_F(SettingsWindowTest, UnlistedValuesAreKeptWithoutMovingACheckMark) {
   r.PortKind = 0;
   r.SpeedTrackBar = 3;  // below the bar's range
   r.Blanking = 1;
-  const std::string path = home_.File("odd.cfc");
+  const std::string path = File("odd.cfc");
   WriteBytes(path, SerializeSettings(r));
 
-  MainWindow& w = Make();
+  MainWindow& w = Shown();
   const MainMenu& m = w.Menu();
   const bool noisyBefore = m.Noisy2->isChecked();
   const bool freq2Before = m.Freq2->isChecked();
@@ -243,26 +191,25 @@ class PathHost : public UserFileHost {
 };
 
 TEST_F(SettingsWindowTest, FileMenuSavesAndLoadsThePanes) {
-  MainWindow& w = Make();
+  MainWindow& w = Shown();
   PathHost host;
   SetWindowUserFileHost(&host);
 
   w.ReceiveControls().Memo2->setPlainText("cq de k1abc\nk");
-  host.path = QString::fromStdString(home_.File("rcv.txt"));
+  host.path = QString::fromStdString(File("rcv.txt"));
   w.Menu().SaveRcv1->trigger();
-  EXPECT_EQ(ReadBytes(home_.File("rcv.txt")),
-            (std::vector<uint8_t>{'c', 'q', ' ', 'd', 'e', ' ', 'k', '1', 'a', 'b', 'c', '\r', '\n',
-                                  'k', '\r', '\n'}));
+  const std::vector<uint8_t> rcv = ReadBytes(File("rcv.txt"));
+  EXPECT_EQ(std::string(rcv.begin(), rcv.end()), "cq de k1abc\r\nk\r\n");
 
-  WriteBytes(home_.File("msg.txt"), {'t', 'e', 's', 't', '\n', 'd', 'e'});
-  host.path = QString::fromStdString(home_.File("msg.txt"));
+  WriteBytes(File("msg.txt"), {'t', 'e', 's', 't', '\n', 'd', 'e'});
+  host.path = QString::fromStdString(File("msg.txt"));
   w.Menu().LoadXmit1->trigger();
   EXPECT_EQ(w.TransmitControls().Memo1->toPlainText(), "test\nde");
   EXPECT_EQ(w.Tx().SelectedBuffer, 15);
   EXPECT_EQ(w.Tx().XmitFileLoaded, 1);
   EXPECT_EQ(w.Tx().Buffer(15), "test\r\nde");
 
-  host.path = QString::fromStdString(home_.File("form.bmp"));
+  host.path = QString::fromStdString(File("form.bmp"));
   w.Menu().SaveForm1->trigger();
   QImage picture;
   ASSERT_TRUE(picture.load(host.path, "BMP"));
@@ -272,4 +219,4 @@ TEST_F(SettingsWindowTest, FileMenuSavesAndLoadsThePanes) {
 }
 
 }  // namespace
-}  // namespace kestrix::shell
+}  // namespace kestrix::shell::testing

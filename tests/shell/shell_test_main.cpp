@@ -1,5 +1,6 @@
-// One QApplication for every window test in this binary; the offscreen platform when no
-// other is chosen, so the tests run without a display.
+// One QApplication for all the widget tests of a test program (the window, the user files,
+// the settings with the window); the offscreen platform when no other is chosen, so the
+// tests run without a display.
 #include <gtest/gtest.h>
 #include <QApplication>
 

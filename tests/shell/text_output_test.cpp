@@ -5,9 +5,9 @@
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QScrollBar>
-#include <cstring>
 #include <string>
 
+#include "../display/display_test_support.h"
 #include "display/timeline_window.h"
 #include "morse_gen.h"
 #include "window_fixture.h"
@@ -19,12 +19,7 @@ class TextOutput : public WindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    Make().show();
-    FirstTick();
-  }
-  QPlainTextEdit* Memo2() { return Find<QPlainTextEdit>("Memo2"); }
-  void Receive(const std::string& bytes) {
-    static_cast<TextSink&>(W()).InsertText(bytes.data(), bytes.size());
+    Start();
   }
   // Runs a generated 20 wpm, 700 Hz signal through the window's receiver block by block,
   // tuned as a click on the tone would tune it, with two seconds of silence at the end.
@@ -38,14 +33,7 @@ class TextOutput : public WindowTest {
     rx.RestartLearning();
     rx.StartValues();
     W().SpectrumBoxMouseDown(131);  // bin 131 is 700 Hz
-    std::vector<uint8_t> block(2 * kBlockFrames, 0);
-    for (size_t start = 0; start < samples.size(); start += kBlockFrames) {
-      std::fill(block.begin(), block.end(), 0);
-      for (size_t i = 0; i < kBlockFrames && start + i < samples.size(); ++i) {
-        const auto v = static_cast<uint16_t>(samples[start + i]);
-        block[2 * i] = static_cast<uint8_t>(v & 0xFF);
-        block[2 * i + 1] = static_cast<uint8_t>(v >> 8);
-      }
+    for (const auto& block : kestrix::testing::CaptureBlocks(samples)) {
       rx.ProcessTextBlock(block.data());
     }
   }

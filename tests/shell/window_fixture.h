@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -90,6 +92,16 @@ class WindowTest : public ::testing::Test {
 
   // The first tick of Timer1, as 250 ms after creation.
   void FirstTick() { window_->Timer1Timer(); }
+  // Builds and shows the window and runs the first tick: Text mode as after start.
+  void Start(std::unique_ptr<CaptureDevice> device = std::make_unique<FakeCapture>()) {
+    Make(std::move(device)).show();
+    FirstTick();
+  }
+  QPlainTextEdit* Memo2() { return Find<QPlainTextEdit>("Memo2"); }
+  // Decoded text arriving from the receiver (Windows-1252 bytes).
+  void Receive(std::string_view bytes) {
+    static_cast<TextSink&>(*window_).InsertText(bytes.data(), bytes.size());
+  }
 
   QTemporaryDir home_;
   std::unique_ptr<MainWindow> window_;

@@ -36,62 +36,49 @@ DecodeOptions Parse(std::vector<std::string> args) {
 }
 
 TEST_F(LiveDecodeTest, RecordingThroughTheLoopDecodesAsTheFileModeDoes) {
-  struct Case {
+  const struct {
     std::string text;
-    double wpm;
-    double snr;
-    double jitter;
-    int channels;  // of the recording
+    double wpm, snr, jitter;
+    bool stereo;  // the wanted signal on the right, a different sender on the left
     std::vector<std::string> extra;
     std::string expect;  // part of the decoded text, to see that something decodes at all
-  };
-  const Case cases[] = {
-      {"CQ CQ DE K1ABC K1ABC K", 20, 200, 0.0, 1, {}, "k1abc k1abc"},
+  } cases[] = {
+      {"CQ CQ DE K1ABC K1ABC K", 20, 200, 0.0, false, {}, "k1abc k1abc"},
       {"TEST 599 5NN TU 73",
        25,
        20,
        0.03,
-       1,
+       false,
        {"--noise-filter", "on", "--case", "upper"},
        "5NN TU"},
-      {"PARIS PARIS", 15, 15, 0.1, 2, {"--channel", "right", "--flush-seconds", "0.5"}, "paris"},
+      {"PARIS PARIS", 15, 15, 0.1, true, {"--channel", "right", "--flush-seconds", "0.5"}, "paris"},
   };
-  int n = 0;
-  for (const Case& c : cases) {
+  uint32_t seed = 7;
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    testing::MorseSignalParams p;
-    p.wpm = c.wpm;
-    p.snrDb = c.snr;
-    p.jitter = c.jitter;
-    p.amplitude = 0.3;
-    p.seed = static_cast<uint32_t>(7 + n);
-    std::vector<int16_t> mono = testing::GenerateMorse(c.text, p);
-    std::vector<int16_t> samples = mono;
-    if (c.channels == 2) {
-      // The wanted signal on the right, a different sender on the left.
-      testing::MorseSignalParams q = p;
-      q.toneHz = 1100;
-      const std::vector<int16_t> other = testing::GenerateMorse("EEEE TTTT", q);
+    testing::MorseSignalParams p{
+        .wpm = c.wpm, .amplitude = 0.3, .snrDb = c.snr, .jitter = c.jitter, .seed = seed++};
+    std::vector<int16_t> samples = testing::GenerateMorse(c.text, p);
+    if (c.stereo) {
+      const std::vector<int16_t> wanted = samples;
+      p.toneHz = 1100;
+      const std::vector<int16_t> other = testing::GenerateMorse("EEEE TTTT", p);
       samples.clear();
-      for (size_t i = 0; i < mono.size(); ++i) {
-        samples.push_back(i < other.size() ? other[i] : 0);
-        samples.push_back(mono[i]);
+      for (size_t i = 0; i < wanted.size(); ++i) {
+        samples.insert(samples.end(), {i < other.size() ? other[i] : int16_t{0}, wanted[i]});
       }
     }
-    const std::string path = (dir_ / ("case" + std::to_string(n++) + ".wav")).string();
-    ASSERT_TRUE(testing::WriteWav16(path, samples, 44100, c.channels));
+    const std::string path = (dir_ / "case.wav").string();
+    ASSERT_TRUE(testing::WriteWav16(path, samples, 44100, c.stereo ? 2 : 1));
 
-    std::vector<std::string> args = {"--tone", "700"};
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
-    std::vector<std::string> fileArgs = args;
+    std::vector<std::string> fileArgs = {"--tone", "700"};
+    fileArgs.insert(fileArgs.end(), c.extra.begin(), c.extra.end());
+    std::vector<std::string> liveArgs = fileArgs;
     fileArgs.push_back(path);
-    std::ostringstream fileOut;
+    liveArgs.insert(liveArgs.end(), {"--input-file", path, "--unpaced"});
+    std::ostringstream fileOut, liveOut, log;
     std::string error;
     ASSERT_EQ(RunDecode(Parse(fileArgs), fileOut, error), kExitOk) << error;
-
-    std::vector<std::string> liveArgs = args;
-    liveArgs.insert(liveArgs.end(), {"--input-file", path, "--unpaced"});
-    std::ostringstream liveOut, log;
     ASSERT_EQ(RunLiveDecode(Parse(liveArgs), liveOut, log, nullptr, error), kExitOk) << error;
     EXPECT_EQ(liveOut.str(), fileOut.str());
     EXPECT_EQ(log.str(), "");
@@ -100,9 +87,8 @@ TEST_F(LiveDecodeTest, RecordingThroughTheLoopDecodesAsTheFileModeDoes) {
 }
 
 TEST_F(LiveDecodeTest, StopRequestEndsCleanlyWithANewline) {
-  testing::MorseSignalParams p;
   const std::string path = (dir_ / "long.wav").string();
-  ASSERT_TRUE(testing::WriteWav16(path, testing::GenerateMorse("EEEEEEEEEE", p), 44100));
+  ASSERT_TRUE(testing::WriteWav16(path, testing::GenerateMorse("EEEEEEEEEE", {}), 44100));
   std::atomic<int> stop{1};  // as if Ctrl-C came at once
   std::ostringstream out, log;
   std::string error;
@@ -116,8 +102,8 @@ TEST_F(LiveDecodeTest, DeviceTroubleEndsWithOneClearLine) {
   std::string error;
   // The recording vanished between the check and the open.
   FileCapture gone((dir_ / "gone.wav").string(), {false, false});
-  DecodeOptions o = Parse({"--input-file", "x.wav"});
-  EXPECT_EQ(RunLiveDecodeOn(gone, o, out, log, nullptr, error), kExitInputError);
+  EXPECT_EQ(RunLiveDecodeOn(gone, Parse({"--input-file", "x.wav"}), out, log, nullptr, error),
+            kExitInputError);
   EXPECT_EQ(error, "");  // the message is on the log, once
   const std::string logged = log.str();
   EXPECT_EQ(logged.rfind("kestrix-decode: Error Opening Input wave device (", 0), 0u) << logged;
@@ -136,36 +122,34 @@ TEST(ResolveDevice, FindsCardsByIndexOrName) {
   cards.devices = 4;
   cards.names = {"default", "HDA Intel PCH: ALC892 Analog (hw:0,0)", "USB Audio CODEC (hw:1,0)",
                  "pulse"};
-  struct Case {
-    std::string spec;
+  const struct {
+    std::string query;
     int index;
     std::string error;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"0", 0, ""},
       {"3", 3, ""},
-      {"4", -1, "no sound card 4 (there are 4; see --list-devices)"},
       {"PULSE", 3, ""},
       {"usb", 2, ""},
+      {"4", -1, "no sound card 4 (there are 4; see --list-devices)"},
       {"hw:", -1,
        "'hw:' matches several sound cards: 1 'HDA Intel PCH: ALC892 Analog (hw:0,0)' "
        "2 'USB Audio CODEC (hw:1,0)'; give the index"},
       {"jack", -1, "no sound card named 'jack' (see --list-devices)"},
       {"99999999999", -1, "no sound card 99999999999 (there are 4; see --list-devices)"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     std::string error;
-    EXPECT_EQ(ResolveDevice(cards, c.spec, error), c.index) << c.spec;
+    EXPECT_EQ(ResolveDevice(cards, c.query, error), c.index) << c.query;
     EXPECT_EQ(error, c.error);
   }
 }
 
 TEST(LiveOptions, LiveModesAreExclusiveAndComplete) {
-  struct Case {
+  const struct {
     std::vector<std::string> args;
     std::string error;  // "" = accepted
-  };
-  const Case cases[] = {
+  } cases[] = {
       {{"--device", "1"}, ""},
       {{"--device", "pulse", "--seconds", "5"}, ""},
       {{"--input-file", "a.wav", "--unpaced"}, ""},
@@ -179,7 +163,7 @@ TEST(LiveOptions, LiveModesAreExclusiveAndComplete) {
       {{"--device", "1", "--trace", "t.csv"}, "--trace works with recordings given as FILE only"},
       {{}, "no input file given (see --help)"},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     DecodeOptions o;
     std::string error;
     const bool ok = ParseDecodeOptions(c.args, o, error);

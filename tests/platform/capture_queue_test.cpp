@@ -10,16 +10,19 @@
 namespace kestrix {
 namespace {
 
+// Points `h` at `mem` and queues it, as the loop does with each buffer.
+void Queue(CaptureQueue& q, CaptureHeader& h, std::vector<uint8_t>& mem) {
+  h.Reset(mem.data(), static_cast<uint32_t>(mem.size()));
+  ASSERT_EQ(q.Prepare(h), kCaptureOk);
+  ASSERT_EQ(q.Add(h), kCaptureOk);
+}
+
 TEST(CaptureQueue, FillsBuffersInQueueOrderAndMarksThemDone) {
   std::vector<uint8_t> a(8), b(8);
   CaptureHeader ha, hb;
-  ha.Reset(a.data(), 8);
-  hb.Reset(b.data(), 8);
   CaptureQueue q;
-  ASSERT_EQ(q.Prepare(ha), kCaptureOk);
-  ASSERT_EQ(q.Add(ha), kCaptureOk);
-  ASSERT_EQ(q.Prepare(hb), kCaptureOk);
-  ASSERT_EQ(q.Add(hb), kCaptureOk);
+  Queue(q, ha, a);
+  Queue(q, hb, b);
 
   std::vector<uint8_t> in(12);
   std::iota(in.begin(), in.end(), 1);
@@ -87,19 +90,14 @@ TEST(CaptureQueue, HandsOverBetweenThreadsWithoutLosingOrder) {
     }
   });
   uint8_t expect = 0;
-  for (int i = 0; i < 2; ++i) {
-    h[i].Reset(mem[i].data(), kSize);
-    ASSERT_EQ(q.Prepare(h[i]), kCaptureOk);
-    ASSERT_EQ(q.Add(h[i]), kCaptureOk);
-  }
+  Queue(q, h[0], mem[0]);
+  Queue(q, h[1], mem[1]);
   for (int n = 0; n < kBuffers; ++n) {
     CaptureHeader& cur = h[n % 2];
     while (!cur.IsDone()) std::this_thread::yield();
     ASSERT_EQ(q.Unprepare(cur), kCaptureOk);
     for (uint32_t k = 0; k < kSize; ++k) ASSERT_EQ(mem[n % 2][k], expect++) << "buffer " << n;
-    cur.Reset(mem[n % 2].data(), kSize);
-    ASSERT_EQ(q.Prepare(cur), kCaptureOk);
-    ASSERT_EQ(q.Add(cur), kCaptureOk);
+    ASSERT_NO_FATAL_FAILURE(Queue(q, cur, mem[n % 2]));
   }
   quit.store(true);
   audio.join();

@@ -40,15 +40,9 @@ class FileCaptureTest : public ::testing::Test {
   fs::path dir_;
 };
 
-int16_t Ramp(int i) {
-  return static_cast<int16_t>(i % 20000 + 1);
-}
-int16_t Even(int i) {
-  return static_cast<int16_t>(2 * (i % 1000));
-}
-int16_t Hundred(int) {
-  return 100;
-}
+constexpr auto Ramp = [](int i) { return static_cast<int16_t>(i % 20000 + 1); };
+constexpr auto Even = [](int i) { return static_cast<int16_t>(2 * (i % 1000)); };
+constexpr auto Hundred = [](int) { return int16_t{100}; };
 
 CaptureFormat Format(int channels) {
   CaptureSettings s;
@@ -56,70 +50,49 @@ CaptureFormat Format(int channels) {
   return s.Format;
 }
 
-// Queues one buffer of `frames` frames at a time and returns what each held, the way the
-// receive loop would take them.
-class Taker {
- public:
-  Taker(CaptureDevice& device, int channels, int frames)
-      : device_(device), bytes_(static_cast<uint32_t>(frames * channels * 2)) {}
-
-  std::vector<int16_t> Take() {
-    std::vector<int16_t> mem(bytes_ / 2, -7);
-    CaptureHeader h;
-    h.Reset(reinterpret_cast<uint8_t*>(mem.data()), bytes_);
-    EXPECT_EQ(device_.Prepare(h), kCaptureOk);
-    EXPECT_EQ(device_.Add(h), kCaptureOk);
-    EXPECT_EQ(device_.Start(), kCaptureOk);
-    // Only a guard against a hang; a paced second of sound takes a second.
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!h.IsDone() && std::chrono::steady_clock::now() < giveUp) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_TRUE(h.IsDone());
-    EXPECT_EQ(device_.Unprepare(h), kCaptureOk);
-    return mem;
+// Queues one buffer of `frames` frames, waits for it and returns what it held, the way the
+// receive loop takes them.
+std::vector<int16_t> Take(CaptureDevice& device, int channels, int frames) {
+  std::vector<int16_t> mem(static_cast<size_t>(frames * channels), -7);
+  CaptureHeader h;
+  h.Reset(reinterpret_cast<uint8_t*>(mem.data()), static_cast<uint32_t>(mem.size() * 2));
+  EXPECT_EQ(device.Prepare(h), kCaptureOk);
+  EXPECT_EQ(device.Add(h), kCaptureOk);
+  EXPECT_EQ(device.Start(), kCaptureOk);
+  // Only a guard against a hang; a paced second of sound takes a second.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!h.IsDone() && std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-
- private:
-  CaptureDevice& device_;
-  uint32_t bytes_;
-};
-
-TEST_F(FileCaptureTest, UnpacedHandsOverTheRecordingBufferByBufferThenSilence) {
-  const std::string path = Write("ramp.wav", 20000, 1, Ramp);
-  FileCapture dev(path, {false, false});
-  ASSERT_EQ(dev.Open(0, Format(1)), kCaptureOk);
-  Taker taker(dev, 1, 8192);
-  std::vector<int16_t> all;
-  for (int b = 0; b < 4; ++b) {
-    const std::vector<int16_t> buf = taker.Take();
-    all.insert(all.end(), buf.begin(), buf.end());
-  }
-  for (int i = 0; i < 4 * 8192; ++i) {
-    ASSERT_EQ(all[static_cast<size_t>(i)], i < 20000 ? Ramp(i) : 0) << "frame " << i;
-  }
-  EXPECT_EQ(dev.RecordingFrames(), 20000);
-  EXPECT_EQ(dev.EndBuffer(), 3);  // frame 19999 is in the third buffer
-  EXPECT_EQ(dev.DroppedFrames(), 0);
-  EXPECT_EQ(dev.Close(), kCaptureOk);
+  EXPECT_TRUE(h.IsDone());
+  EXPECT_EQ(device.Unprepare(h), kCaptureOk);
+  return mem;
 }
 
-TEST_F(FileCaptureTest, EndBufferCountsAnEndExactlyOnABufferBoundary) {
-  const std::string path = Write("two.wav", 2 * 8192, 1, Ramp);
-  FileCapture dev(path, {false, false});
-  ASSERT_EQ(dev.Open(0, Format(1)), kCaptureOk);
-  Taker taker(dev, 1, 8192);
-  for (int b = 0; b < 3; ++b) taker.Take();
-  EXPECT_EQ(dev.EndBuffer(), 2);
+TEST_F(FileCaptureTest, UnpacedHandsOverTheRecordingBufferByBufferThenSilence) {
+  // An end inside the third buffer, and one exactly on the boundary of the second.
+  for (const auto& [frames, endBuffer] : {std::pair{20000, 3}, std::pair{2 * 8192, 2}}) {
+    SCOPED_TRACE(frames);
+    FileCapture dev(Write("ramp.wav", frames, 1, Ramp), {false, false});
+    ASSERT_EQ(dev.Open(0, Format(1)), kCaptureOk);
+    for (int b = 0; b < 4; ++b) {
+      const std::vector<int16_t> buf = Take(dev, 1, 8192);
+      for (int i = 0, f = b * 8192; i < 8192; ++i, ++f) {
+        ASSERT_EQ(buf[static_cast<size_t>(i)], f < frames ? Ramp(f) : 0) << "frame " << f;
+      }
+    }
+    EXPECT_EQ(dev.RecordingFrames(), frames);
+    EXPECT_EQ(dev.EndBuffer(), endBuffer);
+    EXPECT_EQ(dev.DroppedFrames(), 0);
+    EXPECT_EQ(dev.Close(), kCaptureOk);
+  }
 }
 
 TEST_F(FileCaptureTest, LoopingStartsTheRecordingAgain) {
-  const std::string path = Write("short.wav", 3000, 1, Ramp);
-  FileCapture dev(path, {false, true});
+  FileCapture dev(Write("short.wav", 3000, 1, Ramp), {false, true});
   ASSERT_EQ(dev.Open(0, Format(1)), kCaptureOk);
-  Taker taker(dev, 1, 8192);
-  const std::vector<int16_t> a = taker.Take();
-  const std::vector<int16_t> b = taker.Take();
+  const std::vector<int16_t> a = Take(dev, 1, 8192);
+  const std::vector<int16_t> b = Take(dev, 1, 8192);
   for (int i = 0; i < 8192; ++i) {
     ASSERT_EQ(a[static_cast<size_t>(i)], Ramp(i % 3000)) << i;
     ASSERT_EQ(b[static_cast<size_t>(i)], Ramp((8192 + i) % 3000)) << i;
@@ -128,37 +101,29 @@ TEST_F(FileCaptureTest, LoopingStartsTheRecordingAgain) {
 }
 
 TEST_F(FileCaptureTest, ChannelLayoutFollowsTheCaptureFormat) {
-  struct Case {
+  using Frame = int16_t (*)(int);
+  const struct {
+    const char* what;
     int fileChannels;
     int captureChannels;
-    int16_t (*left)(int);
-    int16_t (*right)(int);
-    // expected interleaved values of frame i
-    int16_t (*wantLeft)(int);
-    int16_t (*wantRight)(int);
+    Frame left, right;          // of the recording
+    Frame wantLeft, wantRight;  // of the capture
+  } cases[] = {
+      {"stereo recording, mono capture: the mean of both channels", 2, 1, Even, Hundred,
+       [](int i) { return static_cast<int16_t>(i % 1000 + 50); }, nullptr},
+      {"stereo recording, stereo capture: as recorded", 2, 2, Even, Hundred, Even, Hundred},
+      {"mono recording, stereo capture: on both channels", 1, 2, Ramp, nullptr, Ramp, Ramp},
   };
-  const Case cases[] = {
-      // stereo recording, mono capture: the mean of both channels
-      {2, 1, Even, Hundred, [](int i) { return static_cast<int16_t>(i % 1000 + 50); }, nullptr},
-      // stereo recording, stereo capture: as recorded
-      {2, 2, Even, Hundred, Even, Hundred},
-      // mono recording, stereo capture: on both channels
-      {1, 2, Ramp, nullptr, Ramp, Ramp},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(n);
-    const std::string path =
-        Write("layout" + std::to_string(n++) + ".wav", 9000, c.fileChannels, c.left, c.right);
-    FileCapture dev(path, {false, false});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FileCapture dev(Write("layout.wav", 9000, c.fileChannels, c.left, c.right), {false, false});
     ASSERT_EQ(dev.Open(0, Format(c.captureChannels)), kCaptureOk);
-    const std::vector<int16_t> buf = Taker(dev, c.captureChannels, 8192).Take();
+    const std::vector<int16_t> buf = Take(dev, c.captureChannels, 8192);
     for (int i = 0; i < 8192; ++i) {
-      if (c.captureChannels == 1) {
-        ASSERT_EQ(buf[static_cast<size_t>(i)], c.wantLeft(i)) << i;
-      } else {
-        ASSERT_EQ(buf[static_cast<size_t>(2 * i)], c.wantLeft(i)) << i;
-        ASSERT_EQ(buf[static_cast<size_t>(2 * i + 1)], c.wantRight(i)) << i;
+      const size_t at = static_cast<size_t>(c.captureChannels * i);
+      ASSERT_EQ(buf[at], c.wantLeft(i)) << i;
+      if (c.captureChannels == 2) {
+        ASSERT_EQ(buf[at + 1], c.wantRight(i)) << i;
       }
     }
   }
@@ -177,7 +142,7 @@ TEST_F(FileCaptureTest, PacedLosesSoundWhileNoBufferIsQueuedUnpacedDoesNot) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (!paced) std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    const std::vector<int16_t> buf = Taker(dev, 1, 2048).Take();
+    const std::vector<int16_t> buf = Take(dev, 1, 2048);
     if (paced) {
       EXPECT_GT(dev.DroppedFrames(), 0);
       EXPECT_NE(buf[0], Ramp(0));
@@ -195,8 +160,7 @@ TEST_F(FileCaptureTest, PacedLosesSoundWhileNoBufferIsQueuedUnpacedDoesNot) {
 }
 
 TEST_F(FileCaptureTest, ResetReturnsTheQueuedBufferAndRewindsThePosition) {
-  const std::string path = Write("ramp.wav", 44100, 1, Ramp);
-  FileCapture dev(path, {true, false});
+  FileCapture dev(Write("ramp.wav", 44100, 1, Ramp), {true, false});
   ASSERT_EQ(dev.Open(0, Format(1)), kCaptureOk);
   std::vector<int16_t> mem(8192);
   CaptureHeader h;
@@ -215,8 +179,7 @@ TEST_F(FileCaptureTest, ResetReturnsTheQueuedBufferAndRewindsThePosition) {
 }
 
 TEST_F(FileCaptureTest, NamesItselfAndRefusesWhatItCannotDo) {
-  const std::string path = Write("cq test.wav", 1000, 1, Ramp);
-  FileCapture dev(path);
+  FileCapture dev(Write("cq test.wav", 1000, 1, Ramp));
   EXPECT_EQ(dev.DeviceCount(), 1);
   EXPECT_EQ(dev.ProductName(0), "Recording: cq test.wav");
   EXPECT_EQ(dev.ProductName(1), "");

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,16 +18,9 @@
 
 namespace kestrix::test {
 
-// The sample a card records for frame f (counted from the device's open): the left
-// channel counts up, the right one down, so a block shows which channel it came from and
-// whether any frame went missing.
-inline int16_t LeftSample(int64_t f) {
-  return static_cast<int16_t>(f % 20000);
-}
-inline int16_t RightSample(int64_t f) {
-  return static_cast<int16_t>(-(f % 20000) - 1);
-}
-
+// The card records frame f (counted from the device's open) as f % 20000 on the left (or
+// only) channel and as -(f % 20000) - 1 on the right, so a block shows which channel it
+// came from and whether any frame went missing.
 class ScriptedDevice final : public CaptureDevice {
  public:
   struct Fault {
@@ -45,11 +37,11 @@ class ScriptedDevice final : public CaptureDevice {
   int devices = 1;
   std::vector<std::string> names = {"Card A", "Card B", "Card C", "Card D"};
   std::vector<Fault> faults;
-  std::set<int> refusesTrial;  // devices whose trial open fails
   // Records nothing until Start has been called this many times (0: records at once).
   int stalledUntilStart = 0;
-  // Called at every device call with the op and its count, before it runs.
-  std::function<void(const std::string&, int)> onCall;
+  // Called at every device call with its op, before it runs.
+  std::function<void(const std::string&)> onCall;
+  const int64_t* clock = nullptr;  // the host's fake time
 
   std::map<std::string, int> calls;
   std::vector<std::pair<std::string, int64_t>> log;  // op and fake time
@@ -60,19 +52,17 @@ class ScriptedDevice final : public CaptureDevice {
   std::vector<CaptureFormat> openedFormats;
   int trialDevice = -1;
 
-  const int64_t* clock = nullptr;  // the host's fake time
-
   int DeviceCount() override { return devices; }
   std::string ProductName(int index) override {
-    return index >= 0 && index < devices ? names[static_cast<size_t>(index)] : "";
+    return Exists(index) ? names[static_cast<size_t>(index)] : "";
   }
   int QueryFormat(int device, const CaptureFormat&) override {
-    if (int f = Call("QueryFormat")) return f;
-    return device >= 0 && device < devices ? kCaptureOk : kCaptureBadDevice;
+    if (int f = Call("QueryFormat", false)) return f;
+    return Exists(device) ? kCaptureOk : kCaptureBadDevice;
   }
   int Open(int device, const CaptureFormat& format) override {
-    if (int f = Call("Open")) return f;
-    if (device < 0 || device >= devices) return kCaptureBadDevice;
+    if (int f = Call("Open", false)) return f;
+    if (!Exists(device)) return kCaptureBadDevice;
     queue_.Flush();
     open_ = true;
     started_ = false;
@@ -85,42 +75,37 @@ class ScriptedDevice final : public CaptureDevice {
   }
   int TrialOpen(int device, const CaptureFormat&) override {
     trialDevice = device;
-    if (int f = Call("TrialOpen")) return f;
-    if (device < 0 || device >= devices || refusesTrial.count(device) != 0) return kCaptureError;
-    return kCaptureOk;
+    if (int f = Call("TrialOpen", false)) return f;
+    return Exists(device) ? kCaptureOk : kCaptureError;
   }
   int Close() override {
-    Call("Close");
+    Call("Close", false);
     queue_.Flush();
     open_ = started_ = false;
     return kCaptureOk;
   }
   int Prepare(CaptureHeader& h) override {
     if (int f = Call("Prepare")) return f;
-    return open_ ? queue_.Prepare(h) : kCaptureNotOpen;
+    return queue_.Prepare(h);
   }
   int Add(CaptureHeader& h) override {
     if (int f = Call("Add")) return f;
-    if (!open_) return kCaptureNotOpen;
     adds.push_back({Now(), &h, queue_.Position()});
     return queue_.Add(h);
   }
   int Start() override {
     if (int f = Call("Start")) return f;
-    if (!open_) return kCaptureNotOpen;
     startTimes.push_back(Now());
     started_ = true;
     return kCaptureOk;
   }
   int Position(uint32_t& bytes) override {
     if (int f = Call("Position")) return f;
-    if (!open_) return kCaptureNotOpen;
     bytes = queue_.Position();
     return kCaptureOk;
   }
   int Reset() override {
     if (int f = Call("Reset")) return f;
-    if (!open_) return kCaptureNotOpen;
     resetTimes.push_back(Now());
     started_ = false;
     queue_.Flush();
@@ -128,7 +113,7 @@ class ScriptedDevice final : public CaptureDevice {
   }
   int Unprepare(CaptureHeader& h) override {
     if (int f = Call("Unprepare")) return f;
-    return open_ ? queue_.Unprepare(h) : kCaptureNotOpen;
+    return queue_.Unprepare(h);
   }
 
   // The fake clock moved on by `ms`: record what a card would have recorded meanwhile.
@@ -137,16 +122,10 @@ class ScriptedDevice final : public CaptureDevice {
     pending_ += ms * static_cast<double>(format_.SamplesPerSecond) / 1000.0;
     const int frames = static_cast<int>(pending_);
     pending_ -= frames;
-    const int channels = format_.Channels;
-    chunk_.resize(static_cast<size_t>(frames * channels));
-    for (int i = 0; i < frames; ++i) {
-      const int64_t f = frame_ + i;
-      if (channels == 2) {
-        chunk_[static_cast<size_t>(2 * i)] = LeftSample(f);
-        chunk_[static_cast<size_t>(2 * i + 1)] = RightSample(f);
-      } else {
-        chunk_[static_cast<size_t>(i)] = LeftSample(f);
-      }
+    chunk_.clear();
+    for (int64_t f = frame_; f < frame_ + frames; ++f) {
+      chunk_.push_back(static_cast<int16_t>(f % 20000));
+      if (format_.Channels == 2) chunk_.push_back(static_cast<int16_t>(-(f % 20000) - 1));
     }
     frame_ += frames;
     queue_.Deliver(reinterpret_cast<const uint8_t*>(chunk_.data()), chunk_.size() * 2);
@@ -156,14 +135,17 @@ class ScriptedDevice final : public CaptureDevice {
 
  private:
   int64_t Now() const { return clock != nullptr ? *clock : 0; }
-  int Call(const std::string& op) {
+  bool Exists(int device) const { return device >= 0 && device < devices; }
+  // Logs the call and returns its scripted fault, else kCaptureNotOpen when it needs an
+  // open device and there is none, else 0.
+  int Call(const std::string& op, bool needsOpen = true) {
     const int n = ++calls[op];
     log.emplace_back(op, Now());
-    if (onCall) onCall(op, n);
+    if (onCall) onCall(op);
     for (const Fault& f : faults) {
       if (f.op == op && f.nth == n) return f.code;
     }
-    return 0;
+    return needsOpen && !open_ ? kCaptureNotOpen : kCaptureOk;
   }
 
   CaptureQueue queue_;
@@ -180,21 +162,20 @@ class ScriptedHost final : public ReceiveHost {
   struct Message {
     std::string title;
     std::string text;
-    int64_t at;
   };
+  // Fake time after which the host presses STOP itself, so a broken loop cannot hang a test.
+  static constexpr int64_t kDeadline = 120000;
 
   ReceiveLoop* loop = nullptr;
   ScriptedDevice* device = nullptr;
   int64_t now = 0;
   bool settingsLoading = false;
-  // Fake time after which the host presses STOP itself, so a broken loop cannot hang a test.
-  int64_t deadline = 120000;
   bool deadlineHit = false;
 
   std::vector<Message> messages;
   int quits = 0;
   int processCalls = 0;
-  std::vector<std::pair<std::string, int64_t>> hooks;
+  std::map<std::string, int> hooks;           // how often each window step ran
   std::array<std::vector<int64_t>, 3> fired;  // tick times per timer
 
   // Runs `fn` inside the first ProcessMessages at or after fake time `at`.
@@ -211,10 +192,6 @@ class ScriptedHost final : public ReceiveHost {
     }
   }
   bool Armed(LoopTimer t) const { return timers_[static_cast<size_t>(t)].armed; }
-  int HookCount(const std::string& name) const {
-    return static_cast<int>(
-        std::count_if(hooks.begin(), hooks.end(), [&](const auto& h) { return h.first == name; }));
-  }
 
   void ProcessMessages() override {
     ++processCalls;
@@ -240,7 +217,7 @@ class ScriptedHost final : public ReceiveHost {
           break;
       }
     }
-    if (now > deadline && !deadlineHit && loop->Running()) {
+    if (now > kDeadline && !deadlineHit && loop->Running()) {
       deadlineHit = true;
       loop->StopButtonClick();
     }
@@ -253,7 +230,7 @@ class ScriptedHost final : public ReceiveHost {
   }
   void DisarmTimer(LoopTimer timer) override { timers_[static_cast<size_t>(timer)].armed = false; }
   void ShowMessage(const std::string& title, const std::string& text) override {
-    messages.push_back({title, text, now});
+    messages.push_back({title, text});
   }
   void QuitButtonClick() override {
     ++quits;
@@ -264,13 +241,11 @@ class ScriptedHost final : public ReceiveHost {
     if (device != nullptr) device->Advance(ms);
   }
   bool SettingsLoadPending() override { return settingsLoading; }
-  void StartTransmitWorkers() override { Hook("StartTransmitWorkers"); }
-  void ShowStarted(ReceiveMode) override { Hook("ShowStarted"); }
-  void ClearDisplayBitmaps(int) override { Hook("ClearDisplayBitmaps"); }
-  void InitToneOutput() override { Hook("InitToneOutput"); }
-  void ShowStopped() override { Hook("ShowStopped"); }
-  void StopTransmit() override { Hook("StopTransmit"); }
-  void InputChannelChecked(ChannelMode) override { Hook("InputChannelChecked"); }
+  void StartTransmitWorkers() override { ++hooks["StartTransmitWorkers"]; }
+  void ShowStarted(ReceiveMode) override { ++hooks["ShowStarted"]; }
+  void InitToneOutput() override { ++hooks["InitToneOutput"]; }
+  void ShowStopped() override { ++hooks["ShowStopped"]; }
+  void InputChannelChecked(ChannelMode) override { ++hooks["InputChannelChecked"]; }
 
  private:
   struct Event {
@@ -283,10 +258,57 @@ class ScriptedHost final : public ReceiveHost {
     int interval = 0;
     int64_t due = 0;
   };
-  void Hook(const std::string& name) { hooks.emplace_back(name, now); }
 
   std::vector<Event> events_;
   std::array<Timer, 3> timers_{};
+};
+
+// A receive loop wired to the scripted card and window, with a sink that notes when each
+// TEXT block finished and the first and last sample it held.
+struct LoopRig : TextSink, ReceiverSink {
+  struct Block {
+    int64_t at;
+    int32_t first;
+    int32_t last;
+  };
+
+  ScriptedDevice device;
+  ScriptedHost host;
+  Receiver rx{*this, this};
+  ReceiveLoop loop{rx, device, host};
+  std::vector<Block> blocks;
+  std::vector<int64_t> startReturns;  // when each START gave control back
+  int64_t startReturnedAt = -1;       // the latest of them
+
+  LoopRig() {
+    host.loop = &loop;
+    host.device = &device;
+    device.clock = &host.now;
+  }
+  void InsertText(const char*, size_t) override {}
+  void BlockFinished(const Receiver& r) override {
+    blocks.push_back({host.now, r.RawBlock[0], r.RawBlock[kBlockFrames - 1]});
+  }
+  // START from the window's event loop at `at`.
+  void StartAt(int64_t at) {
+    host.At(at, [this] {
+      loop.StartButtonClick();
+      startReturns.push_back(startReturnedAt = host.now);
+    });
+  }
+  void StopAt(int64_t at) {
+    host.At(at, [this] { loop.StopButtonClick(); });
+  }
+  // START at 0, STOP at `stopAt`, and a second of the window's own event loop after it.
+  void Run(int64_t stopAt) {
+    StartAt(0);
+    StopAt(stopAt);
+    host.RunUntil(stopAt + 1000);
+  }
+  int BlocksBetween(int64_t from, int64_t to) const {
+    return static_cast<int>(std::count_if(
+        blocks.begin(), blocks.end(), [&](const Block& b) { return b.at > from && b.at <= to; }));
+  }
 };
 
 }  // namespace kestrix::test

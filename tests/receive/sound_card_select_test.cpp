@@ -8,23 +8,10 @@
 namespace kestrix {
 namespace {
 
-using test::ScriptedDevice;
-using test::ScriptedHost;
-
-struct DialogRig : TextSink {
-  ScriptedDevice device;
-  ScriptedHost host;
-  Receiver rx{*this};
-  ReceiveLoop loop{rx, device, host};
+// The scripted loop with three cards and the dialog on it.
+struct DialogRig : test::LoopRig {
   SoundCardSelect dialog{loop};
-
-  DialogRig() {
-    host.loop = &loop;
-    host.device = &device;
-    device.clock = &host.now;
-    device.devices = 3;
-  }
-  void InsertText(const char*, size_t) override {}
+  DialogRig() { device.devices = 3; }
 };
 
 TEST(SoundCardSelect, UpDownStaysOnExistingDevices) {
@@ -77,7 +64,7 @@ TEST(SoundCardSelect, OpeningTheDialogPausesReception) {
 
 TEST(SoundCardSelect, ADeviceThatWillNotOpenKeepsTheDialogOnDeviceZero) {
   DialogRig r;
-  r.device.refusesTrial = {2};
+  r.device.faults = {{"TrialOpen", 1, kCaptureError}};
   r.dialog.SelectSoundCardClick();
   r.dialog.WaveUpDownClick(2);
   const SoundCardView& v = r.dialog.CloseBtnClick();
@@ -111,17 +98,13 @@ TEST(SoundCardSelect, SelectOrCloseHandsReceptionBack) {
 
 TEST(SoundCardSelect, ChoosingACardWhileReceivingRestartsOnIt) {
   DialogRig r;
-  r.host.At(0, [&] { r.loop.StartButtonClick(); });
   r.host.At(1000, [&] {
     r.dialog.SelectSoundCardClick();
     r.dialog.WaveUpDownClick(2);
   });
   r.host.At(1500, [&] { r.dialog.CloseBtnClick(); });
-  r.host.At(4000, [&] { r.loop.StopButtonClick(); });
-  r.host.RunUntil(5000);
-  ASSERT_EQ(r.device.openedDevices.size(), 2u);
-  EXPECT_EQ(r.device.openedDevices[0], 0);
-  EXPECT_EQ(r.device.openedDevices[1], 2);
+  r.Run(4000);
+  ASSERT_EQ(r.device.openedDevices, (std::vector<int>{0, 2}));
   // The reopen came from the automatic start about a second after "Select".
   const auto reopen = std::find_if(r.device.log.rbegin(), r.device.log.rend(),
                                    [](const auto& e) { return e.first == "Open"; });

@@ -36,74 +36,62 @@ struct Burst {
   size_t length;
 };
 
-std::vector<Burst> RunsAbove(const std::vector<double>& env, double threshold) {
+// The key-down bursts of a signal made with `p` at 44100 Hz (63 samples = 1 cycle at 700 Hz).
+std::vector<Burst> Bursts(const std::vector<int16_t>& x, const MorseSignalParams& p) {
+  const std::vector<double> env = Envelope(x, p.toneHz, p.sampleRate, 63);
   std::vector<Burst> runs;
   for (size_t i = 0; i < env.size(); ++i) {
-    if (env[i] < threshold) continue;
+    if (env[i] < 0.5 * p.amplitude) continue;
     if (runs.empty() || runs.back().start + runs.back().length != i) runs.push_back({i, 0});
     ++runs.back().length;
   }
   return runs;
 }
 
-double Ms(size_t samples, int rate) {
+double Ms(size_t samples, int rate = 44100) {
   return 1000.0 * static_cast<double>(samples) / rate;
 }
 
+// 20 wpm (60 ms dot) at 700 Hz with 200 ms of silence either side.
 MorseSignalParams Clean() {
-  MorseSignalParams p;
-  p.wpm = 20.0;  // 60 ms dot
-  p.toneHz = 700.0;
-  p.sampleRate = 44100;  // 63 samples = 1 cycle at 700 Hz
-  p.leadInS = 0.2;
-  p.tailS = 0.2;
-  return p;
+  return {.wpm = 20.0, .toneHz = 700.0, .leadInS = 0.2, .tailS = 0.2, .sampleRate = 44100};
 }
 
 TEST(MorsePatternTest, KnowsLettersDigitsAndPunctuation) {
-  EXPECT_EQ(MorsePattern('A'), ".-");
-  EXPECT_EQ(MorsePattern('q'), "--.-");
-  EXPECT_EQ(MorsePattern('Y'), "-.--");
-  EXPECT_EQ(MorsePattern('0'), "-----");
-  EXPECT_EQ(MorsePattern('9'), "----.");
-  EXPECT_EQ(MorsePattern('?'), "..--..");
-  EXPECT_EQ(MorsePattern('/'), "-..-.");
-  EXPECT_EQ(MorsePattern('='), "-...-");
-  EXPECT_EQ(MorsePattern('@'), ".--.-.");
-  EXPECT_EQ(MorsePattern('"'), ".-..-.");
-  EXPECT_EQ(MorsePattern(')'), "-.--.-");
-  EXPECT_EQ(MorsePattern('#'), "");
-  EXPECT_EQ(MorsePattern('<'), "");
-  EXPECT_EQ(MorsePattern(' '), "");
+  const std::pair<char, const char*> cases[] = {
+      {'A', ".-"},     {'q', "--.-"},  {'Y', "-.--"},  {'0', "-----"},  {'9', "----."},
+      {'?', "..--.."}, {'/', "-..-."}, {'=', "-...-"}, {'@', ".--.-."}, {'"', ".-..-."},
+      {')', "-.--.-"}, {'#', ""},      {'<', ""},      {' ', ""}};
+  for (const auto& [c, pattern] : cases) EXPECT_EQ(MorsePattern(c), pattern) << c;
 }
 
-TEST(GenerateMorseTest, KeyDownAndGapsFollowWordTiming) {
-  MorseSignalParams p = Clean();
-  const std::vector<int16_t> x = GenerateMorse("E E", p);
-  // 200 ms lead-in + dot + word gap + dot + 200 ms tail
-  EXPECT_EQ(x.size(), static_cast<size_t>(std::lround(0.94 * p.sampleRate)));
-
-  const auto runs = RunsAbove(Envelope(x, p.toneHz, p.sampleRate, 63), 0.5 * p.amplitude);
-  ASSERT_EQ(runs.size(), 2u);
-  EXPECT_NEAR(Ms(runs[0].start, p.sampleRate), 200.0, 0.5);
-  EXPECT_NEAR(Ms(runs[0].length, p.sampleRate), 60.0, 0.5);
-  EXPECT_NEAR(Ms(runs[1].length, p.sampleRate), 60.0, 0.5);
-  EXPECT_NEAR(Ms(runs[1].start - runs[0].start - runs[0].length, p.sampleRate), 420.0, 0.5);
-}
-
-TEST(GenerateMorseTest, LetterAndElementGapsAndDashRatio) {
-  MorseSignalParams p = Clean();
-  p.dashRatio = 3.5;
-  const auto runs =
-      RunsAbove(Envelope(GenerateMorse("TS", p), p.toneHz, p.sampleRate, 63), 0.5 * p.amplitude);
-  ASSERT_EQ(runs.size(), 4u);
-  EXPECT_NEAR(Ms(runs[0].length, p.sampleRate), 210.0, 0.5);
-  const double expectedGaps[] = {180.0, 60.0, 60.0};
-  for (size_t i = 1; i < runs.size(); ++i) {
-    const size_t gap = runs[i].start - runs[i - 1].start - runs[i - 1].length;
-    EXPECT_NEAR(Ms(gap, p.sampleRate), expectedGaps[i - 1], 0.5) << "gap before element " << i;
-    EXPECT_NEAR(Ms(runs[i].length, p.sampleRate), 60.0, 0.5);
+TEST(GenerateMorseTest, ElementsAndGapsFollowTheTiming) {
+  // Key-down lengths and the gaps between them in ms.
+  const struct {
+    const char* text;
+    double dashRatio;
+    std::vector<double> lengths, gaps;
+  } cases[] = {
+      {"E E", 3.0, {60, 60}, {420}},                  // a word gap
+      {"TS", 3.5, {210, 60, 60, 60}, {180, 60, 60}},  // a letter gap, element gaps, long dash
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    MorseSignalParams p = Clean();
+    p.dashRatio = c.dashRatio;
+    const auto runs = Bursts(GenerateMorse(c.text, p), p);
+    ASSERT_EQ(runs.size(), c.lengths.size());
+    EXPECT_NEAR(Ms(runs[0].start), 200.0, 0.5);  // the lead-in
+    for (size_t i = 0; i < runs.size(); ++i) {
+      EXPECT_NEAR(Ms(runs[i].length), c.lengths[i], 0.5) << "element " << i;
+      if (i > 0) {
+        const size_t gap = runs[i].start - runs[i - 1].start - runs[i - 1].length;
+        EXPECT_NEAR(Ms(gap), c.gaps[i - 1], 0.5) << "gap before element " << i;
+      }
+    }
   }
+  // 200 ms lead-in + dot + word gap + dot + 200 ms tail
+  EXPECT_EQ(GenerateMorse("E E", Clean()).size(), static_cast<size_t>(std::lround(0.94 * 44100)));
 }
 
 TEST(GenerateMorseTest, BracketsJoinLettersAndSpacesCollapse) {
@@ -130,19 +118,15 @@ TEST(GenerateMorseTest, EdgesAreShapedNotHardKeyed) {
                                env.begin());
   };
   // A full raised-cosine edge of R rises from 10 % to 90 % in 2 R asin(0.8) / pi = 0.59 R.
-  EXPECT_NEAR(Ms(firstAbove(0.9) - firstAbove(0.1), p.sampleRate), 0.59 * 8.0, 0.4);
+  EXPECT_NEAR(Ms(firstAbove(0.9) - firstAbove(0.1)), 0.59 * 8.0, 0.4);
   // Nothing at all before the edge begins (half the rise time before the key-down instant).
   for (size_t i = 0; i < static_cast<size_t>(0.195 * p.sampleRate); ++i) ASSERT_EQ(x[i], 0);
 }
 
 TEST(GenerateMorseTest, NoiseLevelMatchesSnrIn2500Hz) {
   for (int rate : {8000, 44100}) {
-    MorseSignalParams p;
-    p.amplitude = 0.1;
-    p.snrDb = 10.0;
-    p.sampleRate = rate;
-    p.leadInS = 2.0;
-    p.tailS = 0.0;
+    const MorseSignalParams p{
+        .amplitude = 0.1, .snrDb = 10.0, .leadInS = 2.0, .tailS = 0.0, .sampleRate = rate};
     const std::vector<int16_t> x = GenerateMorse("", p);
     ASSERT_EQ(x.size(), static_cast<size_t>(2 * rate));
     double power = 0.0;
@@ -152,9 +136,7 @@ TEST(GenerateMorseTest, NoiseLevelMatchesSnrIn2500Hz) {
     const double snr = 10.0 * std::log10((0.1 * 0.1 / 2.0) / inBand);
     EXPECT_NEAR(snr, 10.0, 0.2) << "at " << rate << " Hz";
   }
-  MorseSignalParams quiet;
-  quiet.leadInS = 0.5;
-  const std::vector<int16_t> silent = GenerateMorse("", quiet);
+  const std::vector<int16_t> silent = GenerateMorse("", {.leadInS = 0.5});
   EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](int16_t s) { return s == 0; }));
 }
 
@@ -165,12 +147,12 @@ TEST(GenerateMorseTest, JitterAndNoiseFollowTheSeed) {
   const auto a = GenerateMorse(text, p);
   EXPECT_EQ(a, GenerateMorse(text, p));
   // Hand-key spread: the dots vary widely, but none is shorter than 0.3 of nominal.
-  const auto runs = RunsAbove(Envelope(a, p.toneHz, p.sampleRate, 63), 0.5 * p.amplitude);
+  const auto runs = Bursts(a, p);
   ASSERT_EQ(runs.size(), 40u);
   const auto [shortest, longest] = std::minmax_element(
       runs.begin(), runs.end(), [](const Burst& x, const Burst& y) { return x.length < y.length; });
-  EXPECT_GE(Ms(shortest->length, p.sampleRate), 0.3 * 60.0 - 0.5);
-  EXPECT_GT(Ms(longest->length - shortest->length, p.sampleRate), 20.0);
+  EXPECT_GE(Ms(shortest->length), 0.3 * 60.0 - 0.5);
+  EXPECT_GT(Ms(longest->length - shortest->length), 20.0);
   p.seed = 2;
   EXPECT_NE(a, GenerateMorse(text, p));
 
@@ -183,19 +165,18 @@ TEST(GenerateMorseTest, JitterAndNoiseFollowTheSeed) {
 }
 
 TEST(GenerateMorseTest, FadingDepthAndInterfererLevel) {
-  MorseSignalParams p;
-  p.sampleRate = 8000;
-  p.toneHz = 500.0;  // 16 samples = 1 cycle here and 2 cycles of the interferer
-  p.wpm = 20.0;
-  p.dashRatio = 100.0;  // one 6 s key-down
-  p.leadInS = 0.0;
-  p.tailS = 0.0;
-  p.fadeDepthDb = 20.0;
-  p.fadePeriodS = 2.0;
+  // 16 samples are 1 cycle of the tone and 2 of the interferer; one 6 s key-down.
+  MorseSignalParams p{.wpm = 20.0,
+                      .toneHz = 500.0,
+                      .dashRatio = 100.0,
+                      .fadeDepthDb = 20.0,
+                      .fadePeriodS = 2.0,
+                      .leadInS = 0.0,
+                      .tailS = 0.0,
+                      .sampleRate = 8000};
   auto env = Envelope(GenerateMorse("T", p), p.toneHz, p.sampleRate, 16);
   // Away from the keying edges.
-  const auto steady = std::vector<double>(env.begin() + 4000, env.end() - 4000);
-  const auto [lo, hi] = std::minmax_element(steady.begin(), steady.end());
+  const auto [lo, hi] = std::minmax_element(env.begin() + 4000, env.end() - 4000);
   EXPECT_NEAR(20.0 * std::log10(*hi / *lo), 20.0, 0.3);
   EXPECT_NEAR(*hi, p.amplitude, 0.01);
 

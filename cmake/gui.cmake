@@ -20,7 +20,7 @@ add_library(kestrix_shell STATIC
 )
 target_include_directories(kestrix_shell PUBLIC src)
 target_link_libraries(kestrix_shell PUBLIC
-  kestrix_core kestrix_capture kestrix_display kestrix_settings kestrix_userfiles Qt6::Widgets)
+  kestrix_core kestrix_transmit kestrix_capture kestrix_display kestrix_settings kestrix_userfiles Qt6::Widgets)
 # Where an installed help file is looked for when the settings folder has none.
 target_compile_definitions(kestrix_shell PRIVATE
   KESTRIX_DOC_DIR="${CMAKE_INSTALL_FULL_DOCDIR}")

@@ -11,6 +11,7 @@
 
 #include <QString>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -77,8 +78,8 @@ std::string PaneTextToSendBytes(const QString& paneText);
 
 // What Load Xmit changes in the transmitter.
 struct XmitLoadTarget {
-  int32_t& SelectedBuffer;
-  uint8_t& XmitFileLoaded;
+  std::atomic<int32_t>& SelectedBuffer;
+  std::atomic<uint8_t>& XmitFileLoaded;
   std::array<char, 4096>& Buffer15;
 };
 

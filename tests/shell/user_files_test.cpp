@@ -139,8 +139,8 @@ TEST(UserFileDialogs, QtSaveDialogShowsTheSpecAndAsksBeforeOverwriting) {
 }
 
 struct Transmitter {
-  int32_t SelectedBuffer = 0;
-  uint8_t XmitFileLoaded = 0;
+  std::atomic<int32_t> SelectedBuffer{0};
+  std::atomic<uint8_t> XmitFileLoaded{0};
   std::array<char, 4096> Buffer15{};
   XmitLoadTarget Target() { return {SelectedBuffer, XmitFileLoaded, Buffer15}; }
 };

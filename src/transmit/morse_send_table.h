@@ -1,0 +1,38 @@
+// The transmit pattern table: for every unsigned 8-bit code (a text character, or a key's
+// virtual-key code after the transmit pane's translation) the symbols the keyers send.
+// Separate from the receive decoder's table.
+//
+// Symbols: '.' dot, '-' dash, '*' end-of-character space, '^' word space; any other byte
+// is skipped and a newline (10) ends the entry. Unlisted codes stay all newlines: they
+// send nothing and take no time. Built once, read-only afterwards (any thread).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace kestrix::transmit {
+
+inline constexpr int kSendTableEntries = 256;
+inline constexpr int kSendEntryBytes = 12;
+inline constexpr uint8_t kEntryEnd = 10;
+
+using SendEntry = std::array<uint8_t, kSendEntryBytes>;
+
+class MorseSendTable {
+ public:
+  MorseSendTable();
+
+  const SendEntry& Entry(uint8_t code) const { return entries_[code]; }
+  // The symbols of `code` up to (not including) the newline.
+  std::string_view Pattern(uint8_t code) const;
+
+ private:
+  void Set(uint8_t code, std::string_view pattern);
+  std::array<SendEntry, kSendTableEntries> entries_;
+};
+
+// The process-wide table, built on first use.
+const MorseSendTable& SendTable();
+
+}  // namespace kestrix::transmit

@@ -100,6 +100,24 @@ struct TransmitRunState {
   std::atomic<uint8_t> KeyState{0};  // 0 up, 3 down: what the keying line was last told
   std::atomic<uint8_t> PartnerConnected{0};
   ElementTiming Timing;  // 25 wpm until the settings file is read
+
+  // Send threads and the transmit pane (startup values as the program starts).
+  std::atomic<uint8_t> SendThreadIdle{1};  // 1 when no buffer send is running
+  std::atomic<uint8_t> EchoSuppressed{1};  // 1: characters from the text queue not echoed
+  std::atomic<uint8_t> FinishOnEnd{1};     // 1: a finished buffer send cleans up itself
+  std::atomic<int32_t> SendInProgress{0};  // 1 while the buffer-sending routine runs
+  std::atomic<uint8_t> StopRequested{0};   // 1: stop at the next character
+  std::atomic<int32_t> TextQueued{0};      // 1 once the text queue received a code
+  std::atomic<uint8_t> TypedWhileIdle{0};  // 1: a key arrived while no buffer was sent
+  std::atomic<int32_t> PaneTextLength{0};  // insertion point for echoes and recalls
+  std::atomic<uint8_t> ShiftHeld{0};
+  std::atomic<uint8_t> CtrlHeld{0};
+  std::atomic<uint8_t> AltHeld{0};
+
+  // Memory operations: 0 store, 1 recall, 2 clear, 3 none.
+  std::atomic<int32_t> MemoryOp{3};
+  std::atomic<uint8_t> MemoryOpArmed{0};  // 1 while an operation waits for a memory button
+  std::atomic<uint8_t> RecallAppends{0};  // 1: a recall appends to the pane (sending)
 };
 
 struct TransmitState : TransmitSettings, TransmitRunState {

@@ -73,7 +73,9 @@ TEST(EnvelopeDetector, QuadratureTapsAreOddSymmetric) {
   const auto& t = EnvelopeDetector::QuadratureTaps();
   for (int i = 0; i < 35; ++i) {
     EXPECT_FLOAT_EQ(t[static_cast<size_t>(34 - i)], -t[static_cast<size_t>(i)]);
-    if (i % 2 == 1) EXPECT_EQ(t[static_cast<size_t>(i)], 0.0f);
+    if (i % 2 == 1) {
+      EXPECT_EQ(t[static_cast<size_t>(i)], 0.0f);
+    }
   }
   EXPECT_FLOAT_EQ(t[16], 0.635163f);
 }

@@ -2,11 +2,37 @@
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 namespace kestrix {
 
+namespace {
+
+class SteadyClock final : public PacingClock {
+ public:
+  int64_t NowNs() override {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  }
+  void SleepUntilNs(int64_t deadlineNs) override {
+    // A chunk is 23 ms long, so a close waits at most that long; no interruption needed.
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadlineNs)));
+  }
+};
+
+}  // namespace
+
+PacingClock& SteadyPacingClock() {
+  static SteadyClock clock;
+  return clock;
+}
+
 FileCapture::FileCapture(std::string path, FileCaptureOptions options)
-    : path_(std::move(path)), options_(options) {}
+    : path_(std::move(path)),
+      options_(options),
+      clock_(options.clock != nullptr ? *options.clock : SteadyPacingClock()) {}
 
 FileCapture::~FileCapture() {
   Close();
@@ -86,6 +112,7 @@ int FileCapture::Close() {
     running_ = false;
   }
   wake_.notify_all();
+  clock_.Interrupt();
   if (player_.joinable()) player_.join();
   queue_.Flush();
   reader_.reset();
@@ -227,17 +254,16 @@ void FileCapture::DeliverChunk(std::unique_lock<std::mutex>& lock, int recording
 }
 
 void FileCapture::Player() {
-  using Clock = std::chrono::steady_clock;
   std::unique_lock<std::mutex> lock(mutex_);
   uint64_t generation = 0;
-  Clock::time_point origin;
+  int64_t originNs = 0;
   int64_t chunksSinceStart = 0;
   for (;;) {
     wake_.wait(lock, [&] { return quit_ || (running_ && (options_.paced || queue_.HasQueued())); });
     if (quit_) return;
     if (generation != startGeneration_) {
       generation = startGeneration_;
-      origin = Clock::now();
+      originNs = clock_.NowNs();
       chunksSinceStart = 0;
     }
     // Reading happens without the lock so that the loop's calls never wait on the disk.
@@ -246,9 +272,8 @@ void FileCapture::Player() {
     if (options_.paced) {
       ++chunksSinceStart;
       // Deadlines from the start, not from the last wake-up, so lateness never adds up.
-      const auto due = origin + std::chrono::nanoseconds(chunksSinceStart * kFileChunkFrames *
-                                                         int64_t{1000000000} / rate_);
-      std::this_thread::sleep_until(due);
+      clock_.SleepUntilNs(originNs +
+                          chunksSinceStart * kFileChunkFrames * int64_t{1000000000} / rate_);
     }
     lock.lock();
     if (quit_) return;

@@ -28,9 +28,25 @@
 
 namespace kestrix {
 
+// What paces a recording in real time: the monotonic clock, or in tests a clock moved by
+// hand so that what a paced device loses does not depend on how busy the machine is.
+class PacingClock {
+ public:
+  virtual ~PacingClock() = default;
+  virtual int64_t NowNs() = 0;
+  // Returns once NowNs() has reached `deadlineNs`, or after Interrupt().
+  virtual void SleepUntilNs(int64_t deadlineNs) = 0;
+  // Closing the device: a sleep in progress (and any later one) returns at once.
+  virtual void Interrupt() {}
+};
+
+// The monotonic clock (std::chrono::steady_clock).
+PacingClock& SteadyPacingClock();
+
 struct FileCaptureOptions {
   bool paced = true;
   bool loop = false;
+  PacingClock* clock = nullptr;  // paced only; nullptr is the monotonic clock
 };
 
 // Frames the player hands over at a time: 23 ms at 44100 Hz.
@@ -85,6 +101,7 @@ class FileCapture final : public CaptureDevice {
 
   const std::string path_;
   const FileCaptureOptions options_;
+  PacingClock& clock_;
   std::unique_ptr<RecordingReader> reader_;
   std::string lastError_;
   int channels_ = 1;  // of the capture format

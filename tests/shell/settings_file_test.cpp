@@ -1,10 +1,12 @@
 #include "shell/settings_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <csignal>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -525,6 +527,33 @@ TEST(SettingsSave, FailureNamesTheFileAndAnEmptyPathWritesNothing) {
   error.clear();
   EXPECT_TRUE(SaveSettings("", DefaultSettings(), error));
   EXPECT_TRUE(error.empty());
+}
+
+TEST(SettingsSave, ADiskThatFillsUpKeepsTheOldFile) {
+  // The file-size limit stands in for a full disk: the write stops part-way with EFBIG,
+  // as it would with ENOSPC, and the file from the last good save must survive whole.
+  ScratchFolder dir;
+  const std::string path = dir.File("Kestrix.cfc");
+  std::string error;
+  ASSERT_TRUE(SaveSettings(path, DistinctRecord(), error)) << error;
+  const std::vector<uint8_t> before = ReadBytes(path);
+
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved = SaveSettings(path, DefaultSettings(), error);
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(saved);
+  EXPECT_NE(error.find("Kestrix.cfc"), std::string::npos) << error;
+  EXPECT_EQ(ReadBytes(path), before);
+  int entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 1) << "the part-written temporary file is removed";
 }
 
 TEST(SettingsText, FieldsAreReadUpToTheTerminatorAndCopiedLikeACString) {

@@ -6,7 +6,8 @@
 
 namespace kestrix {
 
-WavPlayback::WavPlayback(std::string path) : path_(std::move(path)) {}
+WavPlayback::WavPlayback(std::string path, bool keepSamples)
+    : path_(std::move(path)), keep_(keepSamples) {}
 
 WavPlayback::~WavPlayback() {
   Close();
@@ -95,7 +96,9 @@ int WavPlayback::Write(PlaybackHeader& header) {
       return kPlaybackError;
     }
   }
+  if (!keep_) samples_.clear();
   writes_.push_back(header.BufferLength);
+  if (!keep_) writes_.clear();
   played_ += newest_;
   newest_ = header.BufferLength;
   header.BytesPlayed.store(header.BufferLength);

@@ -21,8 +21,9 @@ namespace kestrix {
 
 class WavPlayback final : public PlaybackDevice {
  public:
-  // Device 0 writes to `path`; an empty path keeps the samples in memory only.
-  explicit WavPlayback(std::string path);
+  // Device 0 writes to `path`; an empty path keeps the samples in memory only, and
+  // `keepSamples` false keeps nothing (a silent stand-in for a speaker).
+  explicit WavPlayback(std::string path, bool keepSamples = true);
   ~WavPlayback() override;
   WavPlayback(const WavPlayback&) = delete;
   WavPlayback& operator=(const WavPlayback&) = delete;
@@ -48,6 +49,7 @@ class WavPlayback final : public PlaybackDevice {
 
  private:
   const std::string path_;
+  const bool keep_;
   sf_private_tag* file_ = nullptr;
   bool open_ = false;
   uint32_t volume_ = kFullVolume;

@@ -113,6 +113,13 @@ ToneMenu::ToneMenu(MainWindow& window, std::unique_ptr<PlaybackDevice> playback)
                    [this] { ToneFreqBarChange(); });
   QObject::connect(dialog_->ToneFreqBar2, &QSlider::valueChanged, &window,
                    [this] { ToneFreqBar2Change(); });
+  // The side-tone switch and the output device have their handlers elsewhere; connected
+  // after them, this hands a user's choice to the keyer at once (a settings load is
+  // handed over at START).
+  const MainMenu& m = window.Menu();
+  for (QAction* item : {m.SideToneOn, m.SideToneOFF, m.SoundCard1, m.SerialPort1}) {
+    QObject::connect(item, &QAction::triggered, &window, [this] { SyncFromSettings(); });
+  }
 }
 
 ToneMenu::~ToneMenu() {

@@ -138,6 +138,18 @@ TEST_F(ToneMenuTest, SettingsNoteAndStopSilenceTheSideTone) {
   EXPECT_EQ(midi_.sent, (std::vector<uint32_t>{NoteOff(100), 0u}));
 }
 
+TEST_F(ToneMenuTest, SideToneAndOutputChoicesReachTheKeyer) {
+  transmit::ToneOutput& out = W().Tone().Output();
+  Find<QAction>("SoundCard1")->trigger();
+  Find<QAction>("SideToneOn")->trigger();
+  EXPECT_EQ(out.OutputDevice.load(), 0);
+  EXPECT_EQ(out.SideToneEnabled.load(), 1);
+  Find<QAction>("SerialPort1")->trigger();
+  Find<QAction>("SideToneOFF")->trigger();
+  EXPECT_NE(out.OutputDevice.load(), 0);
+  EXPECT_EQ(out.SideToneEnabled.load(), 0);
+}
+
 TEST_F(ToneMenuTest, StartOpensTheOutputOnce) {
   W().Tone().InitToneOutput();
   W().Tone().InitToneOutput();

@@ -20,6 +20,7 @@
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
+#include "shell/tone_menu.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
 
@@ -53,7 +54,11 @@ class MainWindow::Host final : public ReceiveHost {
   void ClearDisplayBitmaps(int /*width*/) override { w_.ClearDisplayBitmaps(); }
   void ClearSpectrumBitmap(int width) override { w_.ClearSpectrumBitmap(width); }
   void ShowStopped() override { w_.ShowStopped(); }
-  void StopTransmit() override { w_.StopTransmit(); }
+  void InitToneOutput() override { w_.tone_->InitToneOutput(); }
+  void StopTransmit() override {
+    w_.tone_->ReceiverStopped();  // no side-tone note outlives reception
+    w_.StopTransmit();
+  }
   void InputChannelChecked(ChannelMode mode) override { w_.InputChannelChecked(mode); }
 
  private:
@@ -71,6 +76,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
   BuildForm();
   ConnectHandlers();
   ConnectMenu();
+  tone_ = std::make_unique<ToneMenu>(*this, seams_.playback ? seams_.playback() : nullptr);
   FormCreate();
 }
 
@@ -409,6 +415,7 @@ void MainWindow::FormDestroy() {
   // The timeline's geometry must be current before it is saved.
   timeline_->CaptureGeometry();
   SaveSettings(SettingsPath);
+  tone_->Close();  // notes off, the MIDI port and the output device closed
   // The MIDI side tone, the display bitmaps, the capture buffers and the transmit
   // threads are released by their owners as the window's members go.
   timer1_->stop();

@@ -24,6 +24,7 @@
 
 #include "decoder/text_sink.h"
 #include "platform/capture_device.h"
+#include "platform/playback_device.h"
 #include "receive/receive_loop.h"
 #include "receive/receiver.h"
 #include "shell/main_menu.h"
@@ -41,6 +42,7 @@ namespace kestrix::shell {
 
 class AfcStartDialog;
 class SoundCardDialog;
+class ToneMenu;
 
 inline constexpr int kTimer1Ms = 250;
 inline constexpr const char* kHelpFailedText = "Could not run the help application";
@@ -62,6 +64,8 @@ struct WindowSeams {
   std::function<void()> terminate;
   std::function<void(int ms)> sleep;
   std::function<bool(const std::string& path)> openHelp;
+  // The sound output of the tone keyer (unset: the default card, see tone_menu.h).
+  std::function<std::unique_ptr<PlaybackDevice>()> playback;
 };
 
 // How main() starts the window.
@@ -227,6 +231,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   TimelineWindow& Timeline() { return *timeline_; }
   AfcStartDialog& AfcStartForm() { return *afcDialog_; }
   SoundCardDialog& SoundCardForm() { return *soundCardDialog_; }
+  ToneMenu& Tone() { return *tone_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
@@ -344,6 +349,8 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   int displayHeight_ = 130;
   std::string messagingBuffer_;  // pane text handed to a partner program
   bool destroyed_ = false;
+  // Last, so the keyer is gone before everything it reads.
+  std::unique_ptr<ToneMenu> tone_;
 };
 
 }  // namespace kestrix::shell

@@ -9,6 +9,7 @@
 #include "display/timeline_window.h"
 #include "shell/afc_start_dialog.h"
 #include "shell/main_window.h"
+#include "shell/tone_menu.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
 #include "shell/user_files.h"
@@ -140,7 +141,7 @@ void SettingsBridge::SetToneVolume(int32_t position) {
 
 void SettingsBridge::SetToneFreqBar2(int32_t position) {
   // The serial-port tone dialog's bar runs 50..100; its position is the side-tone note.
-  w_.Tx().SerialToneNote = std::clamp(position, 50, 100);
+  w_.Tone().SetToneFreqBar2(position);
 }
 
 void SettingsBridge::SetFrequencyBar(int32_t position) {
@@ -463,7 +464,7 @@ void SettingsBridge::SoundCard1Click() {
   w_.SoundCard1Click();
 }
 void SettingsBridge::StoreToneFrequency(float hz) {
-  w_.Tx().ToneFrequency = hz;
+  w_.Tone().StoreToneFrequency(hz);
 }
 void SettingsBridge::Freq1Click() {
   w_.Freq1Click();

@@ -162,31 +162,6 @@ void MainWindow::None1Click() {
   tx_.PortName = {'N', 'O', 'N', 'E'};
 }
 
-void MainWindow::Freq1Click() {
-  menu_.Freq1->setChecked(true);
-  tx_.ToneFrequency = 600.0f;
-}
-
-void MainWindow::Freq2Click() {
-  menu_.Freq2->setChecked(true);
-  tx_.ToneFrequency = 750.0f;
-}
-
-void MainWindow::Freq3Click() {
-  menu_.Freq3->setChecked(true);
-  tx_.ToneFrequency = 1000.0f;
-}
-
-void MainWindow::Sinewave1Click() {
-  menu_.Sinewave1->setChecked(true);
-  tx_.ToneWaveform = 0;
-}
-
-void MainWindow::Squarewave1Click() {
-  menu_.Squarewave1->setChecked(true);
-  tx_.ToneWaveform = 1;
-}
-
 void MainWindow::SideToneOnClick() {
   menu_.SideToneOn->setChecked(true);
   tx_.SideToneOn = 1;

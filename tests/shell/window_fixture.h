@@ -78,6 +78,7 @@ class WindowTest : public ::testing::Test {
       helpOpened_.push_back(path);
       return true;
     };
+    seams.playback = playback_;
     window_ = std::make_unique<MainWindow>(std::move(device), options, seams);
     return *window_;
   }
@@ -108,6 +109,8 @@ class WindowTest : public ::testing::Test {
   std::vector<Message> messages_;
   std::vector<std::string> helpOpened_;
   int terminated_ = 0;
+  // The tone keyer's sound output for the next Make (unset: the window's default).
+  std::function<std::unique_ptr<PlaybackDevice>()> playback_;
 };
 
 inline QString Caption(const QAbstractButton* b) {

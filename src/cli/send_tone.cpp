@@ -1,0 +1,208 @@
+#include "cli/send_tone.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/monotonic_wait.h"
+#include "platform/portaudio_playback.h"
+#include "platform/wav_playback.h"
+#include "transmit/tone_output.h"
+
+namespace kestrix::cli {
+
+namespace {
+
+std::string Lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// Device messages as lines on the error stream; a failure ends the send.
+class SendToneHost final : public transmit::ToneHost {
+ public:
+  SendToneHost(PlaybackDevice& device, std::ostream& err) : device_(device), err_(err) {}
+  void ShowMessage(const std::string& /*title*/, const std::string& text) override {
+    err_ << "kestrix-send: " << text;
+    const std::string reason = device_.LastError();
+    if (!reason.empty()) err_ << " (" << reason << ")";
+    err_ << '\n';
+  }
+  void HandleWaveError(int code) override {
+    if (code != 1) failed = true;
+  }
+  bool failed = false;
+
+ private:
+  PlaybackDevice& device_;
+  std::ostream& err_;
+};
+
+bool CheckOptions(const ToneSendOptions& o, std::ostream& err) {
+  if (!(o.toneHz > 0.0f && o.toneHz < 22050.0f)) {
+    err << "kestrix-send: --tone must be above 0 and below 22050 Hz\n";
+    return false;
+  }
+  if (o.wpm < transmit::kMinTransmitWpm || o.wpm > transmit::kMaxTransmitWpm) {
+    err << "kestrix-send: the speed must be 5..100 wpm\n";
+    return false;
+  }
+  for (float r : {o.ratios.DotRatio, o.ratios.DashRatio, o.ratios.CharRatio, o.ratios.WordRatio}) {
+    if (!(r >= 50.0f && r <= 200.0f)) {
+      err << "kestrix-send: timing ratios must be 50..200 percent\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseToneHz(std::string_view text, float& hz, std::string& error) {
+  double value = 0.0;
+  const std::string s(text);
+  std::istringstream in(s);
+  in >> value;
+  if (s.empty() || in.fail() || !in.eof() || !std::isfinite(value) || value <= 0.0 ||
+      value >= 22050.0) {
+    error = "--tone: '" + s + "' is not a frequency above 0 and below 22050 Hz";
+    return false;
+  }
+  hz = static_cast<float>(value);
+  return true;
+}
+
+int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions& options,
+                  std::string_view text, std::ostream& err) {
+  if (!CheckOptions(options, err)) return kToneSendUsage;
+  transmit::ElementTiming timing;
+  transmit::ComputeElementTiming(timing, options.wpm, options.ratios);
+  platform::MonotonicWaiter waiter;
+  transmit::DeadlineWatchdog watchdog(&transmit::DeadlineWatchdog::SteadyMs, nullptr);
+  SendToneHost host(device, err);
+  std::ostringstream quiet;  // the reason is on the message line already
+  int status = kToneSendOk;
+  {
+    transmit::ToneOutput tone(device, transmit::SendTable(), timing, waiter, watchdog, host, quiet);
+    tone.SideToneFrequency = options.toneHz;
+    tone.ToneWaveform = options.square ? 1 : 0;
+    tone.SideToneEnabled = options.silent ? 0 : 1;
+    tone.OutputDevice = 0;
+    if (!tone.OpenToneOutput(deviceIndex)) return kToneSendDeviceError;
+    const std::string buffer(text.substr(0, text.find('\0')));
+    std::atomic<uint8_t> stop{0};
+    int32_t position = 0;
+    tone.SoundKeyBuffer(buffer.c_str(), position, stop);
+    if (host.failed || tone.Failed()) {
+      status = kToneSendDeviceError;
+    } else if (static_cast<size_t>(position) < buffer.size()) {
+      err << "kestrix-send: the sound card stopped taking samples; sent " << position << " of "
+          << buffer.size() << " characters\n";
+      status = kToneSendDeviceError;
+    }
+    if (auto* card = dynamic_cast<PortAudioPlayback*>(&device); card != nullptr) {
+      // The last buffer is done when the callback has taken it; the card still has the
+      // output latency's worth to play.
+      const double tail = card->OutputLatency() + 0.1;
+      std::this_thread::sleep_for(std::chrono::duration<double>(tail));
+    }
+    // Closed here rather than by the keyer, so that a WAV file that cannot be finished
+    // is reported.
+    const int closed = device.Close();
+    if (closed != kPlaybackOk && status == kToneSendOk) {
+      err << "kestrix-send: " << device.LastError() << '\n';
+      status = kToneSendDeviceError;
+    }
+  }
+  return status;
+}
+
+int RunToneSend(const ToneSendOptions& options, std::string_view text, std::ostream& err) {
+  if (!CheckOptions(options, err)) return kToneSendUsage;
+  if (!options.wavPath.empty()) {
+    WavPlayback wav(options.wavPath);
+    return RunToneSendOn(wav, 0, options, text, err);
+  }
+  PortAudioPlayback card;
+  if (!card.InitError().empty()) {
+    err << "kestrix-send: " << card.InitError() << '\n';
+    return kToneSendDeviceError;
+  }
+  int index = 0;
+  if (!options.device.empty()) {
+    std::string error;
+    index = ResolveOutputDevice(card, options.device, error);
+    if (index < 0) {
+      err << "kestrix-send: " << error << '\n';
+      return kToneSendDeviceError;
+    }
+  } else if (card.DeviceCount() == 0) {
+    err << "kestrix-send: No Sound Card Detected\n";
+    return kToneSendDeviceError;
+  }
+  return RunToneSendOn(card, index, options, text, err);
+}
+
+int ListOutputDevices(std::ostream& out) {
+  PortAudioPlayback devices;
+  if (!devices.InitError().empty()) {
+    out << "kestrix-send: " << devices.InitError() << '\n';
+    return kToneSendDeviceError;
+  }
+  const int count = devices.DeviceCount();
+  if (count == 0) {
+    out << "No Sound Card Detected\n";
+    return kToneSendOk;
+  }
+  for (int i = 0; i < count; ++i) {
+    out << i << ": " << devices.ProductName(i);
+    const std::string api = devices.HostApiName(i);
+    if (!api.empty()) out << " (" << api << ")";
+    out << '\n';
+  }
+  return kToneSendOk;
+}
+
+int ResolveOutputDevice(PlaybackDevice& device, const std::string& spec, std::string& error) {
+  const int count = device.DeviceCount();
+  if (count <= 0) {
+    error = "No Sound Card Detected";
+    return -1;
+  }
+  if (!spec.empty() &&
+      std::all_of(spec.begin(), spec.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
+    int index = -1;
+    const auto [end, ec] = std::from_chars(spec.data(), spec.data() + spec.size(), index);
+    if (ec != std::errc() || end != spec.data() + spec.size() || index < 0 || index >= count) {
+      error = "no sound card " + spec + " (there " +
+              (count == 1 ? "is 1" : "are " + std::to_string(count)) + "; see --list-devices)";
+      return -1;
+    }
+    return index;
+  }
+  const std::string wanted = Lower(spec);
+  std::vector<int> matches;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = Lower(device.ProductName(i));
+    if (name == wanted) return i;
+    if (name.find(wanted) != std::string::npos) matches.push_back(i);
+  }
+  if (matches.size() == 1) return matches[0];
+  if (matches.empty()) {
+    error = "no sound card named '" + spec + "' (see --list-devices)";
+  } else {
+    error = "'" + spec + "' matches several sound cards:";
+    for (int i : matches) error += " " + std::to_string(i) + " '" + device.ProductName(i) + "'";
+    error += "; give the index";
+  }
+  return -1;
+}
+
+}  // namespace kestrix::cli

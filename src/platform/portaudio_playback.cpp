@@ -1,0 +1,238 @@
+#include "platform/portaudio_playback.h"
+
+namespace kestrix {
+
+namespace {
+
+bool IsOutput(PaDeviceIndex index) {
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+  return info != nullptr && info->maxOutputChannels > 0;
+}
+
+}  // namespace
+
+PortAudioPlayback::PortAudioPlayback() : session_(PortAudioSession::Acquire()) {
+  if (!session_->Ok()) return;
+  const PaDeviceIndex count = Pa_GetDeviceCount();
+  if (count < 0) {
+    Fail(count);
+    return;
+  }
+  const PaDeviceIndex preferred = Pa_GetDefaultOutputDevice();
+  if (preferred != paNoDevice && IsOutput(preferred)) devices_.push_back(preferred);
+  for (PaDeviceIndex i = 0; i < count; ++i) {
+    if (i != preferred && IsOutput(i)) devices_.push_back(i);
+  }
+}
+
+PortAudioPlayback::~PortAudioPlayback() {
+  Close();
+}
+
+std::string PortAudioPlayback::HostApiName(int index) const {
+  if (index < 0 || index >= static_cast<int>(devices_.size())) return "";
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(devices_[static_cast<size_t>(index)]);
+  if (info == nullptr) return "";
+  const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+  return api != nullptr && api->name != nullptr ? api->name : "";
+}
+
+double PortAudioPlayback::OutputLatency() const {
+  if (stream_ == nullptr) return 0.0;
+  const PaStreamInfo* info = Pa_GetStreamInfo(stream_);
+  return info != nullptr ? info->outputLatency : 0.0;
+}
+
+int PortAudioPlayback::DeviceCount() {
+  return static_cast<int>(devices_.size());
+}
+
+std::string PortAudioPlayback::ProductName(int index) {
+  if (index < 0 || index >= static_cast<int>(devices_.size())) return "";
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(devices_[static_cast<size_t>(index)]);
+  return info != nullptr && info->name != nullptr ? info->name : "";
+}
+
+int PortAudioPlayback::Fail(PaError error) {
+  lastError_ = Pa_GetErrorText(error);
+  if (error == paUnanticipatedHostError) {
+    const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+    if (host != nullptr && host->errorText != nullptr && host->errorText[0] != '\0') {
+      lastError_ += std::string(": ") + host->errorText;
+    }
+  }
+  switch (error) {
+    case paInvalidDevice:
+    case paDeviceUnavailable:
+      return kPlaybackBadDevice;
+    case paInvalidChannelCount:
+    case paInvalidSampleRate:
+    case paSampleFormatNotSupported:
+    case paBadIODeviceCombination:
+      return kPlaybackBadFormat;
+    case paInsufficientMemory:
+      return kPlaybackNoMemory;
+    case paNotInitialized:
+    case paBadStreamPtr:
+      return kPlaybackNotOpen;
+    default:
+      return kPlaybackError;
+  }
+}
+
+bool PortAudioPlayback::Describe(int device, const PlaybackFormat& format,
+                                 PaStreamParameters& parameters, int& result) {
+  if (device < 0 || device >= static_cast<int>(devices_.size())) {
+    result = kPlaybackBadDevice;
+    lastError_ =
+        devices_.empty() ? "no output device" : "no output device " + std::to_string(device);
+    return false;
+  }
+  if (!IsMonoPcm16(format)) {
+    result = kPlaybackBadFormat;
+    lastError_ = "only 16-bit mono PCM is played";
+    return false;
+  }
+  const PaDeviceIndex index = devices_[static_cast<size_t>(device)];
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+  if (info == nullptr) {
+    result = kPlaybackBadDevice;
+    lastError_ = "output device " + std::to_string(device) + " has gone";
+    return false;
+  }
+  parameters = PaStreamParameters{};
+  parameters.device = index;
+  parameters.channelCount = 1;
+  parameters.sampleFormat = paInt16;
+  // The keyer keeps at most two 93 ms blocks queued; a low device latency keeps the tone
+  // close to the key press, and a block in hand covers a busy desktop.
+  parameters.suggestedLatency = info->defaultLowOutputLatency;
+  parameters.hostApiSpecificStreamInfo = nullptr;
+  return true;
+}
+
+int PortAudioPlayback::QueryFormat(int device, const PlaybackFormat& format) {
+  PaStreamParameters out;
+  int result = kPlaybackOk;
+  if (!Describe(device, format, out, result)) return result;
+  const PaError err = Pa_IsFormatSupported(nullptr, &out, format.SamplesPerSecond);
+  if (err != paFormatIsSupported) return Fail(err);
+  lastError_.clear();
+  return kPlaybackOk;
+}
+
+int PortAudioPlayback::Open(int device, const PlaybackFormat& format) {
+  const int closed = Close();
+  if (closed != kPlaybackOk) return closed;
+  PaStreamParameters out;
+  int result = kPlaybackOk;
+  if (!Describe(device, format, out, result)) return result;
+  underflows_.store(0, std::memory_order_relaxed);
+  PaStream* stream = nullptr;
+  const PaError err = Pa_OpenStream(&stream, nullptr, &out, format.SamplesPerSecond,
+                                    paFramesPerBufferUnspecified, paNoFlag, &Callback, this);
+  if (err != paNoError) return Fail(err);
+  stream_ = stream;
+  started_ = false;
+  lastError_.clear();
+  return kPlaybackOk;
+}
+
+int PortAudioPlayback::SetVolume(uint32_t volume) {
+  if (stream_ == nullptr) return kPlaybackNotOpen;
+  gain_.store(static_cast<float>(volume & 0xFFFF) / 65535.0f, std::memory_order_relaxed);
+  return kPlaybackOk;
+}
+
+int PortAudioPlayback::AbortStream() {
+  started_ = false;
+  const PaError stopped = Pa_IsStreamStopped(stream_);
+  if (stopped == 1) return kPlaybackOk;
+  const PaError err = Pa_AbortStream(stream_);
+  if (err != paNoError && err != paStreamIsStopped) return Fail(err);
+  return kPlaybackOk;
+}
+
+int PortAudioPlayback::Close() {
+  if (stream_ == nullptr) return kPlaybackOk;
+  int result = AbortStream();
+  queue_.Flush();
+  const PaError err = Pa_CloseStream(stream_);
+  if (err != paNoError) result = Fail(err);
+  stream_ = nullptr;
+  return result;
+}
+
+int PortAudioPlayback::Prepare(PlaybackHeader& header) {
+  if (stream_ == nullptr) return kPlaybackNotOpen;
+  return queue_.Prepare(header);
+}
+
+int PortAudioPlayback::Write(PlaybackHeader& header) {
+  if (stream_ == nullptr) return kPlaybackNotOpen;
+  const bool wasEmpty = !queue_.HasQueued();
+  if (wasEmpty && started_) writeTime_.store(Pa_GetStreamTime(stream_), std::memory_order_release);
+  const int queued = queue_.Write(header);
+  if (queued != kPlaybackOk) return queued;
+  if (!started_) {
+    // Stream time runs only once the stream is started; the first byte is due at once.
+    const PaError err = Pa_StartStream(stream_);
+    if (err != paNoError) {
+      queue_.Flush();
+      return Fail(err);
+    }
+    started_ = true;
+    if (wasEmpty) writeTime_.store(Pa_GetStreamTime(stream_), std::memory_order_release);
+  }
+  lastError_.clear();
+  return kPlaybackOk;
+}
+
+int PortAudioPlayback::Position(uint32_t& bytes) {
+  if (stream_ == nullptr) return kPlaybackNotOpen;
+  if (started_ && Pa_IsStreamActive(stream_) == 0) {
+    // The stream has ended on its own (device unplugged, server gone).
+    lastError_ = "the output stream stopped";
+    return kPlaybackDeviceLost;
+  }
+  bytes = queue_.Position();
+  return kPlaybackOk;
+}
+
+int PortAudioPlayback::Reset() {
+  if (stream_ == nullptr) return kPlaybackNotOpen;
+  if (!queue_.HasQueued()) {
+    // Nothing for the callback to touch: the position can go back without stopping the
+    // stream.
+    queue_.Flush();
+    return kPlaybackOk;
+  }
+  const int result = AbortStream();
+  queue_.Flush();
+  return result;
+}
+
+int PortAudioPlayback::Unprepare(PlaybackHeader& header) {
+  if (stream_ == nullptr) return kPlaybackNotOpen;
+  return queue_.Unprepare(header);
+}
+
+int PortAudioPlayback::Callback(const void* /*input*/, void* output, unsigned long frames,
+                                const PaStreamCallbackTimeInfo* timeInfo,
+                                PaStreamCallbackFlags flags, void* self) {
+  // Audio thread: copy, count and mark done only.
+  auto* p = static_cast<PortAudioPlayback*>(self);
+  if ((flags & paOutputUnderflow) != 0) p->underflows_.fetch_add(1, std::memory_order_relaxed);
+  const size_t bytes = static_cast<size_t>(frames) * 2;
+  const PlaybackQueue::Taken t = p->queue_.Take(static_cast<uint8_t*>(output), bytes,
+                                                p->gain_.load(std::memory_order_relaxed));
+  const double written = p->writeTime_.load(std::memory_order_acquire);
+  if (t.bytes > 0 && written >= 0.0 && timeInfo != nullptr) {
+    // The first byte of this callback reaches the DAC at outputBufferDacTime.
+    p->startLatency_.store(timeInfo->outputBufferDacTime - written, std::memory_order_release);
+    p->writeTime_.store(-1.0, std::memory_order_release);
+  }
+  return paContinue;
+}
+
+}  // namespace kestrix

@@ -42,4 +42,12 @@ endif()
 if(TARGET kestrix_shell)
   target_sources(kestrix_shell PRIVATE src/shell/partner_link.cpp)
   target_link_libraries(kestrix_shell PUBLIC kestrix_partner)
+
+  add_executable(kestrix_partner_window_tests
+    tests/shell/shell_test_main.cpp
+    tests/shell/partner_link_test.cpp
+  )
+  target_link_libraries(kestrix_partner_window_tests PRIVATE kestrix_shell GTest::gtest)
+  gtest_discover_tests(kestrix_partner_window_tests DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endif()

@@ -20,9 +20,11 @@ target_link_libraries(kestrix_cli PUBLIC kestrix_partner)
 add_executable(kestrix_partner_tests
   tests/transmit/partner_protocol_test.cpp
   tests/transmit/partner_server_test.cpp
+  tests/cli/partner_decode_test.cpp
 )
 target_include_directories(kestrix_partner_tests PRIVATE tests)
-target_link_libraries(kestrix_partner_tests PRIVATE kestrix_partner GTest::gtest_main)
+target_link_libraries(kestrix_partner_tests PRIVATE
+  kestrix_partner kestrix_cli kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_partner_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS core)
 
 # Coverage-guided fuzzing of the record parser needs clang's libFuzzer:

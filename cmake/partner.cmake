@@ -20,6 +20,7 @@ target_link_libraries(kestrix_cli PUBLIC kestrix_partner)
 add_executable(kestrix_partner_tests
   tests/transmit/partner_protocol_test.cpp
   tests/transmit/partner_server_test.cpp
+  tests/transmit/partner_posting_test.cpp
   tests/cli/partner_decode_test.cpp
 )
 target_include_directories(kestrix_partner_tests PRIVATE tests)

@@ -171,21 +171,6 @@ TEST_F(PartnerServerTest, PostsOnlyWhileMessagingIsOnAndThePartnerIsConnected) {
   EXPECT_EQ(Chars(Drain(c)), "d");
 }
 
-TEST_F(PartnerServerTest, IgnoresCharactersAndUnknownMessagesFromThePartner) {
-  PartnerClient c;
-  Connect(c);
-  Announce(c, 7);
-  std::string error;
-  for (uint32_t m : {kPartnerCharacter, kPartnerAcknowledge, 1028u, 0u, 0xFFFFFFFFu}) {
-    ASSERT_TRUE(c.Send(m, 1, 2, error)) << error;
-  }
-  Pump();
-  EXPECT_EQ(server_.IgnoredRecords(), 5u);
-  EXPECT_EQ(connected_.load(), 1);
-  EXPECT_EQ(server_.PartnerWindow(), 7);
-  EXPECT_TRUE(host_.messages.empty());
-}
-
 TEST_F(PartnerServerTest, TheLatestAnnouncementNamesThePartner) {
   PartnerClient first, second;
   Connect(first);
@@ -212,7 +197,7 @@ TEST_F(PartnerServerTest, AVanishedPartnerFailsSilentlyAndStaysConnected) {
   EXPECT_TRUE(host_.messages.empty());
 }
 
-TEST_F(PartnerServerTest, GarbageSplitRecordsAndAFloodDisturbNothing) {
+TEST_F(PartnerServerTest, GarbageUnknownMessagesSplitRecordsAndAFloodDisturbNothing) {
   PartnerClient noisy, partner;
   Connect(noisy);
   Connect(partner);
@@ -222,7 +207,9 @@ TEST_F(PartnerServerTest, GarbageSplitRecordsAndAFloodDisturbNothing) {
   std::vector<uint8_t> junk;
   for (int i = 0; i < 1024; ++i) {
     for (int j = 0; j < 992; ++j) junk.push_back(static_cast<uint8_t>(i * 31 + j * 7));
-    const PartnerRecordBytes r = EncodePartnerRecord(kPartnerCharacter, 0, i);
+    // Characters from a partner and message numbers nobody knows: all ignored.
+    const uint32_t kinds[] = {kPartnerCharacter, kPartnerAcknowledge, 1028u, 0u, 0xFFFFFFFFu};
+    const PartnerRecordBytes r = EncodePartnerRecord(kinds[i % 5], 0, i);
     junk.insert(junk.end(), r.begin(), r.end());
   }
   for (size_t at = 0; at < junk.size(); at += 8192) {
@@ -239,7 +226,7 @@ TEST_F(PartnerServerTest, GarbageSplitRecordsAndAFloodDisturbNothing) {
   }
   EXPECT_EQ(connected_.load(), 1);
   EXPECT_EQ(server_.PartnerWindow(), 99);
-  EXPECT_GE(server_.IgnoredRecords(), 1000u);
+  EXPECT_EQ(server_.IgnoredRecords(), 1024u);
   server_.PostDecodedChar("ok");
   EXPECT_EQ(Chars(Drain(partner)), "ok");
   EXPECT_EQ(server_.Connections(), 2u);

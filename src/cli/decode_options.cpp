@@ -86,6 +86,8 @@ Options (defaults are the program's own):
   --list-devices        the sound cards' indexes and names
   --partner             live: serve partner programs (kestrix-partner) on the partner
                         socket, messaging on: each decoded character is posted to them
+                        (exit status 1 when the socket cannot be served, e.g. another
+                        Kestrix serves it already)
   --partner-socket PATH live: the same on PATH instead of the default socket
   --help
 

@@ -84,6 +84,11 @@ Options (defaults are the program's own):
   --unpaced             with --input-file: as fast as the loop takes buffers
   --seconds S           live: stop after S seconds of sound
   --list-devices        the sound cards' indexes and names
+  --partner             live: serve partner programs (kestrix-partner) on the partner
+                        socket, messaging on: each decoded character is posted to them
+                        (exit status 1 when the socket cannot be served, e.g. another
+                        Kestrix serves it already)
+  --partner-socket PATH live: the same on PATH instead of the default socket
   --help
 
 Exit status: 0 decoded, 1 the recording or the sound card could not be read (or a
@@ -129,6 +134,10 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
     }
     if (arg == "--unpaced") {
       out.unpaced = true;
+      continue;
+    }
+    if (arg == "--partner") {
+      out.partner = true;
       continue;
     }
     if (arg == "-" || arg.rfind("--", 0) != 0) {
@@ -226,6 +235,10 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
       double s = 0;
       if (!ParseDouble(value, s) || s <= 0.0 || s > 1e7) return bad("a number of seconds > 0");
       out.seconds = s;
+    } else if (name == "--partner-socket") {
+      if (value.empty()) return bad("a socket path");
+      out.partner = true;
+      out.partnerSocket = value;
     } else {
       error = "unknown option " + name + " (see --help)";
       return false;
@@ -249,6 +262,11 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
   } else if (out.seconds || out.unpaced) {
     error =
         std::string(out.seconds ? "--seconds" : "--unpaced") + " needs --device or --input-file";
+    return false;
+  }
+  if (out.partner && !out.Live()) {
+    // A recording given as FILE is decoded before any partner could connect.
+    error = "--partner needs --device or --input-file";
     return false;
   }
   if (out.unpaced && out.inputFile.empty()) {

@@ -42,6 +42,9 @@ struct DecodeOptions {
   bool unpaced = false;           // --unpaced: the recording as fast as it decodes
   bool listDevices = false;       // --list-devices
   std::optional<double> seconds;  // --seconds S: stop after S seconds
+  // Serving partner programs from the live loop, with messaging on.
+  bool partner = false;       // --partner
+  std::string partnerSocket;  // --partner-socket PATH (implies --partner); empty: default
 
   bool Live() const { return !device.empty() || !inputFile.empty(); }
 };

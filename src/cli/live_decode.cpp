@@ -1,9 +1,12 @@
 #include "cli/live_decode.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -14,12 +17,29 @@
 #include "platform/portaudio_capture.h"
 #include "receive/receive_loop.h"
 #include "receive/receiver.h"
+#include "transmit/partner_server.h"
 
 namespace kestrix {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The partner server's messages (a refused announcement) as lines on the log.
+class PartnerLog final : public transmit::PartnerHost {
+ public:
+  explicit PartnerLog(std::ostream& log) : log_(log) {}
+  void ShowMessage(const std::string& title, const std::string& text) override {
+    log_ << "kestrix-decode: " << title << ": " << text << '\n';
+    log_.flush();
+  }
+
+ private:
+  std::ostream& log_;
+};
+
+// How long the queued characters may take to reach the partners after the last block.
+constexpr int kPartnerDrainMs = 2000;
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
@@ -48,6 +68,7 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
   }
 
   int Run(std::string& error) {
+    if (options_.partner && !StartPartners(error)) return kExitInputError;
     loop_.StartButtonClick();
     if (loop_.QuitRequested() || !stopping_) {
       // A device failure ended reception; its message is on the log already.
@@ -59,6 +80,7 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
     Flush();
     out_ << '\n';
     out_.flush();
+    DrainPartners();
     ReportLosses();
     return kExitOk;
   }
@@ -66,6 +88,7 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
  private:
   // --- ReceiveHost ------------------------------------------------------------------
   void ProcessMessages() override {
+    if (partner_) partner_->Service();
     if (pendingClick_ > 0) {
       rx_.SpectrumClick(pendingClick_);
       pendingClick_ = 0;
@@ -129,6 +152,13 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
   // --- TextSink / ReceiverSink -----------------------------------------------------------
   void InsertText(const char* bytes, size_t length) override {
     out_ << Cp1252ToUtf8(std::string_view(bytes, length));
+  }
+
+  void TableCharacter(char c) override {
+    if (partner_) partner_->PostDecodedChar(std::string_view(&c, 1));
+  }
+  void ProsignLetter(char c) override {
+    if (partner_) partner_->PostDecodedChar(std::string_view(&c, 1));
   }
 
   void BlockFinished(const Receiver& rx) override {
@@ -195,6 +225,33 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
     out_.flush();
   }
 
+  // --- Partner programs ---------------------------------------------------------------
+  bool StartPartners(std::string& error) {
+    partner_ =
+        std::make_unique<transmit::PartnerServer>(partnerLog_, messagingOn_, partnerConnected_);
+    if (partner_->Open(options_.partnerSocket, error) != transmit::PartnerOpenResult::kServing) {
+      partner_.reset();
+      return false;
+    }
+    log_ << "kestrix-decode: serving partner programs at " << partner_->Path() << '\n';
+    log_.flush();
+    return true;
+  }
+
+  // The last characters are still queued for a partner that reads slowly: give it a
+  // moment before the socket goes.
+  void DrainPartners() {
+    if (!partner_) return;
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(kPartnerDrainMs);
+    partner_->Service();
+    while (partner_->PartnerQueuedBytes() > 0 && Clock::now() < until) {
+      pollfd p = {partner_->Fd(), POLLIN, 0};
+      ::poll(&p, 1, 50);
+      partner_->Service();
+    }
+    partner_->Close();
+  }
+
   struct Timer {
     bool armed = false;
     Clock::duration interval{};
@@ -217,6 +274,11 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
   int pendingClick_ = 0;
   bool stopping_ = false;
   bool flushing_ = false;
+  // Partner programs: messaging is on whenever kestrix-decode serves them.
+  PartnerLog partnerLog_{log_};
+  uint8_t messagingOn_ = 1;
+  std::atomic<uint8_t> partnerConnected_{0};
+  std::unique_ptr<transmit::PartnerServer> partner_;
 };
 
 }  // namespace

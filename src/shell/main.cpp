@@ -129,6 +129,7 @@ int main(int argc, char** argv) {
   }
 
   kestrix::shell::WindowOptions windowOptions;
+  windowOptions.servePartners = true;  // on the default partner socket
   std::unique_ptr<kestrix::CaptureDevice> device;
   if (!options.inputFile.empty()) {
     auto file = std::make_unique<kestrix::FileCapture>(options.inputFile);

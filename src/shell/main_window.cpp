@@ -17,6 +17,7 @@
 #include "receive/sound_card_select.h"
 #include "shell/afc_start_dialog.h"
 #include "shell/layout.h"
+#include "shell/partner_link.h"
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
@@ -78,6 +79,12 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
   ConnectMenu();
   tone_ = std::make_unique<ToneMenu>(*this, seams_.playback ? seams_.playback() : nullptr);
   FormCreate();
+  if (options_.servePartners) {
+    partner_ = std::make_unique<PartnerLink>(
+        [this](const std::string& title, const std::string& text) { ShowMessage(title, text); },
+        tx_.MessagingOn, tx_.PartnerConnected);
+    partner_->Start(options_.partnerSocket);
+  }
 }
 
 MainWindow::~MainWindow() {

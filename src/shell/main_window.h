@@ -41,6 +41,7 @@ class TimelineWindow;
 namespace kestrix::shell {
 
 class AfcStartDialog;
+class PartnerLink;
 class SoundCardDialog;
 class ToneMenu;
 
@@ -76,6 +77,10 @@ struct WindowOptions {
   // Click on the spectrum at this x position (the tone's bin) right after each start of
   // reception, as the operator would; 0 leaves the tuning alone.
   int tunePosition = 0;
+  // Serve partner programs on the partner socket (`partnerSocket`, empty: the default
+  // place). The program does; windows in tests only when they ask for it.
+  bool servePartners = false;
+  std::string partnerSocket;
 };
 
 class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
@@ -331,6 +336,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   WindowOptions options_;
   WindowSeams seams_;
   TransmitState tx_;
+  std::unique_ptr<PartnerLink> partner_;  // null when not serving partner programs
   PaneStyle style_;
 
   QWidget* form_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include "decoder/cp1252.h"
 #include "shell/main_window.h"
+#include "shell/partner_link.h"
 #include "shell/ui_helpers.h"
 
 namespace kestrix::shell {
@@ -22,14 +23,17 @@ void MainWindow::InsertText(const char* bytes, size_t length) {
   rp_.Memo2->setTextCursor(caret);
 }
 
-void MainWindow::TableCharacter(char /*c*/) {
-  // A partner program gets the pane text first, then the character; none can connect yet.
+void MainWindow::TableCharacter(char c) {
+  // A partner program gets the pane text first, then the character.
   if (tx_.MessagingOn == 1 && tx_.PartnerConnected == 1) {
     messagingBuffer_ = rp_.Memo2->toPlainText().toStdString();
   }
+  if (partner_) partner_->PostDecodedChar(std::string_view(&c, 1));
 }
 
-void MainWindow::ProsignLetter(char /*c*/) {}
+void MainWindow::ProsignLetter(char c) {
+  if (partner_) partner_->PostDecodedChar(std::string_view(&c, 1));
+}
 
 void MainWindow::ClearPanes() {
   rp_.TextPanel->clear();

@@ -151,6 +151,7 @@ class CwdaemonKeyer final : public CwdaemonSink {
   int ToneHz() const { return toneHz_.load(); }
   bool WordMode() const { return wordMode_.load(); }
   bool ExitRequested() const { return exitRequested_.load(); }
+  bool Stopping() const { return stopRequested_.load(); }  // Stop() has begun
   uint64_t Dropped() const { return dropped_.load(); }
   size_t Queued() const;
   // True when nothing is queued and nothing is being keyed.

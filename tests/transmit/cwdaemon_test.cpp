@@ -261,7 +261,10 @@ TEST(Cwdaemon, TuneEndsEarlyOnAbortTuneZeroAndStop) {
     if (way == 0) rig.Send(Esc("4"));
     if (way == 1) rig.Send(Esc("c0"));
     std::thread stopper;
-    if (way == 2) stopper = std::thread([&] { rig.keyer.Stop(); });
+    if (way == 2) {
+      stopper = std::thread([&] { rig.keyer.Stop(); });
+      ASSERT_TRUE(WaitFor([&] { return rig.keyer.Stopping(); }));
+    }
     rig.waiter.Release();
     if (stopper.joinable()) stopper.join();
     ASSERT_TRUE(WaitFor([&] { return rig.keyer.Idle(); }));
@@ -358,12 +361,11 @@ TEST(Cwdaemon, DestructionMidMessageKeysUp) {
   keyer->Key({{{TextItem::Kind::Char, 'o'}, {TextItem::Kind::Char, 'o'}}, nullptr});
   keyer->Key({{{TextItem::Kind::Char, 'e'}}, [&](bool keyed) { dropped += keyed ? 0 : 1; }});
   ASSERT_TRUE(WaitFor([&] { return waiter.Blocked(); }));
-  std::atomic<bool> destroying{false};
+  const CwdaemonKeyer* raw = keyer.get();
   std::thread release([&] {
-    WaitFor([&] { return destroying.load(); });
+    WaitFor([&] { return raw->Stopping(); });  // the destructor is in Stop(), joining
     waiter.Release();
   });
-  destroying.store(true);
   keyer.reset();  // joins the keyer thread once the held wait lets it go
   release.join();
   EXPECT_EQ(dropped, 1);

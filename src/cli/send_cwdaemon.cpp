@@ -93,6 +93,7 @@ int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, transmi
     keyerOptions.startToneHz = options.toneHz;
     keyerOptions.queueCapacity = options.queueCapacity;
     keyerOptions.soundCard = soundKeyers != nullptr;
+    keyerOptions.setTone = options.setTone;
     CwdaemonKeyer keyer(soundKeyers ? *soundKeyers : portKeyers, line, waiter, timing, keyState,
                         log, keyerOptions);
     CwdaemonServer server(keyer, log);

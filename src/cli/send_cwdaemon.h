@@ -29,6 +29,8 @@ struct CwdaemonOptions {
   transmit::TimingRatios ratios;
   int toneHz = 750;
   size_t queueCapacity = 64;
+  // Where ESC 3 (Hz, 0 = silent) goes: the sound card's tone. Unset: only remembered.
+  std::function<void(int hz)> setTone;
   // Called once the socket is bound, with the port (tests and tools that bind port 0).
   std::function<void(uint16_t port)> onListening;
 };

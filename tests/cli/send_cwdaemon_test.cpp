@@ -68,13 +68,14 @@ struct HeadlessRun {
   std::atomic<uint16_t> port{0};
   std::ostringstream err;
   int rc = -1;
+  transmit::SendKeyers* sound = nullptr;
   std::thread thread;
 
   void Start(CwdaemonOptions options) {
     options.udpPort = 0;
     options.onListening = [&](uint16_t p) { port.store(p); };
-    thread = std::thread(
-        [this, options] { rc = RunCwdaemon(options, line, clock, nullptr, stop, err); });
+    thread =
+        std::thread([this, options] { rc = RunCwdaemon(options, line, clock, sound, stop, err); });
   }
   ~HeadlessRun() {
     stop.store(true);
@@ -107,6 +108,40 @@ TEST(SendCwdaemon, ServesUntilTheLoggerSaysExitOrStopIsSet) {
     EXPECT_EQ(run.line.Edges().back().state, transmit::kKeyUp);
     EXPECT_NE(run.err.str().find("listening on 127.0.0.1"), std::string::npos);
   }
+}
+
+// Counts what reaches the sound-card side.
+class SoundCounter final : public transmit::SendKeyers {
+ public:
+  void SendCharToPort(uint8_t) override { ++port; }
+  void SoundKeyChar(uint8_t code, int32_t) override { text += static_cast<char>(code); }
+  void SoundKeyBuffer(const char*, int32_t&, const std::atomic<uint8_t>&) override {}
+  void AbortTone() override {}
+  std::string text;
+  int port = 0;
+};
+
+TEST(SendCwdaemon, SoundCardRunKeysTheToneAndTakesTheToneRequest) {
+  SoundCounter sound;
+  std::atomic<int> tone{-1};
+  HeadlessRun run;
+  run.sound = &sound;
+  CwdaemonOptions options;
+  options.setTone = [&](int hz) { tone.store(hz); };
+  run.Start(options);
+  ASSERT_TRUE(test::WaitFor([&] { return run.port.load() != 0; }));
+  test::UdpClient client;
+  client.Send(run.port,
+              "\x1b"
+              "3600");
+  client.Send(run.port, "73^");
+  EXPECT_EQ(client.Receive(), "73\r\n");
+  EXPECT_EQ(tone.load(), 600);
+  run.stop.store(true);
+  run.thread.join();
+  EXPECT_EQ(sound.text, "73");
+  EXPECT_EQ(sound.port, 0);
+  EXPECT_TRUE(run.line.Edges().empty() || run.line.Edges().back().state == transmit::kKeyUp);
 }
 
 TEST(SendCwdaemon, APortInUseEndsTheRunWithOneAndTheReason) {

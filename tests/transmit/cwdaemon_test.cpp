@@ -56,19 +56,35 @@ std::vector<int64_t> Gaps(const std::vector<LineEdge>& edges) {
 
 constexpr int kStartWpm = 20;
 
-// A keyer on a fake line at 20 wpm behind a server on an ephemeral loopback port.
-struct Rig {
+// The keyer's surroundings: a fake line and clock, a wait that can be held, the port
+// keyer, and a log the test can read.
+struct Parts {
+  static CwdaemonKeyerOptions Defaults() {
+    CwdaemonKeyerOptions o;
+    o.startWpm = kStartWpm;
+    return o;
+  }
+  std::string Log() const { return errText.str(); }  // read once the writers are done
+
+  test::FakeClock clock;
+  test::FakeKeyLine line{clock};
+  test::HeldWaiter waiter{clock};
+  ElementTiming timing;
+  std::atomic<uint8_t> keyState{kKeyUp};
+  PortKeyer port{SendTable(), timing, line, waiter, keyState};
+  PortSendKeyers portKeyers{port};
+  std::ostringstream errText;
+  LineLog log{errText};
+};
+
+// A keyer at 20 wpm behind a server on an ephemeral loopback port.
+struct Rig : Parts {
   explicit Rig(CwdaemonKeyerOptions o = Defaults(), SendKeyers* custom = nullptr)
       : keyer(custom ? *custom : portKeyers, line, waiter, timing, keyState, log, std::move(o)),
         server(keyer, log) {
     keyer.Start();
     std::string error;
     if (!server.Start({"127.0.0.1", 0}, error)) throw std::runtime_error(error);
-  }
-  static CwdaemonKeyerOptions Defaults() {
-    CwdaemonKeyerOptions o;
-    o.startWpm = kStartWpm;
-    return o;
   }
   // Sends one datagram and waits until the server has handled it.
   void Send(const std::string& bytes) {
@@ -80,20 +96,10 @@ struct Rig {
     for (const std::string& r : requests) Send(r);
     ASSERT_TRUE(WaitFor([&] { return keyer.Idle(); })) << "keyer never went idle";
   }
-  std::string Log() const { return errText.str(); }  // read after Send/idle: no writer left
   std::string Text() const {
     return test::ReadLine(line.Edges(), static_cast<int>(Unit(kStartWpm)));
   }
 
-  test::FakeClock clock;
-  test::FakeKeyLine line{clock};
-  test::HeldWaiter waiter{clock};
-  ElementTiming timing;
-  std::atomic<uint8_t> keyState{kKeyUp};
-  PortKeyer port{SendTable(), timing, line, waiter, keyState};
-  PortSendKeyers portKeyers{port};
-  std::ostringstream errText;
-  LineLog log{errText};
   CwdaemonKeyer keyer;
   CwdaemonServer server;
   test::UdpClient client;
@@ -278,7 +284,7 @@ TEST(Cwdaemon, TuneEndsEarlyOnAbortTuneZeroAndStop) {
 }
 
 TEST(Cwdaemon, ABurstFillsTheQueueWithoutBlockingTheServer) {
-  CwdaemonKeyerOptions o = Rig::Defaults();
+  CwdaemonKeyerOptions o = Parts::Defaults();
   o.queueCapacity = 4;
   Rig rig(o);
   rig.waiter.Hold();
@@ -321,16 +327,9 @@ class FailingKeyers final : public SendKeyers {
 };
 
 TEST(Cwdaemon, AnErrorWhileKeyingLeavesTheKeyUpAndTheNextMessageKeys) {
-  test::FakeClock clock;
-  test::FakeKeyLine line{clock};
-  ElementTiming timing;
-  std::atomic<uint8_t> keyState{0};
-  PortKeyer port{SendTable(), timing, line, clock, keyState};
-  PortSendKeyers portKeyers{port};
-  FailingKeyers failing{line, portKeyers};
-  std::ostringstream err;
-  LineLog log{err};
-  CwdaemonKeyer keyer(failing, line, clock, timing, keyState, log, Rig::Defaults());
+  Parts p;
+  FailingKeyers failing{p.line, p.portKeyers};
+  CwdaemonKeyer keyer(failing, p.line, p.waiter, p.timing, p.keyState, p.log, Parts::Defaults());
   keyer.Start();
   bool firstKeyed = true;
   keyer.Key({{{TextItem::Kind::Char, 'e'}, {TextItem::Kind::Char, 'x'}},
@@ -338,39 +337,31 @@ TEST(Cwdaemon, AnErrorWhileKeyingLeavesTheKeyUpAndTheNextMessageKeys) {
   keyer.Key({{{TextItem::Kind::Char, 't'}}, nullptr});
   ASSERT_TRUE(WaitFor([&] { return keyer.Idle(); }));
   EXPECT_FALSE(firstKeyed);
-  EXPECT_EQ(Marks(line.Edges()), (std::vector<int64_t>{Unit(20), 0, 3 * Unit(20)}))
-      << line.Describe();
-  EXPECT_NE(err.str().find("port gone"), std::string::npos);
+  EXPECT_EQ(Marks(p.line.Edges()), (std::vector<int64_t>{Unit(20), 0, 3 * Unit(20)}))
+      << p.line.Describe();
+  EXPECT_NE(p.Log().find("port gone"), std::string::npos);
 }
 
 TEST(Cwdaemon, DestructionMidMessageKeysUp) {
-  test::FakeClock clock;
-  test::FakeKeyLine line{clock};
-  test::HeldWaiter waiter{clock};
-  ElementTiming timing;
-  std::atomic<uint8_t> keyState{0};
-  PortKeyer port{SendTable(), timing, line, waiter, keyState};
-  PortSendKeyers keyers{port};
-  std::ostringstream err;
-  LineLog log{err};
+  Parts p;
   int dropped = 0;
-  auto keyer =
-      std::make_unique<CwdaemonKeyer>(keyers, line, waiter, timing, keyState, log, Rig::Defaults());
+  auto keyer = std::make_unique<CwdaemonKeyer>(p.portKeyers, p.line, p.waiter, p.timing, p.keyState,
+                                               p.log, Parts::Defaults());
   keyer->Start();
-  waiter.Hold();
+  p.waiter.Hold();
   keyer->Key({{{TextItem::Kind::Char, 'o'}, {TextItem::Kind::Char, 'o'}}, nullptr});
   keyer->Key({{{TextItem::Kind::Char, 'e'}}, [&](bool keyed) { dropped += keyed ? 0 : 1; }});
-  ASSERT_TRUE(WaitFor([&] { return waiter.Blocked(); }));
+  ASSERT_TRUE(WaitFor([&] { return p.waiter.Blocked(); }));
   const CwdaemonKeyer* raw = keyer.get();
   std::thread release([&] {
     WaitFor([&] { return raw->Stopping(); });  // the destructor is in Stop(), joining
-    waiter.Release();
+    p.waiter.Release();
   });
   keyer.reset();  // joins the keyer thread once the held wait lets it go
   release.join();
   EXPECT_EQ(dropped, 1);
-  EXPECT_EQ(line.Edges().back().state, kKeyUp);
-  EXPECT_EQ(test::ReadLine(line.Edges(), 54), "O") << "the character being keyed completes";
+  EXPECT_EQ(p.line.Edges().back().state, kKeyUp);
+  EXPECT_EQ(test::ReadLine(p.line.Edges(), 54), "O") << "the character being keyed completes";
 }
 
 // Records what the sound-card side was asked to key.
@@ -391,7 +382,7 @@ class SoundRecorder final : public SendKeyers {
 TEST(Cwdaemon, SoundCardKeyingAndTone) {
   SoundRecorder sound;
   std::vector<int> tones;
-  CwdaemonKeyerOptions o = Rig::Defaults();
+  CwdaemonKeyerOptions o = Parts::Defaults();
   o.soundCard = true;
   o.startToneHz = 750;
   o.setTone = [&](int hz) { tones.push_back(hz); };
@@ -415,23 +406,17 @@ TEST(Cwdaemon, ExitIsReportedToTheOwner) {
 }
 
 TEST(CwdaemonServer, RefusesWhatItCannotBind) {
-  test::FakeClock clock;
-  test::FakeKeyLine line{clock};
-  ElementTiming timing;
-  std::atomic<uint8_t> keyState{0};
-  PortKeyer port{SendTable(), timing, line, clock, keyState};
-  PortSendKeyers keyers{port};
-  std::ostringstream err;
-  LineLog log{err};
-  CwdaemonKeyer keyer(keyers, line, clock, timing, keyState, log, Rig::Defaults());
-  CwdaemonServer first(keyer, log), second(keyer, log);
+  Parts p;
+  CwdaemonKeyer keyer(p.portKeyers, p.line, p.waiter, p.timing, p.keyState, p.log,
+                      Parts::Defaults());
+  CwdaemonServer first(keyer, p.log), second(keyer, p.log);
   std::string error;
   ASSERT_TRUE(first.Start({"127.0.0.1", 0}, error)) << error;
   EXPECT_FALSE(second.Start({"127.0.0.1", first.Port()}, error));
   EXPECT_NE(error.find("cannot bind"), std::string::npos) << error;
   EXPECT_FALSE(second.Start({"localhost", 0}, error)) << "names are not looked up";
   EXPECT_NE(error.find("numeric"), std::string::npos) << error;
-  EXPECT_EQ(err.str().find("warning"), std::string::npos) << "the loopback needs no warning";
+  EXPECT_EQ(p.Log().find("warning"), std::string::npos) << "the loopback needs no warning";
 }
 
 }  // namespace

@@ -108,6 +108,12 @@ void CwdaemonKeyer::Finish(Job& job, bool keyed) {
   done(keyed);
 }
 
+std::string CwdaemonKeyer::Refusal() const {
+  return stopRequested_.load()
+             ? std::string("keyer stopped")
+             : "queue full (" + std::to_string(options_.queueCapacity) + " waiting)";
+}
+
 bool CwdaemonKeyer::Key(CwdaemonMessage message) {
   Job job;
   job.kind = Job::Kind::Text;
@@ -122,8 +128,7 @@ bool CwdaemonKeyer::Key(CwdaemonMessage message) {
     }
   }
   dropped_.fetch_add(1);
-  log_.Line("queue full (" + std::to_string(options_.queueCapacity) +
-            " messages waiting): message \"" + KeyedText(job.message.items) + "\" dropped");
+  log_.Line(Refusal() + ": message \"" + KeyedText(job.message.items) + "\" dropped");
   Finish(job, false);
   return false;
 }
@@ -139,7 +144,7 @@ void CwdaemonKeyer::Tune(int seconds) {
   std::lock_guard<std::mutex> lock(mu_);
   if (stopping_ || queue_.size() >= options_.queueCapacity) {
     dropped_.fetch_add(1);
-    log_.Line("queue full: tune dropped");
+    log_.Line(Refusal() + ": tune dropped");
     return;
   }
   job.generation = abortCount_.load();
@@ -445,7 +450,26 @@ void CwdaemonServer::Receive() {
       return;
     }
     if (fds[1].revents != 0) return;
-    if ((fds[0].revents & POLLIN) == 0) continue;
+    if ((fds[0].revents & POLLNVAL) != 0) {
+      log_.Line("receive stopped: the socket was closed");
+      return;
+    }
+    if ((fds[0].revents & POLLIN) == 0) {
+      // A pending socket error without data: read it so poll does not report it forever.
+      int pending = 0;
+      socklen_t size = sizeof pending;
+      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size) != 0) {
+        log_.Line(ErrnoText("receive stopped: socket error unreadable"));
+        return;
+      }
+      if (pending != 0) {
+        log_.Line(std::string("socket error: ") + std::strerror(pending));
+      } else if ((fds[0].revents & POLLHUP) != 0) {
+        log_.Line("receive stopped: the socket hung up");
+        return;
+      }
+      continue;
+    }
     Peer from;
     from.length = sizeof from.address;
     const ssize_t n = ::recvfrom(fd, buffer.data(), buffer.size(), MSG_DONTWAIT,

@@ -175,6 +175,7 @@ class CwdaemonKeyer final : public CwdaemonSink {
   void ApplyTiming(int wpm);
   void KeyUp();
   static void Finish(Job& job, bool keyed);
+  std::string Refusal() const;  // why a message or tune was not queued
 
   SendKeyers& keyers_;
   KeyLine& line_;
@@ -226,13 +227,13 @@ class CwdaemonServer {
   bool Start(const CwdaemonServerOptions& options, std::string& error);
   void Stop();
 
-  uint16_t Port() const { return port_; }  // the bound port, once started
-  uint64_t Datagrams() const { return datagrams_.load(); }
+  uint16_t Port() const { return port_; }                   // the bound port, once started
+  uint64_t Datagrams() const { return datagrams_.load(); }  // handled so far
 
+ private:
   struct Peer;
   class Replies;
 
- private:
   void Receive();
   void Handle(std::string_view datagram, const Peer& from);
 

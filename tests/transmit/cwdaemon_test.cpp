@@ -202,6 +202,19 @@ TEST(Cwdaemon, CaretEchoAndReplyComeBackOnceKeyed) {
   EXPECT_EQ(rig.client.Receive(), "e\r\n") << "reset dropped the pending reply";
 }
 
+TEST(Cwdaemon, SpeedChangeDuringAMessageTakesEffectAtTheNextCharacter) {
+  Rig rig;
+  rig.waiter.Hold();
+  rig.Send("eee");
+  ASSERT_TRUE(WaitFor([&] { return rig.waiter.Blocked(); }));
+  rig.Send(Esc("240"));
+  rig.Send(Esc("730"));
+  rig.waiter.Release();
+  ASSERT_TRUE(WaitFor([&] { return rig.keyer.Idle(); }));
+  const int64_t dot40 = Unit(40) * 130 / 100;
+  EXPECT_EQ(Marks(rig.line.Edges()), (std::vector<int64_t>{Unit(20), dot40, dot40}));
+}
+
 TEST(Cwdaemon, AbortEndsTheMessageAfterTheCharacterBeingKeyed) {
   Rig rig;
   rig.waiter.Hold();

@@ -1,0 +1,36 @@
+# Network keying: the cwdaemon-style UDP keyer loggers drive, and its headless run for
+# kestrix-send. No Qt: its tests carry the "core" label and run under the sanitizers.
+
+add_library(kestrix_cwdaemon STATIC
+  src/transmit/cwdaemon_request.cpp
+  src/transmit/cwdaemon.cpp
+  src/cli/send_cwdaemon.cpp
+)
+target_include_directories(kestrix_cwdaemon PUBLIC src)
+find_package(Threads REQUIRED)
+target_link_libraries(kestrix_cwdaemon PUBLIC kestrix_transmit Threads::Threads)
+
+# Manual trial: serves the protocol on a line that prints its edges with timestamps.
+add_executable(kestrix-cwdaemon-try tools/cwdaemon_try.cpp)
+target_link_libraries(kestrix-cwdaemon-try PRIVATE kestrix_cwdaemon)
+
+add_executable(kestrix_cwdaemon_tests
+  tests/transmit/cwdaemon_request_test.cpp
+  tests/transmit/cwdaemon_test.cpp
+  tests/cli/send_cwdaemon_test.cpp
+)
+target_include_directories(kestrix_cwdaemon_tests PRIVATE tests tests/transmit)
+target_link_libraries(kestrix_cwdaemon_tests PRIVATE kestrix_cwdaemon GTest::gtest_main)
+gtest_discover_tests(kestrix_cwdaemon_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+
+# Coverage-guided fuzzing of the request parser needs clang's libFuzzer:
+#   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DKESTRIX_BUILD_GUI=OFF
+#   ninja -C build-fuzz kestrix_cwdaemon_fuzzer
+# The seeded random-datagram test in kestrix_cwdaemon_tests runs in every build.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_executable(kestrix_cwdaemon_fuzzer tests/transmit/cwdaemon_fuzzer.cpp
+    src/transmit/cwdaemon_request.cpp)
+  target_include_directories(kestrix_cwdaemon_fuzzer PRIVATE src tests/transmit)
+  target_compile_options(kestrix_cwdaemon_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(kestrix_cwdaemon_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()

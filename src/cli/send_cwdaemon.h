@@ -1,0 +1,57 @@
+// kestrix-send --cwdaemon: serves the network keying protocol headless until Ctrl-C (or
+// until a logger sends ESC 5), keying the line or the sound card the command line chose.
+//
+//   kestrix-send --cwdaemon [--udp-port N] [--listen ADDR:PORT] --serial DEV|--parallel
+//   DEV|--device N
+//
+// The caller opens the keying line (or the sound-card keyers), installs the signal
+// handler that sets `stop`, and passes both here.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+#include "transmit/cwdaemon.h"
+#include "transmit/element_timing.h"
+#include "transmit/key_line.h"
+#include "transmit/send_keyers.h"
+
+namespace kestrix::cli {
+
+struct CwdaemonOptions {
+  uint16_t udpPort = transmit::kCwdaemonPort;               // --udp-port N; 0 = any free port
+  std::string listenAddress = transmit::kCwdaemonLoopback;  // --listen ADDR:PORT
+  int wpm = transmit::kStartTransmitWpm;                    // start speed, ESC 0 returns here
+  transmit::TimingRatios ratios;
+  int toneHz = 750;
+  size_t queueCapacity = 64;
+  // Where ESC 3 (Hz, 0 = silent) goes: the sound card's tone. Unset: only remembered.
+  std::function<void(int hz)> setTone;
+  // Called once the socket is bound, with the port (tests and tools that bind port 0).
+  std::function<void(uint16_t port)> onListening;
+};
+
+// "--udp-port N": 0..65535 (0 picks a free port). False with a message on bad input.
+bool ParseUdpPort(std::string_view text, uint16_t& port, std::string& error);
+
+// "--listen ADDR:PORT": "127.0.0.1:6789", "0.0.0.0:6789", "[::1]:6789". A bare address
+// keeps the port already in `port`. Only the form is checked here; binding says whether
+// the address exists on this machine.
+bool ParseListenAddress(std::string_view text, std::string& address, uint16_t& port,
+                        std::string& error);
+
+// Runs the server on `line` with the port keyer and the monotonic wait. Returns 0 after
+// `stop` was set or a logger asked to exit, 1 when the socket could not be opened.
+int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, std::atomic<bool>& stop,
+                std::ostream& err);
+
+// The same with the wait given, and with `soundKeyers` set: key through the sound card
+// (SoundKeyChar) instead of the port keyer; `line` is still what tune keys.
+int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Waiter& waiter,
+                transmit::SendKeyers* soundKeyers, std::atomic<bool>& stop, std::ostream& err);
+
+}  // namespace kestrix::cli

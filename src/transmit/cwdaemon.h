@@ -1,0 +1,254 @@
+// Network keying: a UDP server speaking the cwdaemon keying protocol (see
+// cwdaemon_request.h for the requests), and the headless consumer that keys its messages.
+//
+//   CwdaemonServer  owns the socket and a receive thread. Each datagram is parsed and
+//                   handed to a CwdaemonSink; it never waits for keying, so a burst of
+//                   datagrams cannot hold up the keyer or the window. Caret echoes and
+//                   "h" replies go back to the requester when the sink reports a message
+//                   done.
+//   CwdaemonSink    what consumes the requests: CwdaemonKeyer below for kestrix-send; the
+//                   window plugs its transmit controller in through the same interface.
+//   CwdaemonKeyer   a bounded queue and a keyer thread of its own that keys each message
+//                   through SendKeyers (port keyer or sound card) with the shared element
+//                   timing, one character at a time, aborting between characters.
+//
+// The keying line is left up after every message, abort, tune, stop, exception and on
+// destruction.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "transmit/cwdaemon_request.h"
+#include "transmit/element_timing.h"
+#include "transmit/key_line.h"
+#include "transmit/port_keyer.h"
+#include "transmit/send_keyers.h"
+
+namespace kestrix::transmit {
+
+inline constexpr uint16_t kCwdaemonPort = 6789;
+inline constexpr const char* kCwdaemonLoopback = "127.0.0.1";
+
+// Whole lines to standard error (or a test's stream) from several threads.
+class LineLog {
+ public:
+  explicit LineLog(std::ostream& out) : out_(out) {}
+  void Line(std::string_view text);
+
+ private:
+  std::mutex mu_;
+  std::ostream& out_;
+};
+
+// Called once per message when it has been keyed (`keyed` true) or dropped: aborted,
+// refused by a full queue, or left over at stop (`keyed` false). May run on any thread.
+using CwdaemonDone = std::function<void(bool keyed)>;
+
+// A message to key: the items in order, and the completion the server hangs the caret
+// echo and the "h" reply on.
+struct CwdaemonMessage {
+  std::vector<TextItem> items;
+  CwdaemonDone done;  // may be empty
+};
+
+// The consumer of network keying requests. Every call comes from the server's receive
+// thread and must return promptly (no keying, no waiting for the keyer).
+class CwdaemonSink {
+ public:
+  virtual ~CwdaemonSink() = default;
+  // Queues a message; returns false (after calling done(false)) when it was refused.
+  virtual bool Key(CwdaemonMessage message) = 0;
+  // ESC 2: the speed from the next character on (5..100).
+  virtual void SetSpeed(int wpm) = 0;
+  // ESC 7: -50..50, see CwdaemonKeyer for the mapping onto the ratios.
+  virtual void SetWeighting(int weighting) = 0;
+  // ESC 3: Hz, 0 = silent.
+  virtual void SetTone(int hz) = 0;
+  // ESC 6.
+  virtual void SetWordMode(bool on) = 0;
+  // ESC 4: stop the message being keyed at the next character and drop the queue.
+  virtual void Abort() = 0;
+  // ESC c: key down `seconds` (0..10), key up after; 0 ends a running tune.
+  virtual void Tune(int seconds) = 0;
+  // ESC 0: speed, weighting, tone and word mode back to the start values.
+  virtual void Reset() = 0;
+  // ESC 8.
+  virtual void SelectDevice(const std::string& name) = 0;
+  // ESC 5: the window ignores it; the headless keyer ends its run.
+  virtual void Exit() = 0;
+};
+
+// SendKeyers for a keying line alone: the port keyer, and nothing on the sound card.
+class PortSendKeyers final : public SendKeyers {
+ public:
+  explicit PortSendKeyers(PortKeyer& port) : port_(port) {}
+  void SendCharToPort(uint8_t code) override { port_.SendCharToPort(code); }
+  void SoundKeyChar(uint8_t, int32_t) override {}
+  void SoundKeyBuffer(const char*, int32_t&, const std::atomic<uint8_t>&) override {}
+  void AbortTone() override {}
+
+ private:
+  PortKeyer& port_;
+};
+
+struct CwdaemonKeyerOptions {
+  int startWpm = kStartTransmitWpm;  // ESC 0 returns here
+  TimingRatios ratios;               // the operator's ratios; weighting is added to them
+  int startToneHz = 750;
+  size_t queueCapacity = 64;  // messages waiting behind the one being keyed
+  bool soundCard = false;     // key with SoundKeyChar instead of SendCharToPort
+  // Tune waits in slices of this length so an abort or a stop ends it promptly.
+  int32_t tuneSliceMs = 50;
+  // Where ESC 3 goes (the sound card's tone); without it the tone is only remembered.
+  std::function<void(int hz)> setTone;
+};
+
+// The headless consumer. Weighting w (percent, -50..50) lengthens (w > 0) or shortens
+// every mark by w % of a unit: DotRatio + w and DashRatio + w / 3 (a dash is three units),
+// each kept within 50..200. Element spaces stay one unit, so weighting also changes the
+// character's length.
+//
+// Threads: the sink calls come from the server's receive thread; the keyer thread is the
+// only writer of `timing` while it runs; the observers may be called from any thread.
+class CwdaemonKeyer final : public CwdaemonSink {
+ public:
+  CwdaemonKeyer(SendKeyers& keyers, KeyLine& line, Waiter& waiter, ElementTiming& timing,
+                std::atomic<uint8_t>& keyState, LineLog& log, CwdaemonKeyerOptions options);
+  ~CwdaemonKeyer() override;
+  CwdaemonKeyer(const CwdaemonKeyer&) = delete;
+  CwdaemonKeyer& operator=(const CwdaemonKeyer&) = delete;
+
+  // Sets the start timing and starts the keyer thread.
+  void Start();
+  // Aborts, joins the keyer thread and keys up. Safe to call twice.
+  void Stop();
+
+  bool Key(CwdaemonMessage message) override;
+  void SetSpeed(int wpm) override;
+  void SetWeighting(int weighting) override;
+  void SetTone(int hz) override;
+  void SetWordMode(bool on) override;
+  void Abort() override;
+  void Tune(int seconds) override;
+  void Reset() override;
+  void SelectDevice(const std::string& name) override;
+  void Exit() override;
+
+  // Observers.
+  int SpeedWpm() const { return speedWpm_.load(); }
+  int Weighting() const { return weighting_.load(); }
+  int ToneHz() const { return toneHz_.load(); }
+  bool WordMode() const { return wordMode_.load(); }
+  bool ExitRequested() const { return exitRequested_.load(); }
+  bool Stopping() const { return stopRequested_.load(); }  // Stop() has begun
+  uint64_t Dropped() const { return dropped_.load(); }
+  size_t Queued() const;
+  // True when nothing is queued and nothing is being keyed.
+  bool Idle() const;
+  // The ratios weighting `w` gives on top of `base` (see the class comment).
+  static TimingRatios WeightedRatios(const TimingRatios& base, int w);
+
+ private:
+  struct Job {
+    enum class Kind { Text, Tune } kind = Kind::Text;
+    CwdaemonMessage message;
+    int tuneSeconds = 0;
+    uint64_t generation = 0;  // the abort count when queued
+  };
+
+  void Run();
+  void RunJob(Job& job);
+  bool RunText(Job& job);
+  bool RunTune(const Job& job);
+  bool Aborted(const Job& job) const { return abortCount_.load() != job.generation; }
+  void ApplyTiming(int wpm);
+  void KeyUp();
+  static void Finish(Job& job, bool keyed);
+  std::string Refusal() const;  // why a message or tune was not queued
+
+  SendKeyers& keyers_;
+  KeyLine& line_;
+  Waiter& waiter_;
+  ElementTiming& timing_;
+  std::atomic<uint8_t>& keyState_;
+  LineLog& log_;
+  const CwdaemonKeyerOptions options_;
+
+  std::atomic<int> speedWpm_;
+  std::atomic<int> weighting_{0};
+  std::atomic<int> toneHz_;
+  std::atomic<bool> wordMode_{false};
+  std::atomic<bool> exitRequested_{false};
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<uint64_t> abortCount_{0};
+  std::atomic<uint64_t> tuneEnds_{0};  // bumped by ESC c 0
+  std::atomic<uint64_t> dropped_{0};
+
+  mutable std::mutex mu_;
+  std::condition_variable wake_;
+  std::deque<Job> queue_;
+  bool busy_ = false;
+  bool stopping_ = false;
+  std::thread thread_;
+
+  // Keyer thread only: what `timing_` was last computed from.
+  int appliedWpm_ = -1;
+  int appliedWeighting_ = 0;
+};
+
+struct CwdaemonServerOptions {
+  std::string listenAddress = kCwdaemonLoopback;  // numeric IPv4 or IPv6
+  uint16_t port = kCwdaemonPort;                  // 0: any free port (tests)
+};
+
+// The UDP side. Threads: Start/Stop on the owner's thread; the receive thread calls the
+// sink; completions may arrive on the sink's thread and send their replies from there.
+class CwdaemonServer {
+ public:
+  CwdaemonServer(CwdaemonSink& sink, LineLog& log);
+  ~CwdaemonServer();
+  CwdaemonServer(const CwdaemonServer&) = delete;
+  CwdaemonServer& operator=(const CwdaemonServer&) = delete;
+
+  // Binds and starts receiving. On failure returns false with the reason in `error`.
+  // An address other than the loopback gets a warning on the log: anyone who can reach
+  // the port can then key the transmitter.
+  bool Start(const CwdaemonServerOptions& options, std::string& error);
+  void Stop();
+
+  uint16_t Port() const { return port_; }                   // the bound port, once started
+  uint64_t Datagrams() const { return datagrams_.load(); }  // handled so far
+
+ private:
+  struct Peer;
+  class Replies;
+
+  void Receive();
+  void Handle(std::string_view datagram, const Peer& from);
+
+  CwdaemonSink& sink_;
+  LineLog& log_;
+  std::shared_ptr<Replies> replies_;
+  int wakeFd_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<uint64_t> datagrams_{0};
+  std::thread thread_;
+
+  // Receive thread only: the pending "h" reply, attached to the next message.
+  std::shared_ptr<Peer> replyTo_;
+  std::string replyText_;
+  bool replyPending_ = false;
+};
+
+}  // namespace kestrix::transmit

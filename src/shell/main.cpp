@@ -26,6 +26,7 @@ const char kUsage[] =
     "\n"
     "  --input-file FILE   listen to a recording (WAV, FLAC, ...; any rate) instead of the\n"
     "                      sound card, in real time; reception starts by itself\n"
+    "  --loop              with --input-file: start the recording again at its end\n"
     "  --tone auto|off|HZ  with --input-file: tune to the recording's strongest tone\n"
     "                      (auto, the default), leave the tuning alone (off), or tune to\n"
     "                      HZ, as a click on the spectrum would\n"
@@ -38,6 +39,7 @@ const char kUsage[] =
 
 struct Options {
   std::string inputFile;
+  bool loop = false;  // play the recording again and again (long runs)
   std::string tone = "auto";
   std::string screenshot;  // picture of the window after `afterSeconds`, then quit
   double afterSeconds = 10.0;
@@ -59,6 +61,8 @@ bool ParseOptions(int& argc, char** argv, Options& o, std::string& error) {
     };
     if (a == "--input-file") {
       if (!value(o.inputFile)) return false;
+    } else if (a == "--loop") {
+      o.loop = true;
     } else if (a == "--tone") {
       if (!value(o.tone)) return false;
     } else if (a == "--screenshot") {
@@ -132,7 +136,8 @@ int main(int argc, char** argv) {
   windowOptions.servePartners = true;  // on the default partner socket
   std::unique_ptr<kestrix::CaptureDevice> device;
   if (!options.inputFile.empty()) {
-    auto file = std::make_unique<kestrix::FileCapture>(options.inputFile);
+    auto file = std::make_unique<kestrix::FileCapture>(
+        options.inputFile, kestrix::FileCaptureOptions{true, options.loop});
     if (!file->CheckReadable(error)) {
       std::cerr << "kestrix: " << error << "\n";
       return 1;

@@ -40,6 +40,7 @@ class TimelineWindow;
 namespace kestrix::shell {
 
 class AfcStartDialog;
+class MemoriesPanel;
 class SoundCardDialog;
 
 inline constexpr int kTimer1Ms = 250;
@@ -227,6 +228,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   TimelineWindow& Timeline() { return *timeline_; }
   AfcStartDialog& AfcStartForm() { return *afcDialog_; }
   SoundCardDialog& SoundCardForm() { return *soundCardDialog_; }
+  MemoriesPanel& Memories() { return *memories_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
@@ -323,6 +325,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   std::unique_ptr<Receiver> rx_;
   std::unique_ptr<ReceiveLoop> loop_;
   std::unique_ptr<SoundCardSelect> soundCard_;
+  MemoriesPanel* memories_ = nullptr;  // a child object: memories, contest strip, scratch pad
   WindowOptions options_;
   WindowSeams seams_;
   TransmitState tx_;

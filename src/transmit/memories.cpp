@@ -103,9 +103,9 @@ void Memories::ApplyMemoryOperation(int32_t op) {
       const std::string text = host_.PaneText();
       tx_.SetBuffer(n, text);
       if (n == kScratchPadBuffer) {
-        // The pad shows what was stored; M10 then holds the pad's first line.
+        // The pad shows what was stored; its change report leaves M10 at the pad's
+        // first line.
         host_.SetScratchPadText(text);
-        ScatchPadMemoChange(text);
       }
       host_.FocusPane();
       host_.PaneCaretToEnd();
@@ -128,7 +128,6 @@ void Memories::ApplyMemoryOperation(int32_t op) {
       tx_.SetBuffer(n, "");
       if (n == kScratchPadBuffer) {
         host_.SetScratchPadText("");
-        ScatchPadMemoChange("");
       }
       host_.FocusPane();
       host_.PaneCaretToEnd();

@@ -64,7 +64,8 @@ class MemoriesHost {
   virtual void ShowMemoryButtonChosen(int n) = 0;  // Mn red
   virtual void ShowContestButtonChosen(ContestButton button) = 0;
 
-  // The scratch pad's text, set without reporting the change back.
+  // Sets the scratch pad's text; the pad then reports the change (ScatchPadMemoChange with
+  // what it holds), as it does when typed into.
   virtual void SetScratchPadText(std::string_view text) = 0;
   // The serial number's read-out XmitCntrMemo.
   virtual void ShowContestSerial(int serial) = 0;

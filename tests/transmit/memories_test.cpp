@@ -19,6 +19,7 @@ class FakeHost : public MemoriesHost {
   int chosenMemory = 0;         // the memory button shown red, 0 none
   int chosenContest = -1;       // the contest button shown red, -1 none
   std::string pad;
+  Memories* memories = nullptr;  // the pad reports its changes here, as the window's does
   int serialShown = 0;
   bool windowVisible = false;
   std::string windowText;
@@ -38,7 +39,10 @@ class FakeHost : public MemoriesHost {
   }
   void ShowMemoryButtonChosen(int n) override { chosenMemory = n; }
   void ShowContestButtonChosen(ContestButton b) override { chosenContest = static_cast<int>(b); }
-  void SetScratchPadText(std::string_view t) override { pad = t; }
+  void SetScratchPadText(std::string_view t) override {
+    pad = t;
+    if (memories) memories->ScatchPadMemoChange(pad);
+  }
   void ShowContestSerial(int serial) override { serialShown = serial; }
   bool MemoryWindowVisible() override { return windowVisible; }
   void ShowMemoryWindow() override { windowVisible = true; }
@@ -66,7 +70,10 @@ class FakeSend : public SendControl {
 };
 
 struct Rig {
-  Rig() { memories.FillContestBuffers("Call", "My Call"); }
+  Rig() {
+    host.memories = &memories;
+    memories.FillContestBuffers("Call", "My Call");
+  }
   void XmitOn() { tx.XmitEnable = 3; }
   TransmitState tx;
   FakeHost host;

@@ -59,7 +59,6 @@ void MemoriesPanel::Connect() {
   tp_.SendButton->setShortcut(QKeySequence());
 
   tp_.ScatchPadMemo->installEventFilter(this);
-  w_.ReceiveControls().Memo2->installEventFilter(this);
   w_.ReceiveControls().TextPanel->installEventFilter(this);
 }
 
@@ -72,7 +71,7 @@ bool MemoriesPanel::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() != QEvent::KeyPress) return QObject::eventFilter(watched, event);
   const int key = static_cast<QKeyEvent*>(event)->key();
   // Up and Down switch the display to the line spectrum and the waterfall; the receive
-  // panes still scroll with them.
+  // text panel (whose backslash key the window handles) still scrolls with them.
   if (key == Qt::Key_Up) w_.Spectrum1Click();
   if (key == Qt::Key_Down) w_.Waterfall2Click();
   if (watched == tp_.ScatchPadMemo) {

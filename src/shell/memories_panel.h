@@ -3,7 +3,7 @@
 // pad and the Transmit > "Transmit Memory Data" menu to the GUI-free Memories, and shows
 // their effects on the transmit pane, the captions and the memory window. Also the keys of
 // the transmit side that are not the pane's: the Alt accelerators and Up / Down in the
-// scratch pad and the receive panes.
+// scratch pad and the receive text panel.
 //
 // Until the transmit controller is plugged in (SetSendControl), SEND is pressed through the
 // SendBtn button and LOOP through the window's handler. GUI thread only.

@@ -1,4 +1,5 @@
 // The memories panel in the real window (offscreen): what the buttons hand to SEND.
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -89,6 +90,49 @@ TEST_F(MemoriesWindowTest, StoreRecallAndTheMemoryWindow) {
   Button("Msg4Button")->click();
   EXPECT_EQ(Pane(), "qrl?");
   EXPECT_TRUE(sent_.empty());
+}
+
+TEST_F(MemoriesWindowTest, ScratchPadKeys) {
+  StartRecording();
+  QLineEdit* pad = W().TransmitControls().ScatchPadMemo;
+  pad->setText("qrz?");
+  const struct {
+    Qt::Key key;
+    bool xmit;
+    DisplayType display;
+    size_t sends;
+  } cases[] = {{Qt::Key_Down, false, DisplayType::kWaterfall, 0},
+               {Qt::Key_Up, false, DisplayType::kLine, 0},
+               {Qt::Key_F10, false, DisplayType::kLine, 0},
+               {Qt::Key_F10, true, DisplayType::kLine, 1}};
+  for (const auto& c : cases) {
+    if (c.xmit && W().Tx().XmitEnable != 3) XmitOn();
+    sent_.clear();
+    QKeyEvent press(QEvent::KeyPress, c.key, Qt::NoModifier);
+    QCoreApplication::sendEvent(pad, &press);
+    EXPECT_EQ(W().Rx().Display, c.display) << c.key;
+    ASSERT_EQ(sent_.size(), c.sends) << c.key;
+    if (c.sends) {
+      EXPECT_EQ(sent_[0], "qrz?");
+      EXPECT_TRUE(press.isAccepted()) << "F10 is swallowed";
+    }
+  }
+}
+
+TEST_F(MemoriesWindowTest, AfterASettingsLoadTheReportAndClosingSendTheLoadersTexts) {
+  StartRecording();
+  const std::string path = (Home() + "/saved.cfc").toStdString();
+  W().TransmitControls().RemoteCallMemo->setText("dl2xyz");
+  W().Tx().SetBuffer(7, "seven");
+  W().SaveSettings(path);
+  W().TransmitControls().RemoteCallMemo->setText("other");
+  W().LoadSettings(path);
+  XmitOn();
+  Button("F599Btn")->click();
+  Button("TuBtn")->click();
+  Button("RemoteCallBtn")->click();
+  Button("Msg7Button")->click();
+  EXPECT_EQ(sent_, (std::vector<std::string>{"5nn ", "tu ", "dl2xyz ", "seven"}));
 }
 
 TEST_F(MemoriesWindowTest, AcceleratorsAreUnambiguous) {

@@ -42,6 +42,9 @@ class MemoriesPanel : public QObject,
   void MemoryKeyClick(int n) { memories_.MemoryKeyClick(n); }
   void ApplyMemoryOperation(int32_t op) { memories_.ApplyMemoryOperation(op); }
   void TransmitData1Click() { memories_.TransmitData1Click(); }
+  // SEND's stop path, LOOP and the typing-mode buttons disarm and reset the colours.
+  void DisarmMemoryOperation() { memories_.DisarmMemoryOperation(); }
+  void ResetMessageButtonColours() { memories_.ResetMessageButtonColours(); }
   // Creation: buffers 16..18 from the call boxes.
   void FillContestBuffers();
 

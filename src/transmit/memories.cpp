@@ -59,6 +59,12 @@ void Memories::ClearMsgButtonClick() {
   host_.FocusPane();
 }
 
+void Memories::DisarmMemoryOperation() {
+  tx_.MemoryOp = kMemoryNone;
+  tx_.MemoryOpArmed = 0;
+  host_.ShowArmedButton(kMemoryNone);
+}
+
 // --- Memory buttons -------------------------------------------------------------------------
 
 void Memories::MemoryButtonClick(int n) {

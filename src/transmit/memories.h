@@ -97,6 +97,12 @@ class Memories {
   // F1..F10: memory n's button pressed with no memory operation armed, which sends it.
   void MemoryKeyClick(int n);
 
+  // For SEND's stop path, LOOP and the typing-mode buttons: no operation armed any more
+  // (MemoryOp 3, MemoryOpArmed 0), STORE / RECALL / CLR MSG blue.
+  void DisarmMemoryOperation();
+  // Every memory and contest button's caption back to black.
+  void ResetMessageButtonColours() { host_.ResetSendButtonColours(); }
+
   // Performs `op` (0 store, 1 recall, 2 clear, 3 nothing) on the selected buffer.
   void ApplyMemoryOperation(int32_t op);
 

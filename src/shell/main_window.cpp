@@ -18,6 +18,7 @@
 #include "shell/afc_start_dialog.h"
 #include "shell/layout.h"
 #include "shell/partner_link.h"
+#include "shell/memories_panel.h"
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
@@ -78,6 +79,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
   ConnectHandlers();
   ConnectMenu();
   tone_ = std::make_unique<ToneMenu>(*this, seams_.playback ? seams_.playback() : nullptr);
+  memories_ = new MemoriesPanel(*this);
   FormCreate();
   if (options_.servePartners) {
     partner_ = std::make_unique<PartnerLink>(
@@ -321,11 +323,7 @@ void MainWindow::FormCreate() {
   menu_.ScrollingOn1->setChecked(true);
   tp_.Memo1->setReadOnly(false);
   // 3. The contest buffers from the strip's texts.
-  const std::string remote = tp_.RemoteCallMemo->text().toStdString();
-  const std::string own = tp_.MyCallMemo->text().toStdString();
-  tx_.SetBuffer(16, remote);
-  tx_.SetBuffer(17, own);
-  tx_.SetBuffer(18, remote + " de " + own);
+  memories_->FillContestBuffers();
   tx_.SetBuffer(19, "599");
   tx_.SetBuffer(20, "tu");
   // 4. Both panes at 12 points.

@@ -42,6 +42,7 @@ namespace kestrix::shell {
 
 class AfcStartDialog;
 class PartnerLink;
+class MemoriesPanel;
 class SoundCardDialog;
 class ToneMenu;
 
@@ -237,6 +238,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   AfcStartDialog& AfcStartForm() { return *afcDialog_; }
   SoundCardDialog& SoundCardForm() { return *soundCardDialog_; }
   ToneMenu& Tone() { return *tone_; }
+  MemoriesPanel& Memories() { return *memories_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
@@ -333,6 +335,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   std::unique_ptr<Receiver> rx_;
   std::unique_ptr<ReceiveLoop> loop_;
   std::unique_ptr<SoundCardSelect> soundCard_;
+  MemoriesPanel* memories_ = nullptr;  // a child object: memories, contest strip, scratch pad
   WindowOptions options_;
   WindowSeams seams_;
   TransmitState tx_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -29,6 +30,16 @@ constexpr double kRatioTolerance = 0.35;  // |ln(ratio / 3)| below this costs no
 constexpr double kRatioWeight = 1.5;      // per character and unit of ln ratio beyond it
 constexpr double kAgreementWeight = 1.0;  // per character, times the share of chains agreeing
 constexpr double kStayBonus = 1.0;
+// A chain whose squelch figure (the tone over its surroundings, at the chain's own tuning)
+// is far below the best chain's in a segment is not listening to the signal: its letters
+// cost kSquelchWeight each per unit of ln(best / own) beyond kSquelchTolerance.
+constexpr double kSquelchTolerance = 0.7;  // ln 2
+constexpr double kSquelchWeight = 1.5;
+// A chain whose AFC has carried it more than kWanderBins further from the tone the user (or
+// the tone finder) clicked on than another chain that hears at least half as well has
+// most likely followed another signal: each of its letters costs kWanderWeight.
+constexpr double kWanderBins = 3.0;
+constexpr double kWanderWeight = 3.0;
 
 class ChainRun : private TextSink, private ReceiverSink {
  public:
@@ -58,6 +69,7 @@ class ChainRun : private TextSink, private ReceiverSink {
     reading_->dashDot.push_back(!t.Learning && t.AvgDot > 0
                                     ? static_cast<float>(t.AvgDash) / static_cast<float>(t.AvgDot)
                                     : 0.0f);
+    reading_->bar.push_back(static_cast<int16_t>(rx.FrequencyBar));
     reading_->squelch.push_back(
         static_cast<int16_t>(std::clamp(rx.Sq.SquelchRatio, -32768, 32767)));
   }
@@ -136,11 +148,33 @@ std::vector<int32_t> WordBlocks(const ChainReading& r) {
   return key;
 }
 
-// Score of one chain's text for one segment: the text model plus the chain's own evidence.
-double Evidence(const ChainReading& r, const std::string& text, int first, int end) {
+double MeanDistance(const ChainReading& r, int first, int end, int clickPosition) {
+  double sum = 0.0;
+  int n = 0;
+  for (int b = first; b < end && b < static_cast<int>(r.bar.size()); ++b, ++n) {
+    sum += std::abs(r.bar[static_cast<size_t>(b)] - clickPosition);
+  }
+  return n > 0 ? sum / n : 0.0;
+}
+
+double MeanSquelch(const ChainReading& r, int first, int end) {
+  double sum = 0.0;
+  int n = 0;
+  for (int b = first; b < end && b < static_cast<int>(r.squelch.size()); ++b, ++n) {
+    sum += r.squelch[static_cast<size_t>(b)];
+  }
+  return n > 0 ? std::max(sum / n, 1.0) : 1.0;
+}
+
+// The chain's own evidence on its text of one segment (nats, 0 or less): a dash/dot ratio
+// far from 3, a squelch figure far below the best chain's (`bestSquelch`).
+double Evidence(const ChainReading& r, const std::string& text, int first, int end,
+                double bestSquelch) {
   int characters = 0;
   for (char c : text) characters += IsBlank(c) ? 0 : 1;
   if (characters == 0) return 0.0;
+  const double deaf =
+      std::max(0.0, std::log(bestSquelch / MeanSquelch(r, first, end)) - kSquelchTolerance);
   double stray = 0.0;
   int counted = 0;
   for (int b = first; b < end && b < static_cast<int>(r.dashDot.size()); ++b) {
@@ -149,7 +183,8 @@ double Evidence(const ChainReading& r, const std::string& text, int first, int e
     stray += std::max(0.0, std::abs(std::log(ratio / 3.0)) - kRatioTolerance);
     ++counted;
   }
-  return counted > 0 ? -kRatioWeight * characters * stray / counted : 0.0;
+  const double ratio = counted > 0 ? kRatioWeight * stray / counted : 0.0;
+  return -characters * (ratio + kSquelchWeight * deaf);
 }
 
 }  // namespace
@@ -276,6 +311,7 @@ ChainReading ReadChain(const CaptureBlocks& blocks, const DecodeOptions& options
 
   reading.dashDot.reserve(blocks.size());
   reading.squelch.reserve(blocks.size());
+  reading.bar.reserve(blocks.size());
   run.Record(&reading);
   for (size_t i = 0; i < blocks.size(); ++i) run.Process(blocks[i], static_cast<int>(i));
   return reading;
@@ -307,19 +343,29 @@ std::vector<std::pair<int, int>> CutSegments(const std::vector<ChainReading>& ch
       straddle[static_cast<size_t>(t)] += run;
     }
   }
-  std::vector<std::pair<int, int>> segments;
-  int start = 0;
-  while (start < blockCount) {
-    int end = blockCount;
-    if (blockCount - start > kMaxSegmentBlocks) {
-      end = start + kMinSegmentBlocks;
-      for (int t = start + kMinSegmentBlocks; t <= start + kMaxSegmentBlocks; ++t) {
-        if (straddle[static_cast<size_t>(t)] < straddle[static_cast<size_t>(end)]) end = t;
+  // The cuts that cross the fewest words in all, and among those the most segments (the
+  // finer the choice, the better): a shortest path over the block boundaries.
+  constexpr int64_t kCrossingCost = 1000;
+  const int64_t kUnreached = INT64_MAX / 2;
+  std::vector<int64_t> cost(static_cast<size_t>(blockCount) + 1, kUnreached);
+  std::vector<int> from(static_cast<size_t>(blockCount) + 1, 0);
+  cost[0] = 0;
+  for (int t = 1; t <= blockCount; ++t) {
+    const int64_t here = t == blockCount ? 0 : kCrossingCost * straddle[static_cast<size_t>(t)];
+    const int shortest = t == blockCount ? 1 : kMinSegmentBlocks;
+    for (int len = shortest; len <= kMaxSegmentBlocks && len <= t; ++len) {
+      const int64_t c = cost[static_cast<size_t>(t - len)] + here - 1;
+      if (cost[static_cast<size_t>(t - len)] < kUnreached && c < cost[static_cast<size_t>(t)]) {
+        cost[static_cast<size_t>(t)] = c;
+        from[static_cast<size_t>(t)] = t - len;
       }
     }
-    segments.emplace_back(start, end);
-    start = end;
   }
+  std::vector<std::pair<int, int>> segments;
+  for (int t = blockCount; t > 0; t = from[static_cast<size_t>(t)]) {
+    segments.emplace_back(from[static_cast<size_t>(t)], t);
+  }
+  std::reverse(segments.begin(), segments.end());
   return segments;
 }
 
@@ -367,10 +413,29 @@ BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options
     segment.scores.resize(n);
     const std::string before =
         best.text.size() > 8 ? best.text.substr(best.text.size() - 8) : " " + best.text;
+    double bestSquelch = 1.0;
+    for (const ChainReading& r : best.chains) {
+      bestSquelch = std::max(bestSquelch, MeanSquelch(r, first, end));
+    }
+    std::vector<double> squelch(n);
+    std::vector<double> distance(n);
     for (size_t r = 0; r < n; ++r) {
-      double score = model.Score(texts[r], before) + Evidence(best.chains[r], texts[r], first, end);
+      squelch[r] = MeanSquelch(best.chains[r], first, end);
+      distance[r] = best.clickPosition > 0
+                        ? MeanDistance(best.chains[r], first, end, best.clickPosition)
+                        : 0.0;
+    }
+    for (size_t r = 0; r < n; ++r) {
+      double score = model.Score(texts[r], before) +
+                     Evidence(best.chains[r], texts[r], first, end, bestSquelch);
+      bool wandered = false;
+      for (size_t q = 0; q < n; ++q) {
+        wandered = wandered ||
+                   (distance[q] + kWanderBins < distance[r] && 2.0 * squelch[q] >= squelch[r]);
+      }
       int characters = 0;
       for (char c : normalised[r]) characters += c == ' ' ? 0 : 1;
+      if (wandered) score -= kWanderWeight * characters;
       if (characters > 0 && n > 1) {
         int agreeing = 0;
         for (size_t q = 0; q < n; ++q) agreeing += q != r && normalised[q] == normalised[r];
@@ -420,6 +485,10 @@ int RunBestDecode(const DecodeOptions& options, std::ostream& out, std::string& 
   if (std::getenv("KESTRIX_BEST_DEBUG")) {
     for (const ChainReading& r : best.chains) {
       std::cerr << r.settings.Name() << " [" << r.lookAheadBlocks << "] " << r.text << '\n';
+      if (std::getenv("KESTRIX_BEST_BLOCKS")) {
+        for (size_t b = 0; b < r.text.size(); ++b) std::cerr << r.text[b] << r.textBlock[b] << ' ';
+        std::cerr << '\n';
+      }
       if (std::getenv("KESTRIX_BEST_RATIO")) {
         for (size_t b = 0; b < r.dashDot.size(); b += 4)
           std::cerr << r.dashDot[b] << '/' << r.squelch[b] << ' ';

@@ -49,6 +49,7 @@ struct ChainReading {
   std::vector<int32_t> textBlock;  // the block each byte of `text` came out in
   std::vector<float> dashDot;      // per block: AvgDash / AvgDot, 0 while learning
   std::vector<int16_t> squelch;    // per block: the squelch figure
+  std::vector<int16_t> bar;  // per block: the tuning bar after the AFC
   int lookAheadBlocks = 0;         // blocks the look-ahead pass read (0: it learnt nothing)
 };
 
@@ -76,9 +77,10 @@ struct BestReading {
 BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options, int threads);
 
 // Segments [first, end) cut at block boundaries where as few chains as possible are in
-// the middle of a word, each between kMinSegmentBlocks and kMaxSegmentBlocks long.
-inline constexpr int kMinSegmentBlocks = 6;   // 1.1 s
-inline constexpr int kMaxSegmentBlocks = 22;  // 4.1 s
+// the middle of a word, each between kMinSegmentBlocks and kMaxSegmentBlocks long (the
+// last may be shorter).
+inline constexpr int kMinSegmentBlocks = 4;   // 0.7 s
+inline constexpr int kMaxSegmentBlocks = 40;  // 7.4 s
 std::vector<std::pair<int, int>> CutSegments(const std::vector<ChainReading>& chains,
                                              int blockCount);
 

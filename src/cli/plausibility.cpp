@@ -27,6 +27,7 @@ constexpr double kNoiseBlank = 0.3;
 // Smoothing of the counts (see LogProb).
 constexpr double kMinBackoff = 0.1;
 constexpr double kUnigramShare = 0.1;
+constexpr double kMaxCharacterScore = 2.0;
 
 int Elements(int symbol) {
   static constexpr int kLetters[26] = {2, 4, 4, 3, 1, 4, 3, 4, 2, 4, 3, 4, 2,
@@ -146,7 +147,9 @@ double Plausibility::Score(std::string_view text, std::string_view before) const
   for (char c : Normalise(text)) {
     const int s = Symbol(c);
     if (s == 0 && length > 0 && history[length - 1] == 0) continue;  // folded blank
-    score += LogProb(history, length, s) - NoiseLogProb(s);
+    // Long codes are rare in noise, but a misread signal makes them too: no single
+    // character counts for more than kMaxCharacterScore.
+    score += std::min(LogProb(history, length, s) - NoiseLogProb(s), kMaxCharacterScore);
     if (s == 0) length = 0;
     push(s);
   }

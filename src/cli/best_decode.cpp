@@ -4,9 +4,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <thread>
 
@@ -30,6 +28,9 @@ constexpr double kRatioTolerance = 0.35;  // |ln(ratio / 3)| below this costs no
 constexpr double kRatioWeight = 1.5;      // per character and unit of ln ratio beyond it
 constexpr double kAgreementWeight = 1.0;  // per character, times the share of chains agreeing
 constexpr double kStayBonus = 1.0;
+// Where a segment starts in the middle of a word (a long run without word gaps), changing
+// chains there loses or repeats a letter or two: it takes a clearly better reading.
+constexpr double kMidWordStayBonus = 8.0;
 // A chain whose squelch figure (the tone over its surroundings, at the chain's own tuning)
 // is far below the best chain's in a segment is not listening to the signal: its letters
 // cost kSquelchWeight each per unit of ln(best / own) beyond kSquelchTolerance.
@@ -130,19 +131,16 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// For every byte of a chain's text, the block its word started in; blanks go with the word
-// before them (leading blanks with block 0). Non-decreasing along the text.
+// For every byte of a chain's text, the block it came out in; blanks go with the character
+// before them (leading blanks with block 0). Non-decreasing along the text. Segments are
+// cut where no chain is in the middle of a word wherever that is possible; where it is
+// not (a long run without word gaps), the words are split at the same moment in every
+// chain, so that switching chains there neither loses nor repeats a word.
 std::vector<int32_t> WordBlocks(const ChainReading& r) {
   std::vector<int32_t> key(r.text.size(), 0);
   int32_t current = 0;
-  bool inWord = false;
   for (size_t i = 0; i < r.text.size(); ++i) {
-    if (IsBlank(r.text[i])) {
-      inWord = false;
-    } else if (!inWord) {
-      inWord = true;
-      current = r.textBlock[i];
-    }
+    if (!IsBlank(r.text[i])) current = r.textBlock[i];
     key[i] = current;
   }
   return key;
@@ -277,15 +275,21 @@ ChainReading ReadChain(const CaptureBlocks& blocks, const DecodeOptions& options
   ChainRun run;
   StartChain(run.Rx(), o, clickPosition);
 
+  // The AFC is held until shortly before the keying starts: in the noise before it, it
+  // would walk off to noise peaks and, past its range, never find the tone again. The
+  // look-ahead pass runs without it and says where the keying starts.
+  int afcFrom = 0;
   if (lookAhead) {
     const int limit = std::min<int>(kLookAheadMaxBlocks, static_cast<int>(blocks.size()));
     int settled = 0;
     bool learnt = false;
     int i = 0;
+    run.Rx().SetAfcMode(AfcMode::kOff);
     while (i < limit) {
       run.Process(blocks[static_cast<size_t>(i)], i);
       ++i;
       if (run.Rx().Timing.Learning) continue;
+      if (settled == 0) afcFrom = std::max(0, i - kAfcLeadBlocks);
       // Stop at a word gap once settled, or a little later in any case.
       ++settled;
       // Quiet: a word gap behind, and no key-down decided in this block either (the
@@ -306,14 +310,19 @@ ChainReading ReadChain(const CaptureBlocks& blocks, const DecodeOptions& options
       // Nothing learnt: start the way the plain decoder does.
       run.Restart();
       StartChain(run.Rx(), o, clickPosition);
+      afcFrom = 0;
     }
   }
+  run.Rx().SetAfcMode(afcFrom > 0 ? AfcMode::kOff : settings.afc);
 
   reading.dashDot.reserve(blocks.size());
   reading.squelch.reserve(blocks.size());
   reading.bar.reserve(blocks.size());
   run.Record(&reading);
-  for (size_t i = 0; i < blocks.size(); ++i) run.Process(blocks[i], static_cast<int>(i));
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (afcFrom > 0 && static_cast<int>(i) == afcFrom) run.Rx().SetAfcMode(settings.afc);
+    run.Process(blocks[i], static_cast<int>(i));
+  }
   return reading;
 }
 
@@ -397,10 +406,13 @@ BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options
   for (const auto& [first, end] : CutSegments(best.chains, blockCount)) {
     const size_t n = best.chains.size();
     std::vector<std::string> texts(n);
+    bool midWord = false;
     for (size_t r = 0; r < n; ++r) {
       const std::string& text = best.chains[r].text;
       size_t& at = cursor[r];
       const size_t from = at;
+      midWord = midWord || (from > 0 && from < text.size() && !IsBlank(text[from - 1]) &&
+                            !IsBlank(text[from]));
       while (at < text.size() && keys[r][at] < end) ++at;
       texts[r] = text.substr(from, at - from);
     }
@@ -430,8 +442,8 @@ BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options
                      Evidence(best.chains[r], texts[r], first, end, bestSquelch);
       bool wandered = false;
       for (size_t q = 0; q < n; ++q) {
-        wandered = wandered ||
-                   (distance[q] + kWanderBins < distance[r] && 2.0 * squelch[q] >= squelch[r]);
+        wandered =
+            wandered || (distance[q] + kWanderBins < distance[r] && 2.0 * squelch[q] >= squelch[r]);
       }
       int characters = 0;
       for (char c : normalised[r]) characters += c == ' ' ? 0 : 1;
@@ -441,7 +453,7 @@ BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options
         for (size_t q = 0; q < n; ++q) agreeing += q != r && normalised[q] == normalised[r];
         score += kAgreementWeight * characters * agreeing / static_cast<double>(n - 1);
       }
-      if (static_cast<int>(r) == previous) score += kStayBonus;
+      if (static_cast<int>(r) == previous) score += midWord ? kMidWordStayBonus : kStayBonus;
       segment.scores[r] = score;
     }
     // The first of equal scores wins, so the window's defaults break ties.
@@ -482,21 +494,6 @@ int RunBestDecode(const DecodeOptions& options, std::ostream& out, std::string& 
   const BestReading best = DecodeBest(blocks, options, cores == 0 ? 1 : static_cast<int>(cores));
   out << Cp1252ToUtf8(best.text) << '\n';
   out.flush();
-  if (std::getenv("KESTRIX_BEST_DEBUG")) {
-    for (const ChainReading& r : best.chains) {
-      std::cerr << r.settings.Name() << " [" << r.lookAheadBlocks << "] " << r.text << '\n';
-      if (std::getenv("KESTRIX_BEST_BLOCKS")) {
-        for (size_t b = 0; b < r.text.size(); ++b) std::cerr << r.text[b] << r.textBlock[b] << ' ';
-        std::cerr << '\n';
-      }
-      if (std::getenv("KESTRIX_BEST_RATIO")) {
-        for (size_t b = 0; b < r.dashDot.size(); b += 4)
-          std::cerr << r.dashDot[b] << '/' << r.squelch[b] << ' ';
-        std::cerr << '\n';
-      }
-    }
-  }
-
   if (trace.is_open()) {
     trace << "segment,first_block,end_block,start_s,end_s,winner";
     for (const ChainReading& r : best.chains) trace << ',' << r.settings.Name();

@@ -41,6 +41,8 @@ CaptureBlocks CutCaptureBlocks(const std::vector<int16_t>& frames, int channels,
 // dot and dash averages have settled on a few more elements (1.1 s).
 inline constexpr int kLookAheadMaxBlocks = 162;
 inline constexpr int kLookAheadSettleBlocks = 6;
+// The AFC starts this long before the look-ahead pass had learnt the speed (0.9 s).
+inline constexpr int kAfcLeadBlocks = 5;
 
 // One chain's reading of the whole recording.
 struct ChainReading {
@@ -49,7 +51,7 @@ struct ChainReading {
   std::vector<int32_t> textBlock;  // the block each byte of `text` came out in
   std::vector<float> dashDot;      // per block: AvgDash / AvgDot, 0 while learning
   std::vector<int16_t> squelch;    // per block: the squelch figure
-  std::vector<int16_t> bar;  // per block: the tuning bar after the AFC
+  std::vector<int16_t> bar;        // per block: the tuning bar after the AFC
   int lookAheadBlocks = 0;         // blocks the look-ahead pass read (0: it learnt nothing)
 };
 

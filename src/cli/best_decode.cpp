@@ -28,6 +28,10 @@ constexpr double kRatioTolerance = 0.35;  // |ln(ratio / 3)| below this costs no
 constexpr double kRatioWeight = 1.5;      // per character and unit of ln ratio beyond it
 constexpr double kAgreementWeight = 1.0;  // per character, times the share of chains agreeing
 constexpr double kStayBonus = 1.0;
+// What a letter is worth before the text model judges it: a tuned chain prints letters
+// because it hears keying, and the model's vocabulary is small, so a word it has never
+// seen should not lose to silence.
+constexpr double kLetterPrior = 0.5;
 // Where a segment starts in the middle of a word (a long run without word gaps), changing
 // chains there loses or repeats a letter or two: it takes a clearly better reading.
 constexpr double kMidWordStayBonus = 8.0;
@@ -275,18 +279,25 @@ ChainReading ReadChain(const CaptureBlocks& blocks, const DecodeOptions& options
   ChainRun run;
   StartChain(run.Rx(), o, clickPosition);
 
-  // The AFC is held until shortly before the keying starts: in the noise before it, it
-  // would walk off to noise peaks and, past its range, never find the tone again. The
-  // look-ahead pass runs without it and says where the keying starts.
+  // The AFC is held on the clicked tone until shortly before the keying starts: in the
+  // noise before it, it would walk off to noise peaks and, past its range, never find the
+  // tone again. It runs all the same (its peak average follows the spectrum), but the bar
+  // is put back after each block. The look-ahead pass is held throughout and says where
+  // the keying starts.
   int afcFrom = 0;
+  auto hold = [&] {
+    if (clickPosition > 0 && run.Rx().FrequencyBar != clickPosition) {
+      run.Rx().SetFrequencyBar(clickPosition);
+    }
+  };
   if (lookAhead) {
     const int limit = std::min<int>(kLookAheadMaxBlocks, static_cast<int>(blocks.size()));
     int settled = 0;
     bool learnt = false;
     int i = 0;
-    run.Rx().SetAfcMode(AfcMode::kOff);
     while (i < limit) {
       run.Process(blocks[static_cast<size_t>(i)], i);
+      hold();
       ++i;
       if (run.Rx().Timing.Learning) continue;
       if (settled == 0) afcFrom = std::max(0, i - kAfcLeadBlocks);
@@ -313,15 +324,14 @@ ChainReading ReadChain(const CaptureBlocks& blocks, const DecodeOptions& options
       afcFrom = 0;
     }
   }
-  run.Rx().SetAfcMode(afcFrom > 0 ? AfcMode::kOff : settings.afc);
 
   reading.dashDot.reserve(blocks.size());
   reading.squelch.reserve(blocks.size());
   reading.bar.reserve(blocks.size());
   run.Record(&reading);
   for (size_t i = 0; i < blocks.size(); ++i) {
-    if (afcFrom > 0 && static_cast<int>(i) == afcFrom) run.Rx().SetAfcMode(settings.afc);
     run.Process(blocks[i], static_cast<int>(i));
+    if (static_cast<int>(i) + 1 < afcFrom) hold();
   }
   return reading;
 }
@@ -448,6 +458,7 @@ BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options
       int characters = 0;
       for (char c : normalised[r]) characters += c == ' ' ? 0 : 1;
       if (wandered) score -= kWanderWeight * characters;
+      score += kLetterPrior * characters;
       if (characters > 0 && n > 1) {
         int agreeing = 0;
         for (size_t q = 0; q < n; ++q) agreeing += q != r && normalised[q] == normalised[r];

@@ -128,16 +128,16 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
       out.help = true;
       return true;
     }
+    if (arg == "--best") {
+      out.best = true;
+      continue;
+    }
     if (arg == "--list-devices") {
       out.listDevices = true;
       continue;
     }
     if (arg == "--unpaced") {
       out.unpaced = true;
-      continue;
-    }
-    if (arg == "--best") {
-      out.best = true;
       continue;
     }
     if (arg == "-" || arg.rfind("--", 0) != 0) {

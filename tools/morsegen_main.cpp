@@ -34,6 +34,9 @@ const char kUsage[] =
     "  --dash-ratio R       dash length in dots [3]\n"
     "  --fade-db DB         slow fading, peak-to-trough depth [0 = none]\n"
     "  --fade-period S      period of the fading [4]\n"
+    "  --drift HZ           the tone slides by HZ per minute [0]\n"
+    "  --filter-hz HZ       pass everything through a CW filter HZ wide around the tone\n"
+    "                       [0 = none, white noise]\n"
     "  --interferer-hz HZ   a second keyed signal at this frequency [0 = none]\n"
     "  --interferer-db DB   its amplitude relative to the wanted signal [-6]\n"
     "  --interferer-wpm N   its speed [25]\n"
@@ -140,6 +143,10 @@ Command ParseArgs(int argc, char** argv) {
       p.fadeDepthDb = ParseNumber(name, next(), 0, 80);
     } else if (name == "--fade-period") {
       p.fadePeriodS = ParseNumber(name, next(), 0.01, 3600);
+    } else if (name == "--drift") {
+      p.driftHzPerMin = ParseNumber(name, next(), -10000, 10000);
+    } else if (name == "--filter-hz") {
+      p.filterHz = ParseNumber(name, next(), 0, 20000);
     } else if (name == "--interferer-hz") {
       p.interfererHz = ParseNumber(name, next(), 0, 100000);
     } else if (name == "--interferer-db") {

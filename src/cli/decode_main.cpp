@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/best_decode.h"
 #include "cli/decode_options.h"
 #include "cli/decode_session.h"
 #include "cli/live_decode.h"
@@ -57,6 +58,8 @@ int main(int argc, char** argv) {
     status = InstallStopHandlers(error)
                  ? kestrix::RunLiveDecode(options, std::cout, std::cerr, &gStopRequested, error)
                  : kestrix::kExitInputError;
+  } else if (options.best) {
+    status = kestrix::RunBestDecode(options, std::cout, error);
   } else {
     status = kestrix::RunDecode(options, std::cout, error);
   }

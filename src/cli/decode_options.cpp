@@ -76,7 +76,12 @@ Options (defaults are the program's own):
   --gain N              receive gain bar 0..20
   --disp-gain N         display gain bar 1..20
   --channel mic|left|right
-  --trace FILE.csv      one row of decoder state per block
+  --trace FILE.csv      one row of decoder state per block (with --best: one row per
+                        segment, naming the chain whose text was taken)
+  --best                read the recording with several chains (threshold noisy,
+                        normal, auto; AFC off, narrow), each after a look-ahead pass
+                        that learns the tone and speed from the opening, and print the
+                        most plausible text of each stretch
   --flush-seconds S     silence appended after the recording so the last character
                         is finished (default 2, 0 for none); live, after the stop
   --device N|NAME       sound card by index or by (part of) its name
@@ -127,6 +132,10 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
     if (arg == "--help" || arg == "-h") {
       out.help = true;
       return true;
+    }
+    if (arg == "--best") {
+      out.best = true;
+      continue;
     }
     if (arg == "--list-devices") {
       out.listDevices = true;
@@ -257,6 +266,10 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
     }
     if (!out.tracePath.empty()) {
       error = "--trace works with recordings given as FILE only";
+      return false;
+    }
+    if (out.best) {
+      error = "--best works with recordings given as FILE only";
       return false;
     }
   } else if (out.seconds || out.unpaced) {

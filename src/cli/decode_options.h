@@ -36,6 +36,7 @@ struct DecodeOptions {
   std::string tracePath;
   double flushSeconds = 2.0;
   bool help = false;
+  bool best = false;  // --best: several chains and a look-ahead pass, the most plausible text
   // Live decoding through the receive loop (instead of `input`).
   std::string device;             // --device N|NAME: a sound card
   std::string inputFile;          // --input-file FILE: a recording played as a sound card

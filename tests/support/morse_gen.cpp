@@ -138,6 +138,31 @@ void RenderEnvelope(const std::vector<KeyDown>& keys, double riseS, int rate,
   }
 }
 
+// A receiver's CW filter: four identical second-order bandpass sections (constant 0 dB
+// peak gain) centred on `centreHz`, run in cascade so that the skirts fall steeply and the
+// noise outside a few hundred Hz is gone. `widthHz` is the -3 dB width of the cascade;
+// each section is 1 / sqrt(2^(1/4) - 1) = 2.3 times wider.
+void NarrowFilter(std::vector<double>& x, double centreHz, double widthHz, int rate) {
+  const double w0 = 2.0 * kPi * centreHz / rate;
+  const double q = centreHz / (widthHz / std::sqrt(std::pow(2.0, 0.25) - 1.0));
+  const double alpha = std::sin(w0) / (2.0 * q);
+  const double a0 = 1.0 + alpha;
+  const double b0 = alpha / a0;
+  const double a1 = -2.0 * std::cos(w0) / a0;
+  const double a2 = (1.0 - alpha) / a0;
+  for (int section = 0; section < 4; ++section) {
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (double& v : x) {
+      const double y = b0 * v - b0 * x2 - a1 * y1 - a2 * y2;
+      x2 = x1;
+      x1 = v;
+      y2 = y1;
+      y1 = y;
+      v = y;
+    }
+  }
+}
+
 }  // namespace
 
 std::string MorsePattern(char c) {
@@ -178,7 +203,9 @@ std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalPar
       const double db = -p.fadeDepthDb / 2.0 * (1.0 - std::cos(2.0 * kPi * t / p.fadePeriodS));
       gain *= std::pow(10.0, db / 20.0);
     }
-    mix[i] = gain * std::sin(2.0 * kPi * p.toneHz * t);
+    // Phase of a linearly sliding tone: the integral of f0 + rate * t.
+    const double cycles = p.toneHz * t + 0.5 * (p.driftHzPerMin / 60.0) * t * t;
+    mix[i] = gain * std::sin(2.0 * kPi * cycles);
   }
 
   // The interferer keys independently from the same start; whatever of it runs past the
@@ -204,6 +231,8 @@ std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalPar
     const double sigma = std::sqrt(variance);
     for (double& x : mix) x += sigma * noiseRng.Next();
   }
+
+  if (p.filterHz > 0.0) NarrowFilter(mix, p.toneHz, p.filterHz, rate);
 
   std::vector<int16_t> samples(total);
   for (size_t i = 0; i < total; ++i) {

@@ -26,6 +26,10 @@ struct MorseSignalParams {
   double dashRatio = 3.0;      // dash length in dots (hand senders often use 3.5 or more)
   double fadeDepthDb = 0.0;    // slow fading: peak-to-trough depth in dB (0 = none)
   double fadePeriodS = 4.0;    // period of the fading
+  double driftHzPerMin = 0.0;  // the tone slides linearly by this much per minute
+  double filterHz = 0.0;       // a receiver's narrow CW filter: the whole mix (tone, noise,
+                               // interferer) passes a bandpass this wide around the start
+                               // tone (0 = no filter, the noise stays white)
   double interfererHz = 0.0;   // a second keyed signal (0 = none)
   double interfererDb = -6.0;  // its level relative to the wanted signal
   double interfererWpm = 25.0;

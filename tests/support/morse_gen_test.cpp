@@ -192,5 +192,57 @@ TEST(GenerateMorseTest, FadingDepthAndInterfererLevel) {
   EXPECT_NEAR(20.0 * std::log10(other / wanted), -6.0, 0.1);
 }
 
+TEST(GenerateMorseTest, DriftSlidesTheToneAndTheFilterKeepsOnlyItsBand) {
+  // One 6 s key-down at 500 Hz sliding by 600 Hz a minute (10 Hz/s).
+  MorseSignalParams p{.wpm = 20.0,
+                      .toneHz = 500.0,
+                      .dashRatio = 100.0,
+                      .driftHzPerMin = 600.0,
+                      .leadInS = 0.0,
+                      .tailS = 0.0,
+                      .sampleRate = 8000};
+  const auto x = GenerateMorse("T", p);
+  // Frequency from the upward zero crossings in half a second around `t`.
+  auto frequency = [&](double t) {
+    const size_t from = static_cast<size_t>((t - 0.25) * 8000);
+    const size_t to = static_cast<size_t>((t + 0.25) * 8000);
+    size_t first = 0, last = 0, crossings = 0;
+    for (size_t i = from + 1; i < to; ++i) {
+      if (x[i - 1] < 0 && x[i] >= 0) {
+        if (crossings++ == 0) first = i;
+        last = i;
+      }
+    }
+    return 8000.0 * static_cast<double>(crossings - 1) / static_cast<double>(last - first);
+  };
+  EXPECT_NEAR(frequency(0.5), 505.0, 1.5);
+  EXPECT_NEAR(frequency(5.5), 555.0, 1.5);
+
+  // A 300 Hz CW filter around 700 Hz: the tone passes at full level, the noise
+  // kilohertz away is gone (down by more than this measurement resolves).
+  MorseSignalParams f{.wpm = 20.0,
+                      .toneHz = 700.0,
+                      .amplitude = 0.1,
+                      .dashRatio = 60.0,
+                      .filterHz = 300.0,
+                      .leadInS = 0.0,
+                      .tailS = 0.0,
+                      .sampleRate = 44100};
+  const auto tone = Envelope(GenerateMorse("T", f), 700.0, 44100, 63);
+  EXPECT_NEAR(tone[tone.size() / 2], f.amplitude, 0.005);
+  f.snrDb = 0.0;
+  f.dashRatio = 1.0;
+  f.leadInS = 2.0;
+  const auto noise = GenerateMorse("E", f);
+  auto level = [&](double hz) {
+    const auto env = Envelope(noise, hz, 44100, 441);  // 100 Hz wide
+    double sum = 0.0;
+    for (size_t i = 4410; i < 80000; ++i) sum += env[i] * env[i];
+    return sum;
+  };
+  EXPECT_GT(10.0 * std::log10(level(700.0) / level(3000.0)), 25.0);  // white noise: 0 dB
+  EXPECT_LT(10.0 * std::log10(level(700.0) / level(750.0)), 3.0);
+}
+
 }  // namespace
 }  // namespace kestrix::testing

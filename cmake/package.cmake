@@ -20,7 +20,9 @@ endif()
 
 # --- Where things go ---------------------------------------------------------------------
 # Same folder as gui.cmake chooses, for builds without the window.
-set(CMAKE_INSTALL_DOCDIR "share/doc/kestrix" CACHE PATH "Documentation (KestrixHelp.html)")
+if(NOT CMAKE_INSTALL_DOCDIR)
+  set(CMAKE_INSTALL_DOCDIR "share/doc/kestrix" CACHE PATH "Documentation (KestrixHelp.html)" FORCE)
+endif()
 include(GNUInstallDirs)
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -87,19 +89,22 @@ endforeach()
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kestrix)
 set(CPACK_PACKAGE_VENDOR "The Kestrix developers")
-set(CPACK_PACKAGE_CONTACT "The Kestrix developers <kestrix@localhost>")
+set(KESTRIX_MAINTAINER "The Kestrix developers <kestrix@example.org>" CACHE STRING
+  "Maintainer field of the Debian package (name <address>)")
+set(CPACK_PACKAGE_CONTACT "${KESTRIX_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Morse code (CW) decoder and keyer for radio amateurs")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Kestrix listens to the receiver's audio through the sound card, shows the band as a
-line spectrum or a waterfall, follows the tone you click on, learns the sender's speed
-and writes the decoded Morse text as it arrives. It sends typed text, ten message
-memories and contest exchanges on the DTR/RTS lines of a serial port, the data lines of
-a parallel port, or as a tone on the sound card.
+  "Kestrix listens to the receiver's audio through the sound card, shows the
+band as a line spectrum or a waterfall, follows the tone you click on,
+learns the sender's speed and writes the decoded Morse text as it arrives.
+It sends typed text, ten message memories and contest exchanges on the
+DTR/RTS lines of a serial port, the data lines of a parallel port, or as a
+tone on the sound card.
 .
-Command-line tools decode recordings (kestrix-decode), key text and serve loggers over
-the cwdaemon UDP protocol (kestrix-send) and print the decoded text for other programs
-(kestrix-partner).")
+Command-line tools decode recordings (kestrix-decode), key text and serve
+loggers over the cwdaemon UDP protocol (kestrix-send) and print the decoded
+text for other programs (kestrix-partner).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

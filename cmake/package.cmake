@@ -68,6 +68,11 @@ install(FILES ${kestrix_man_gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 # KestrixHelp.html itself is installed by gui.cmake; its pictures sit beside it.
 file(GLOB kestrix_manual_pictures CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/*.png)
 install(FILES ${kestrix_manual_pictures} DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# In the build tree the guide is read next to the program; so are its pictures.
+foreach(picture ${kestrix_manual_pictures})
+  get_filename_component(name ${picture} NAME)
+  configure_file(${picture} ${CMAKE_CURRENT_BINARY_DIR}/${name} COPYONLY)
+endforeach()
 foreach(note partner-protocol.md network-keying.md live-input.md)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/docs/${note})
     install(FILES docs/${note} DESTINATION ${CMAKE_INSTALL_DOCDIR})

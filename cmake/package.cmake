@@ -37,13 +37,17 @@ if(TARGET kestrix_shell)
     KESTRIX_DOC_DIR_FROM_BIN="${kestrix_doc_from_bin}")
 endif()
 
-# The transmitter's programs arrive from their own parts; installed once they exist.
-# (kestrix and kestrix-decode are installed by gui.cmake and the main list.)
-foreach(program kestrix-send kestrix-partner)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  endif()
-endforeach()
+# The transmitter's programs arrive from their own parts, whose files may be included after
+# this one; the check runs once the whole list has been read. (kestrix and kestrix-decode
+# are installed by gui.cmake and the main list.)
+function(kestrix_install_transmit_programs)
+  foreach(program kestrix-send kestrix-partner)
+    if(TARGET ${program})
+      install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER CALL kestrix_install_transmit_programs)
 
 # --- Manual pages: roff sources in docs/man, gzip'd without a time stamp -------------------
 file(GLOB kestrix_man_pages CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/man/*.1)

@@ -1,5 +1,9 @@
 # The main window (Qt): the kestrix program, the kestrix_shell library it is made of, and
 # the widget tests, which run with the offscreen platform.
+# The documentation folder is the package's name in lower case, as Debian has it.
+if(NOT CMAKE_INSTALL_DOCDIR)
+  set(CMAKE_INSTALL_DOCDIR "share/doc/kestrix" CACHE PATH "Documentation (KestrixHelp.html)" FORCE)
+endif()
 include(GNUInstallDirs)
 
 add_library(kestrix_shell STATIC

@@ -13,6 +13,7 @@
 #include "platform/audio_file.h"
 #include "platform/file_capture.h"
 #include "platform/portaudio_capture.h"
+#include "shell/app_identity.h"
 #include "shell/main_window.h"
 #include "shell/settings_command.h"
 #include "shell/settings_session_end.h"
@@ -160,10 +161,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
-  QApplication::setApplicationName("Kestrix");
-  QApplication::setApplicationDisplayName("Kestrix");
-  // One style everywhere, so the caption colours read the same on every desktop.
-  QApplication::setStyle("Fusion");
+  // Names, icon and style; no display name, so every title stays exactly its own.
+  kestrix::shell::ConfigureApplication();
   if (app.arguments().size() > 1) {
     std::cerr << "kestrix: unknown option '" << app.arguments().at(1).toStdString() << "'\n"
               << kUsage;

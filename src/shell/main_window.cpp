@@ -346,6 +346,15 @@ void MainWindow::FormCreate() {
   if (HelpPath.empty() && *KESTRIX_DOC_DIR) {
     HelpPath = ExistingFile(std::string(KESTRIX_DOC_DIR) + "/" + kHelpFileName);
   }
+#ifdef KESTRIX_DOC_DIR_FROM_BIN
+  if (HelpPath.empty()) {
+    // Installed under another prefix than the one built for (a package, cmake --install
+    // --prefix): the documentation folder relative to the program's.
+    HelpPath = ExistingFile((QCoreApplication::applicationDirPath() + "/" +
+                             KESTRIX_DOC_DIR_FROM_BIN + "/" + kHelpFileName)
+                                .toStdString());
+  }
+#endif
   if (HelpPath.empty()) {
     // Running from the build tree: the help file is copied next to the program.
     HelpPath =

@@ -325,6 +325,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   void ShowSpaceTime();
   void SetFontSize(int size, QAction* item);
   void SetLockWpmCaption();
+  void RedrawThresholdLine();
   // Focus back to the pane in use: Memo1 while sending, else Memo2.
   void FocusTextPane();
   void SetStayOnTop(bool on);

@@ -348,9 +348,21 @@ void MainWindow::Manual3Click() {
 
 void MainWindow::ThresholdBar2Change() {
   rx_->SetThresholdBar2(rp_.ThresholdBar2->value());
+  RedrawThresholdLine();
 }
 void MainWindow::ThresholdBarChange() {
   rx_->ThresholdBarChange();
+  RedrawThresholdLine();
+}
+
+// The manual threshold line follows the bar at once, also while reception is stopped: the
+// last line graph is drawn again from the spectrum it showed, with the line where every
+// frame puts it. A waterfall has no line, and a new row must come only from a new block.
+void MainWindow::RedrawThresholdLine() {
+  if (rx_->Options.Threshold != ThresholdMode::kManual) return;
+  const bool lineGraph = rx_->Mode == ReceiveMode::kManual ||
+                         (rx_->Mode == ReceiveMode::kText && rx_->Display == DisplayType::kLine);
+  if (lineGraph) SpectrumFrame(*rx_);
 }
 
 void MainWindow::FilterOn1Click() {

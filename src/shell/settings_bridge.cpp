@@ -13,6 +13,7 @@
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
 #include "shell/user_files.h"
+#include "shell/window_placement.h"
 
 namespace kestrix::shell {
 
@@ -41,6 +42,49 @@ void KeepOnScreen(QWidget& window) {
     const QRect desk = screen->availableGeometry();
     window.move(desk.center() - QPoint(frame.width() / 2, frame.height() / 2));
   }
+}
+
+QRect AvailableArea(const QWidget& window) {
+  const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+PlacementRect ToPlacement(const QRect& r) {
+  return {r.x(), r.y(), r.width(), r.height()};
+}
+
+// The main window centred on its screen (fields 40/41 holding kAutomaticPosition).
+QPoint CentredPosition(const QWidget& window) {
+  const QSize size = window.frameGeometry().size();
+  const PlacementPoint p =
+      CentredOn(ToPlacement(AvailableArea(window)), size.width(), size.height());
+  return {p.left, p.top};
+}
+
+bool TimelinePlacedAutomatically(MainWindow& w) {
+  const TimelineGeometry& g = w.Timeline().Geometry;
+  return g.Top == kAutomaticPosition || g.Left == kAutomaticPosition;
+}
+
+// A timeline window left to the program opens where it covers neither the main window's
+// menu nor its display; its size stays the stored one.
+void PlaceTimelineIfAutomatic(MainWindow& w) {
+  if (!TimelinePlacedAutomatically(w)) return;
+  TimelineWindow& timeline = w.Timeline();
+  const QRect frame = w.frameGeometry();
+  // From the top of the frame down to the tuning bar under the display.
+  const QWidget* bar = w.ReceiveControls().FrequencyBar;
+  const int displayBottom = w.geometry().y() + bar->mapTo(&w, QPoint(0, bar->height())).y();
+  const PlacementRect keepClear{frame.x(), frame.y(), frame.width(), displayBottom - frame.y()};
+  // The timeline gets a frame like the main window's once it is shown.
+  const QSize decoration = frame.size() - w.geometry().size();
+  const QSize stored(timeline.Geometry.Width, timeline.Geometry.Height);
+  const QSize size = stored.expandedTo(timeline.minimumSize()) + decoration;
+  const PlacementPoint p = TimelineBeside(ToPlacement(AvailableArea(w)), ToPlacement(frame),
+                                          keepClear, size.width(), size.height());
+  timeline.Geometry.Top = p.top;
+  timeline.Geometry.Left = p.left;
+  timeline.ApplyGeometry();
 }
 
 }  // namespace
@@ -268,26 +312,26 @@ void SettingsBridge::OpenNamedComPort(std::string_view /*name*/) {
 
 void SettingsBridge::SetTimelineTop(int32_t top) {
   w_.Timeline().Geometry.Top = top;
-  w_.Timeline().ApplyGeometry();
+  if (top != kAutomaticPosition) w_.Timeline().ApplyGeometry();
 }
 void SettingsBridge::SetTimelineLeft(int32_t left) {
   w_.Timeline().Geometry.Left = left;
-  w_.Timeline().ApplyGeometry();
+  if (left != kAutomaticPosition) w_.Timeline().ApplyGeometry();
 }
 void SettingsBridge::SetTimelineHeight(int32_t height) {
   w_.Timeline().Geometry.Height = height;
-  w_.Timeline().ApplyGeometry();
+  if (!TimelinePlacedAutomatically(w_)) w_.Timeline().ApplyGeometry();
 }
 void SettingsBridge::SetTimelineWidth(int32_t width) {
   w_.Timeline().Geometry.Width = width;
-  w_.Timeline().ApplyGeometry();
+  if (!TimelinePlacedAutomatically(w_)) w_.Timeline().ApplyGeometry();
 }
 
 void SettingsBridge::SetMainTop(int32_t top) {
-  w_.move(w_.x(), top);
+  w_.move(w_.x(), top == kAutomaticPosition ? CentredPosition(w_).y() : top);
 }
 void SettingsBridge::SetMainLeft(int32_t left) {
-  w_.move(left, w_.y());
+  w_.move(left == kAutomaticPosition ? CentredPosition(w_).x() : left, w_.y());
 }
 
 void SettingsBridge::StoreCoarseGain(int32_t value) {
@@ -420,6 +464,7 @@ void SettingsBridge::MsgsOFFClick() {
 void SettingsBridge::ShowTimeline(int32_t top, int32_t left, int32_t height, int32_t width) {
   TimelineWindow& timeline = w_.Timeline();
   timeline.Geometry = TimelineGeometry{top, left, height, width};
+  PlaceTimelineIfAutomatic(w_);
   timeline.Enable();
 }
 void SettingsBridge::HideTimeline() {
@@ -521,7 +566,10 @@ void LoadWindowSettings(MainWindow& window, const std::string& path) {
   SettingsBridge bridge(window);
   const SettingsLoadResult result = LoadSettings(path, bridge);
   if (!result.message.empty()) std::cerr << "kestrix: " << result.message << "\n";
-  if (result.outcome == SettingsLoadResult::Outcome::kLoaded) KeepOnScreen(window);
+  if (result.outcome == SettingsLoadResult::Outcome::kLoaded) {
+    KeepOnScreen(window);
+    PlaceTimelineIfAutomatic(window);
+  }
 }
 
 void SaveWindowSettings(MainWindow& window, const std::string& path) {

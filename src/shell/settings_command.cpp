@@ -6,6 +6,7 @@
 
 #include "shell/settings_file.h"
 #include "shell/settings_paths.h"
+#include "shell/window_placement.h"
 
 namespace kestrix {
 
@@ -23,7 +24,15 @@ bool WriteDefaultSettingsFile(const std::string& path, std::string& error) {
   if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash), error)) {
     return false;
   }
-  return SaveSettings(path, DefaultSettings(), error);
+  // A new file cannot know the desktop it will be loaded on: the loader places both
+  // windows for the screen they open on (the main window centred, the timeline window
+  // clear of its menu and display).
+  SettingsRecord record = DefaultSettings();
+  record.MainTop = kAutomaticPosition;
+  record.MainLeft = kAutomaticPosition;
+  record.TimelineTop = kAutomaticPosition;
+  record.TimelineLeft = kAutomaticPosition;
+  return SaveSettings(path, record, error);
 }
 
 std::optional<int> RunSettingsCommand(int argc, char** argv, std::ostream& out, std::ostream& err) {

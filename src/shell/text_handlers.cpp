@@ -123,16 +123,16 @@ void MainWindow::TxtScrollBtnClick() {
 // --- Word spaces
 // ----------------------------------------------------------------------------------
 
+// The menu items set the value and their check mark; SpaceButton keeps its own caption,
+// as the button leaves the menu's marks alone.
 void MainWindow::SpacesOnClick() {
   menu_.SpacesOn->setChecked(true);
   rx_->Options.WordSpaces = kOn3;
-  SetCaption(rp_.SpaceButton, "ON", kRed);
 }
 
 void MainWindow::SpacesOffClick() {
   menu_.SpacesOff->setChecked(true);
   rx_->Options.WordSpaces = 0;
-  SetCaption(rp_.SpaceButton, "OFF", kBlack);
 }
 
 void MainWindow::SpaceButtonClick() {
@@ -164,19 +164,21 @@ void MainWindow::ShowSpaceTime() {
   }
 }
 
+// The menu items set the value and move the check mark; RunOnButton's caption is the
+// button's own, changed only when it is pressed.
 void MainWindow::Short1Click() {
   menu_.Short1->setChecked(true);
-  SetSpaceTime(SpaceTime::kShort);
+  rx_->Options.Spacing = SpaceTime::kShort;
 }
 
 void MainWindow::Medium2Click() {
   menu_.Medium2->setChecked(true);
-  SetSpaceTime(SpaceTime::kMedium);
+  rx_->Options.Spacing = SpaceTime::kMedium;
 }
 
 void MainWindow::Long1Click() {
   menu_.Long1->setChecked(true);
-  SetSpaceTime(SpaceTime::kLong);
+  rx_->Options.Spacing = SpaceTime::kLong;
 }
 
 void MainWindow::RunOnButtonClick() {

@@ -28,3 +28,13 @@ add_executable(kestrix_ports_tests
 target_include_directories(kestrix_ports_tests PRIVATE tests tests/transmit)
 target_link_libraries(kestrix_ports_tests PRIVATE kestrix_ports kestrix_send_options GTest::gtest_main)
 gtest_discover_tests(kestrix_ports_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+
+# The window's keying controls: Tune, speed, Character Timing, port and polarity menus.
+if(TARGET kestrix_shell)
+  target_sources(kestrix_shell PRIVATE
+    src/shell/keying_panel.cpp
+    src/shell/char_timing_dialog.cpp
+    src/shell/com_port_dialog.cpp
+  )
+  target_link_libraries(kestrix_shell PUBLIC kestrix_ports)
+endif()

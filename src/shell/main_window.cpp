@@ -16,6 +16,7 @@
 #include "display/timeline_window.h"
 #include "receive/sound_card_select.h"
 #include "shell/afc_start_dialog.h"
+#include "shell/keying_panel.h"
 #include "shell/layout.h"
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
@@ -69,6 +70,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
   soundCard_ = std::make_unique<SoundCardSelect>(*loop_);
 
   BuildForm();
+  keying_ = std::make_unique<KeyingPanel>(*this, seams_.keyDevice, seams_.serialPorts);
   ConnectHandlers();
   ConnectMenu();
   FormCreate();
@@ -284,6 +286,7 @@ void MainWindow::ConnectMenu() {
   on(m.Freq3, &MainWindow::Freq3Click);
   on(m.Sinewave1, &MainWindow::Sinewave1Click);
   on(m.Squarewave1, &MainWindow::Squarewave1Click);
+  on(m.CharacterConfig, &MainWindow::CharacterConfigClick);
   on(m.SideToneOn, &MainWindow::SideToneOnClick);
   on(m.SideToneOFF, &MainWindow::SideToneOFFClick);
   on(m.F10ScratchPad, &MainWindow::F10ScratchPadClick);
@@ -384,8 +387,8 @@ void MainWindow::QuitButtonClick() {
     tx_.SendActive = 0;
     tx_.SendingState = 0;
   }
-  // (No keying port is opened yet, so there is no handle to close; PortKind stays as it is
-  // for the settings file.)
+  // Key up and the device closed; PortKind stays as it is for the settings file.
+  keying_->ShutDown();
   // 3. Reception stops.
   loop_->StopButtonClick();
   // 4. The application ends; the windows are destroyed after the event loop returns.
@@ -409,6 +412,7 @@ void MainWindow::FormDestroy() {
   // The timeline's geometry must be current before it is saved.
   timeline_->CaptureGeometry();
   SaveSettings(SettingsPath);
+  keying_->ShutDown();
   // The MIDI side tone, the display bitmaps, the capture buffers and the transmit
   // threads are released by their owners as the window's members go.
   timer1_->stop();

@@ -23,6 +23,7 @@
 #include <string>
 
 #include "decoder/text_sink.h"
+#include "platform/serial_ports.h"
 #include "platform/capture_device.h"
 #include "receive/receive_loop.h"
 #include "receive/receiver.h"
@@ -34,12 +35,16 @@
 
 namespace kestrix {
 class SoundCardSelect;
+namespace platform {
+class KeyDevice;
+}
 class TimelineWindow;
 }  // namespace kestrix
 
 namespace kestrix::shell {
 
 class AfcStartDialog;
+class KeyingPanel;
 class SoundCardDialog;
 
 inline constexpr int kTimer1Ms = 250;
@@ -62,6 +67,9 @@ struct WindowSeams {
   std::function<void()> terminate;
   std::function<void(int ms)> sleep;
   std::function<bool(const std::string& path)> openHelp;
+  // The keying line's devices and the serial devices in COM order.
+  platform::KeyDevice* keyDevice = nullptr;
+  std::function<std::vector<platform::SerialPortInfo>()> serialPorts;
 };
 
 // How main() starts the window.
@@ -211,6 +219,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   void Squarewave1Click();
   void SideToneOnClick();
   void SideToneOFFClick();
+  void CharacterConfigClick();  // Transmit > Character Timing > "Show Configuration"
   void F10ScratchPadClick();
   void ContestWindowClick();
   // File menu: the text and picture files (user_files_menu.cpp).
@@ -227,6 +236,8 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   TimelineWindow& Timeline() { return *timeline_; }
   AfcStartDialog& AfcStartForm() { return *afcDialog_; }
   SoundCardDialog& SoundCardForm() { return *soundCardDialog_; }
+  // Tune, speed, timing dialog, port and polarity, and the keying port they drive.
+  KeyingPanel& Keying() { return *keying_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
@@ -323,6 +334,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   std::unique_ptr<Receiver> rx_;
   std::unique_ptr<ReceiveLoop> loop_;
   std::unique_ptr<SoundCardSelect> soundCard_;
+  std::unique_ptr<KeyingPanel> keying_;
   WindowOptions options_;
   WindowSeams seams_;
   TransmitState tx_;

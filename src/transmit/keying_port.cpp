@@ -173,6 +173,12 @@ void KeyingPort::SetPolarity(int32_t polarity) {
   SetKeyLine(tx_.KeyState.load(kRelaxed));
 }
 
+void KeyingPort::ShutDown() {
+  tx_.KeyState.store(kKeyUp, kRelaxed);
+  CloseLine();
+  configured_ = false;
+}
+
 void KeyingPort::ReleaseLine() {
   tx_.KeyState.store(kKeyUp, kRelaxed);
   SetKeyLine(kKeyUp);

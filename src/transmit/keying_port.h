@@ -81,6 +81,9 @@ class KeyingPort final : public KeyLine {
   void SetPolarity(int32_t polarity);
   // Key up: KeyState 0 and the line released (stop, quit, signals).
   void ReleaseLine();
+  // Key up and the device closed, the port record left as it is for the settings file
+  // (quit).
+  void ShutDown();
 
   bool PortConfigured() const { return configured_; }
   // The open device's path, empty with no open line.

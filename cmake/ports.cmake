@@ -38,3 +38,13 @@ if(TARGET kestrix_shell)
   )
   target_link_libraries(kestrix_shell PUBLIC kestrix_ports)
 endif()
+
+if(TARGET kestrix_shell AND TARGET kestrix_settings)
+  add_executable(kestrix_keying_window_tests
+    tests/shell/shell_test_main.cpp
+    tests/shell/keying_panel_test.cpp
+  )
+  target_link_libraries(kestrix_keying_window_tests PRIVATE kestrix_shell GTest::gtest)
+  gtest_discover_tests(kestrix_keying_window_tests DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 120 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+endif()

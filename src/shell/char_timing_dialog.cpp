@@ -47,8 +47,9 @@ CharTimingDialog::CharTimingDialog(QWidget* parent) : QDialog(parent) {
     ++r;
   }
   grid->addWidget(new QLabel("Standard Lengths", this), r++, 0, 1, 3);
-  for (const char* text : {"Dot Length            =      Code Speed", "Dash Length         = 3 * Code Speed",
-                           "Character Length =  3 * Code Speed", "Word Length         = 7 * Code Speed"}) {
+  for (const char* text :
+       {"Dot Length            =      Code Speed", "Dash Length         = 3 * Code Speed",
+        "Character Length =  3 * Code Speed", "Word Length         = 7 * Code Speed"}) {
     grid->addWidget(new QLabel(text, this), r++, 0, 1, 3);
   }
   setFixedSize(sizeHint());

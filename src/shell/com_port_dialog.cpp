@@ -40,7 +40,8 @@ void ComPortDialog::ShowPorts(const std::vector<platform::SerialPortInfo>& ports
     if (!text.isEmpty()) text += "\n";
     text += QString("COM %1   %2   %3")
                 .arg(i + 1)
-                .arg(QString::fromStdString(ports[i].device), QString::fromStdString(ports[i].description));
+                .arg(QString::fromStdString(ports[i].device),
+                     QString::fromStdString(ports[i].description));
   }
   PortList->setText(text.isEmpty() ? QString("No serial devices found") : text);
   adjustSize();

@@ -27,8 +27,8 @@ KeyingPanel::KeyingPanel(MainWindow& window, platform::KeyDevice* device,
     for (const platform::SerialPortInfo& p : listPorts_()) paths.push_back(p.device);
     return paths;
   };
-  port_ = std::make_unique<transmit::KeyingPort>(tx_, device ? *device : platform::SystemDevices(), *this,
-                                                 devices);
+  port_ = std::make_unique<transmit::KeyingPort>(tx_, device ? *device : platform::SystemDevices(),
+                                                 *this, devices);
 
   charTiming_ = new CharTimingDialog(&w_);
   QObject::connect(charTiming_->DotUpDn, &UpDown::clicked, &w_, [this] { DotUpDnClick(); });
@@ -37,8 +37,10 @@ KeyingPanel::KeyingPanel(MainWindow& window, platform::KeyDevice* device,
   QObject::connect(charTiming_->WordUpDn, &UpDown::clicked, &w_, [this] { WordUpDnClick(); });
 
   comPort_ = new ComPortDialog(&w_);
-  QObject::connect(comPort_->SelectComPortBtn, &QPushButton::clicked, &w_, [this] { SelectComPortBtnClick(); });
-  QObject::connect(comPort_->ComPortCancelBtn, &QPushButton::clicked, &w_, [this] { ComPortCancelBtnClick(); });
+  QObject::connect(comPort_->SelectComPortBtn, &QPushButton::clicked, &w_,
+                   [this] { SelectComPortBtnClick(); });
+  QObject::connect(comPort_->ComPortCancelBtn, &QPushButton::clicked, &w_,
+                   [this] { ComPortCancelBtnClick(); });
 }
 
 KeyingPanel::~KeyingPanel() {
@@ -86,7 +88,8 @@ void KeyingPanel::XmitSpeedUpDnClick() {
   if (tx_.OutputDevice == 1 && wpm > kSerialSpeedLimit) {
     wpm = kSerialSpeedLimit;
     tp.XmitSpeedUpDn->SetPosition(wpm);
-    w_.ShowMessage("Transmit Speed Error", "Use the sound card output for code speeds greater than 50 wpm!");
+    w_.ShowMessage("Transmit Speed Error",
+                   "Use the sound card output for code speeds greater than 50 wpm!");
   }
   {
     const QSignalBlocker quiet(tp.SpeedTrackBar);

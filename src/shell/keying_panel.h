@@ -66,7 +66,8 @@ class KeyingPanel final : public transmit::KeyingPortHost {
   // number; a stored ratio with its up-down position and box.
   void OpenNamedComPort(const std::string& name);
   void SetComPortSpinBtn(int value);
-  void SetTimingRatio(TimingRatio which, float percent, int upDownPosition, const std::string& memoText);
+  void SetTimingRatio(TimingRatio which, float percent, int upDownPosition,
+                      const std::string& memoText);
 
   // Key up (STOP, errors). The port stays selected.
   void ReleaseLine();

@@ -23,8 +23,8 @@
 #include <string>
 
 #include "decoder/text_sink.h"
-#include "platform/serial_ports.h"
 #include "platform/capture_device.h"
+#include "platform/serial_ports.h"
 #include "receive/receive_loop.h"
 #include "receive/receiver.h"
 #include "shell/main_menu.h"

@@ -7,9 +7,9 @@
 #include "display/spectrum_display.h"
 #include "display/timeline_window.h"
 #include "shell/afc_start_dialog.h"
+#include "shell/keying_panel.h"
 #include "shell/layout.h"
 #include "shell/main_window.h"
-#include "shell/keying_panel.h"
 #include "shell/sound_card_dialog.h"
 #include "shell/ui_helpers.h"
 

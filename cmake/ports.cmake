@@ -48,3 +48,7 @@ if(TARGET kestrix_shell AND TARGET kestrix_settings)
   gtest_discover_tests(kestrix_keying_window_tests DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 120 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endif()
+
+# The tone finder moved from the headless decoder into the receive side, which the window
+# uses too.
+target_sources(kestrix_core PRIVATE src/receive/tone_finder.cpp)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "morse_gen.h"
+#include "receive/capture_format.h"
 
 namespace kestrix {
 namespace {

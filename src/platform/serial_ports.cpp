@@ -93,8 +93,10 @@ int ComNumberOf(std::string_view name) {
   for (size_t i = 0; i < 3; ++i) {
     if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
   }
+  name.remove_prefix(3);
+  while (!name.empty() && name.front() == ' ') name.remove_prefix(1);  // "COM 3" as the dialog shows it
   int n = 0;
-  const char* first = name.data() + 3;
+  const char* first = name.data();
   const char* last = name.data() + name.size();
   const auto [end, ec] = std::from_chars(first, last, n);
   return ec == std::errc() && end == last && n > 0 ? n : 0;

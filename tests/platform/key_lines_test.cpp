@@ -172,7 +172,7 @@ TEST(ComNames, NumbersAndPaths) {
     const char* name;
     int number;
   };
-  for (const Case& c : {Case{"\\\\.\\COM12", 12}, Case{"COM3", 3}, Case{"com7", 7}, Case{"COM0", 0},
+  for (const Case& c : {Case{"\\\\.\\COM12", 12}, Case{"COM3", 3}, Case{"COM 4", 4}, Case{"com7", 7}, Case{"COM0", 0},
                         Case{"COM", 0}, Case{"COM1x", 0}, Case{"NONE", 0}, Case{"LPT1", 0}}) {
     EXPECT_EQ(ComNumberOf(c.name), c.number) << c.name;
   }

@@ -94,7 +94,8 @@ int ComNumberOf(std::string_view name) {
     if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
   }
   name.remove_prefix(3);
-  while (!name.empty() && name.front() == ' ') name.remove_prefix(1);  // "COM 3" as the dialog shows it
+  while (!name.empty() && name.front() == ' ')
+    name.remove_prefix(1);  // "COM 3" as the dialog shows it
   int n = 0;
   const char* first = name.data();
   const char* last = name.data() + name.size();

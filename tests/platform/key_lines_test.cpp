@@ -1,7 +1,9 @@
 #include "platform/key_lines.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/ppdev.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -121,6 +123,25 @@ TEST(ParallelLine, ClaimsWritesKeyUpAndKeysBitsZeroAndOne) {
   EXPECT_EQ(calls.back().op, "close");
 }
 
+// The real system calls on a pseudo-terminal: it opens like a tty but has no modem lines,
+// so the first call (the clear of DTR and RTS) fails and nothing is left open.
+TEST(SerialLine, APseudoTerminalIsRefusedAsNoSerialPort) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string slave = ::ptsname(master);
+  LineOpen opened = OpenSerialLine(SystemDevices(), slave);
+  EXPECT_FALSE(opened.line);
+  EXPECT_NE(opened.error.find(slave), std::string::npos) << opened.error;
+  EXPECT_NE(opened.error.find("clearing DTR and RTS"), std::string::npos) << opened.error;
+  ::close(master);
+
+  const LineOpen missing = OpenSerialLine(SystemDevices(), "/nonexistent/ttyUSB9");
+  EXPECT_FALSE(missing.line);
+  EXPECT_NE(missing.error.find("ENOENT"), std::string::npos) << missing.error;
+}
+
 TEST(ParallelLine, AddressesMapToPpdevDevices) {
   EXPECT_EQ(ParallelDeviceForAddress(0x378), "/dev/parport0");
   EXPECT_EQ(ParallelDeviceForAddress(0x3BC), "/dev/parport1");
@@ -172,8 +193,9 @@ TEST(ComNames, NumbersAndPaths) {
     const char* name;
     int number;
   };
-  for (const Case& c : {Case{"\\\\.\\COM12", 12}, Case{"COM3", 3}, Case{"COM 4", 4}, Case{"com7", 7}, Case{"COM0", 0},
-                        Case{"COM", 0}, Case{"COM1x", 0}, Case{"NONE", 0}, Case{"LPT1", 0}}) {
+  for (const Case& c :
+       {Case{"\\\\.\\COM12", 12}, Case{"COM3", 3}, Case{"COM 4", 4}, Case{"com7", 7},
+        Case{"COM0", 0}, Case{"COM", 0}, Case{"COM1x", 0}, Case{"NONE", 0}, Case{"LPT1", 0}}) {
     EXPECT_EQ(ComNumberOf(c.name), c.number) << c.name;
   }
   std::vector<std::string> devices;

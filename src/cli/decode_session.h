@@ -16,14 +16,12 @@
 
 #include "cli/decode_options.h"
 #include "receive/receiver.h"
+#include "receive/tone_finder.h"
 
 namespace kestrix {
 
 // Blocks looked at before processing starts, to find the tone for --tone auto (5.9 s).
 inline constexpr int kAutoTuneBlocks = 32;
-
-// Spectrum-click x position for a tone frequency: the bin whose centre is nearest.
-int ToneClickPosition(double hz);
 
 // How both the file mode and the live mode bring the receiver up, as the window does:
 // ApplyStartOptions sets the chosen options in the order the settings file holds them and
@@ -32,27 +30,6 @@ int ToneClickPosition(double hz);
 // spectrum for --tone HZ. Returns the click position, 0 when there was none.
 void ApplyStartOptions(Receiver& rx, const DecodeOptions& options);
 int ApplyToneClick(Receiver& rx, const DecodeOptions& options);
-
-// --tone auto: the peak of the spectra of the first blocks summed, where a keyed tone
-// adds up and noise averages out.
-class ToneFinder {
- public:
-  // `blocks`: how many blocks will be added (each adds its share of the mean).
-  explicit ToneFinder(int blocks);
-  // One block of kBlockFrames samples of the chosen channel (as SampleBlock holds them).
-  void Add(const int32_t* samples);
-  int Blocks() const { return blocks_; }
-  // The click position for the strongest tone, 0 when nothing stands out.
-  int ClickPosition() const;
-
- private:
-  SpectrumAnalyzer analyzer_;
-  PowerSpectrumArray one_;
-  PowerSpectrumArray sum_;
-  std::vector<int32_t> half_;
-  float expected_;
-  int blocks_ = 0;
-};
 
 class DecodeSession : private TextSink, private ReceiverSink {
  public:

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "receive/capture_format.h"
+#include "platform/capture_format.h"
 
 namespace kestrix {
 

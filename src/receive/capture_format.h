@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/capture_format.h"
+
 namespace kestrix {
 
 inline constexpr int kBlockFrames = 8192;          // frames per capture buffer
@@ -12,16 +14,6 @@ inline constexpr int kCaptureBufferBytes = 65550;  // each capture buffer's allo
 inline constexpr int kSampleBlockSize = 16384;
 
 enum class ChannelMode : int32_t { kMic = 1, kLeft = 2, kRight = 3 };
-
-// Field order and widths of the platform's PCM format record.
-struct CaptureFormat {
-  uint16_t FormatTag = 1;  // PCM
-  uint16_t Channels = 1;
-  uint32_t SamplesPerSecond = 44100;
-  uint32_t AverageBytesPerSecond = 88200;
-  uint16_t BlockAlign = 2;
-  uint16_t BitsPerSample = 16;
-};
 
 struct CaptureSettings {
   CaptureFormat Format;

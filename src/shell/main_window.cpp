@@ -16,6 +16,7 @@
 #include "display/timeline_window.h"
 #include "receive/sound_card_select.h"
 #include "shell/afc_start_dialog.h"
+#include "shell/keying_panel.h"
 #include "shell/layout.h"
 #include "shell/partner_link.h"
 #include "shell/memories_panel.h"
@@ -76,6 +77,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
   soundCard_ = std::make_unique<SoundCardSelect>(*loop_);
 
   BuildForm();
+  keying_ = std::make_unique<KeyingPanel>(*this, seams_.keyDevice, seams_.serialPorts);
   ConnectHandlers();
   ConnectMenu();
   tone_ = std::make_unique<ToneMenu>(*this, seams_.playback ? seams_.playback() : nullptr);
@@ -299,6 +301,7 @@ void MainWindow::ConnectMenu() {
   on(m.Freq3, &MainWindow::Freq3Click);
   on(m.Sinewave1, &MainWindow::Sinewave1Click);
   on(m.Squarewave1, &MainWindow::Squarewave1Click);
+  on(m.CharacterConfig, &MainWindow::CharacterConfigClick);
   on(m.SideToneOn, &MainWindow::SideToneOnClick);
   on(m.SideToneOFF, &MainWindow::SideToneOFFClick);
   on(m.F10ScratchPad, &MainWindow::F10ScratchPadClick);
@@ -404,8 +407,8 @@ void MainWindow::QuitButtonClick() {
     tx_.SendActive = 0;
     tx_.SendingState = 0;
   }
-  // (No keying port is opened yet, so there is no handle to close; PortKind stays as it is
-  // for the settings file.)
+  // Key up and the device closed; PortKind stays as it is for the settings file.
+  keying_->ShutDown();
   // 3. Reception stops.
   loop_->StopButtonClick();
   // 4. The application ends; the windows are destroyed after the event loop returns.
@@ -430,6 +433,7 @@ void MainWindow::FormDestroy() {
   timeline_->CaptureGeometry();
   SaveSettings(SettingsPath);
   tone_->Close();  // notes off, the MIDI port and the output device closed
+  keying_->ShutDown();
   // The MIDI side tone, the display bitmaps, the capture buffers and the transmit
   // threads are released by their owners as the window's members go.
   timer1_->stop();

@@ -25,6 +25,7 @@
 #include "decoder/text_sink.h"
 #include "platform/capture_device.h"
 #include "platform/playback_device.h"
+#include "platform/serial_ports.h"
 #include "receive/receive_loop.h"
 #include "receive/receiver.h"
 #include "shell/main_menu.h"
@@ -35,6 +36,9 @@
 
 namespace kestrix {
 class SoundCardSelect;
+namespace platform {
+class KeyDevice;
+}
 class TimelineWindow;
 }  // namespace kestrix
 
@@ -43,6 +47,7 @@ namespace kestrix::shell {
 class AfcStartDialog;
 class PartnerLink;
 class MemoriesPanel;
+class KeyingPanel;
 class SoundCardDialog;
 class ToneMenu;
 
@@ -68,6 +73,9 @@ struct WindowSeams {
   std::function<bool(const std::string& path)> openHelp;
   // The sound output of the tone keyer (unset: the default card, see tone_menu.h).
   std::function<std::unique_ptr<PlaybackDevice>()> playback;
+  // The keying line's devices and the serial devices in COM order.
+  platform::KeyDevice* keyDevice = nullptr;
+  std::function<std::vector<platform::SerialPortInfo>()> serialPorts;
 };
 
 // How main() starts the window.
@@ -221,6 +229,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   void Squarewave1Click();
   void SideToneOnClick();
   void SideToneOFFClick();
+  void CharacterConfigClick();  // Transmit > Character Timing > "Show Configuration"
   void F10ScratchPadClick();
   void ContestWindowClick();
   // File menu: the text and picture files (user_files_menu.cpp).
@@ -239,6 +248,8 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   SoundCardDialog& SoundCardForm() { return *soundCardDialog_; }
   ToneMenu& Tone() { return *tone_; }
   MemoriesPanel& Memories() { return *memories_; }
+  // Tune, speed, timing dialog, port and polarity, and the keying port they drive.
+  KeyingPanel& Keying() { return *keying_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
@@ -337,6 +348,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   std::unique_ptr<ReceiveLoop> loop_;
   std::unique_ptr<SoundCardSelect> soundCard_;
   MemoriesPanel* memories_ = nullptr;  // a child object: memories, contest strip, scratch pad
+  std::unique_ptr<KeyingPanel> keying_;
   WindowOptions options_;
   WindowSeams seams_;
   TransmitState tx_;

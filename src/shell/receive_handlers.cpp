@@ -7,6 +7,7 @@
 #include "display/spectrum_display.h"
 #include "display/timeline_window.h"
 #include "shell/afc_start_dialog.h"
+#include "shell/keying_panel.h"
 #include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/sound_card_dialog.h"
@@ -70,8 +71,9 @@ void MainWindow::ShowStopped() {
 }
 
 void MainWindow::StopTransmit() {
-  // No side tone or keying line exists yet; the key is released in the state.
+  // STOP releases the keying line (Tune keeps its flag and caption).
   tx_.KeyState = 0;
+  keying_->ReleaseLine();
   tx_.SendingState = 0;
   loop_->SendingState.store(0, kRelaxed);
 }
@@ -470,16 +472,6 @@ void MainWindow::Fade_OnClick() {
 void MainWindow::Fade_OffClick() {
   menu_.Fade_Off->setChecked(true);
   rx_->Options.FadeControlOn = false;
-}
-
-void MainWindow::SyncBtnClick() {
-  {
-    // The bar keeps the speed within its 5..100 wpm range.
-    const QSignalBlocker quiet(tp_.SpeedTrackBar);
-    tp_.SpeedTrackBar->setValue(rx_->Timing.RawWpm);
-  }
-  SpeedTrackBarChange();
-  FocusTextPane();
 }
 
 // --- Display

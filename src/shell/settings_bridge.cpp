@@ -8,6 +8,7 @@
 
 #include "display/timeline_window.h"
 #include "shell/afc_start_dialog.h"
+#include "shell/keying_panel.h"
 #include "shell/main_window.h"
 #include "shell/tone_menu.h"
 #include "shell/ui_helpers.h"
@@ -304,10 +305,9 @@ void SettingsBridge::Printer11Click() {
 void SettingsBridge::None1Click() {
   w_.None1Click();
 }
-void SettingsBridge::OpenNamedComPort(std::string_view /*name*/) {
-  // "Port Number" is checked; the name is already in PortName. Opening the device is the
-  // keying port's work and runs from here once the keying output exists.
-  w_.Menu().PortNumber1->setChecked(true);
+void SettingsBridge::OpenNamedComPort(std::string_view name) {
+  // "Port Number" is checked and the stored name (a COM name or a device path) opened.
+  w_.Keying().OpenNamedComPort(std::string(name));
 }
 
 void SettingsBridge::SetTimelineTop(int32_t top) {
@@ -477,9 +477,7 @@ void SettingsBridge::StoreInputDevice(int32_t device) {
 }
 
 void SettingsBridge::SetComPortSpinBtn(int32_t value) {
-  // The COM port dialog's spin box comes with the keying ports; until then the number is
-  // kept where the dialog will read it.
-  w_.Tx().ComPortNumber = value;
+  w_.Keying().SetComPortSpinBtn(value);
 }
 
 void SettingsBridge::SetAfcStartSpinBtn(int32_t hz) {
@@ -541,25 +539,9 @@ void SettingsBridge::F10ScratchPadClick() {
   w_.F10ScratchPadClick();
 }
 
-void SettingsBridge::SetTimingRatio(TimingRatio which, float percent, int32_t /*upDownPosition*/,
-                                    const std::string& /*memoText*/) {
-  // The ratios' up-downs and memos are on the Character Timing dialog, which comes with
-  // the keying engine; the ratios themselves are kept for it and for the next save.
-  TransmitState& tx = w_.Tx();
-  switch (which) {
-    case TimingRatio::kDot:
-      tx.DotRatio = percent;
-      break;
-    case TimingRatio::kDash:
-      tx.DashRatio = percent;
-      break;
-    case TimingRatio::kChar:
-      tx.CharRatio = percent;
-      break;
-    case TimingRatio::kWord:
-      tx.WordRatio = percent;
-      break;
-  }
+void SettingsBridge::SetTimingRatio(TimingRatio which, float percent, int32_t upDownPosition,
+                                    const std::string& memoText) {
+  w_.Keying().SetTimingRatio(which, percent, upDownPosition, memoText);
 }
 
 void LoadWindowSettings(MainWindow& window, const std::string& path) {

@@ -11,12 +11,6 @@
 
 namespace kestrix::shell {
 
-namespace {
-constexpr int kSerialSpeedLimit = 50;  // wpm: faster keying needs the sound-card output
-constexpr uint16_t kPrinter1Address = 0x378;
-constexpr uint16_t kPrinter2Address = 0x3BC;
-}  // namespace
-
 void MainWindow::XmitButtonClick() {
   if (tx_.XmitEnable == 3) {
     tx_.SendingState = 0;
@@ -33,42 +27,6 @@ void MainWindow::XmitButtonClick() {
   SetCaption(tp_.XmitButton, "ON", kRed);
   tx_.SelectedBuffer = tx_.ScreenMode == 1 ? 14 : 0;
   Memo1Click();
-}
-
-void MainWindow::TuneButtonClick() {
-  if (tx_.TuneActive == 1 || tx_.XmitEnable != 3) {
-    tx_.TuneActive = 0;
-    tx_.KeyState = 0;
-    SetCaption(tp_.TuneButton, "OFF", kBlack);
-    if (tx_.XmitEnable != 3) ShowMessage("Error Message", "Xmit Enable must be ON");
-    return;
-  }
-  tx_.TuneActive = 1;
-  tx_.KeyState = 3;
-  SetCaption(tp_.TuneButton, "ON", kRed);
-}
-
-void MainWindow::SpeedTrackBarChange() {
-  const int wpm = tp_.SpeedTrackBar->value();
-  tx_.SpeedWpm = wpm;
-  sp_.CodeLabel->setText(QString::number(wpm));
-  tp_.XmitSpeedPnl->setText(QString::number(wpm));
-  Memo1Click();
-}
-
-void MainWindow::XmitSpeedUpDnClick() {
-  int wpm = tp_.XmitSpeedUpDn->Position();
-  if (tx_.OutputDevice == 1 && wpm > kSerialSpeedLimit) {
-    wpm = kSerialSpeedLimit;
-    tp_.XmitSpeedUpDn->SetPosition(wpm);
-    ShowMessage("Transmit Speed Error",
-                "Use the sound card output for code speeds greater than 50 wpm!");
-  }
-  {
-    const QSignalBlocker quiet(tp_.SpeedTrackBar);
-    tp_.SpeedTrackBar->setValue(wpm);
-  }
-  SpeedTrackBarChange();
 }
 
 void MainWindow::LoopButtonClick() {
@@ -111,66 +69,6 @@ void MainWindow::ToneVolumeChange() {
 }
 
 // --- Transmit menu ---------------------------------------------------------------------------
-
-void MainWindow::SoundCard1Click() {
-  menu_.SoundCard1->setChecked(true);
-  tx_.OutputDevice = 0;
-}
-
-void MainWindow::SerialPort1Click() {
-  menu_.SerialPort1->setChecked(true);
-  tx_.OutputDevice = 1;
-}
-
-void MainWindow::PortNumber1Click() {
-  menu_.PortNumber1->setChecked(true);
-}
-
-void MainWindow::None2Click() {
-  menu_.None2->setChecked(true);
-  tx_.PortKind = 2;
-  tx_.PortName = {'N', 'O', 'N', 'E'};
-}
-
-void MainWindow::Normal3Click() {
-  menu_.Normal3->setChecked(true);
-  tx_.KeyPolarity = 1;
-}
-
-void MainWindow::Invert2Click() {
-  menu_.Invert2->setChecked(true);
-  tx_.KeyPolarity = 2;
-}
-
-void MainWindow::Printer11Click() {
-  menu_.Printer11->setChecked(true);
-  tx_.PortKind = 0;
-  tx_.ParallelAddress = kPrinter1Address;
-  tx_.KeyState = 0;
-}
-
-void MainWindow::Printer21Click() {
-  menu_.Printer21->setChecked(true);
-  tx_.PortKind = 0;
-  tx_.ParallelAddress = kPrinter2Address;
-  tx_.KeyState = 0;
-}
-
-void MainWindow::None1Click() {
-  menu_.None1->setChecked(true);
-  tx_.PortKind = 2;
-  tx_.PortName = {'N', 'O', 'N', 'E'};
-}
-
-void MainWindow::SideToneOnClick() {
-  menu_.SideToneOn->setChecked(true);
-  tx_.SideToneOn = 1;
-}
-
-void MainWindow::SideToneOFFClick() {
-  menu_.SideToneOFF->setChecked(true);
-  tx_.SideToneOn = 0;
-}
 
 void MainWindow::F10ScratchPadClick() {
   menu_.F10ScratchPad->setChecked(true);

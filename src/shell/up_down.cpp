@@ -47,10 +47,10 @@ void UpDown::SetRange(int minimum, int maximum) {
 }
 
 void UpDown::StepUp() {
-  Step(+1);
+  Step(+increment_);
 }
 void UpDown::StepDown() {
-  Step(-1);
+  Step(-increment_);
 }
 
 void UpDown::Step(int delta) {

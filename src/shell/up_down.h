@@ -22,6 +22,8 @@ class UpDown : public QWidget {
   // Sets the position (clamped to the range) without emitting clicked().
   void SetPosition(int position);
   void SetRange(int minimum, int maximum);
+  // How far one arrow press moves the position (1 unless set).
+  void SetIncrement(int increment) { increment_ = increment; }
 
   // What an arrow press does: one step up (or down), then clicked().
   void StepUp();
@@ -39,6 +41,7 @@ class UpDown : public QWidget {
   int minimum_;
   int maximum_;
   int position_;
+  int increment_ = 1;
 };
 
 }  // namespace kestrix::shell

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "morse_gen.h"
+#include "receive/capture_format.h"
 
 namespace kestrix {
 namespace {

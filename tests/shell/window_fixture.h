@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "../platform/fake_key_device.h"
 #include "platform/capture_device.h"
 #include "shell/main_window.h"
 #include "shell/ui_helpers.h"
@@ -79,6 +80,12 @@ class WindowTest : public ::testing::Test {
       return true;
     };
     seams.playback = playback_;
+    // The keying line never reaches a real device: a fake one with two printer ports and
+    // four USB adapters as COM 1..4.
+    keyDevice_.present = {"/dev/parport0", "/dev/parport1", "/dev/ttyUSB0",
+                          "/dev/ttyUSB1",  "/dev/ttyUSB2",  "/dev/ttyUSB3"};
+    seams.keyDevice = &keyDevice_;
+    seams.serialPorts = [this] { return serialPorts_; };
     window_ = std::make_unique<MainWindow>(std::move(device), options, seams);
     return *window_;
   }
@@ -105,6 +112,11 @@ class WindowTest : public ::testing::Test {
   }
 
   QTemporaryDir home_;
+  kestrix::test::FakeKeyDevice keyDevice_;
+  std::vector<platform::SerialPortInfo> serialPorts_ = {{"/dev/ttyUSB0", "Adapter A"},
+                                                        {"/dev/ttyUSB1", "Adapter B"},
+                                                        {"/dev/ttyUSB2", "Adapter C"},
+                                                        {"/dev/ttyUSB3", "Adapter D"}};
   std::unique_ptr<MainWindow> window_;
   std::vector<Message> messages_;
   std::vector<std::string> helpOpened_;

@@ -1,0 +1,212 @@
+// kestrix-send: keys text on a serial or parallel line with the window's own keying
+// engine (element timing, pattern table, port keyer, keying port).
+#include <signal.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/send_options.h"
+#include "platform/key_device.h"
+#include "platform/monotonic_wait.h"
+#include "platform/realtime.h"
+#include "platform/serial_ports.h"
+#include "transmit/keying_port.h"
+#include "transmit/morse_send_table.h"
+#include "transmit/port_keyer.h"
+#include "transmit/transmit_state.h"
+
+namespace {
+
+using namespace kestrix;
+
+std::atomic<int> gStopSignal{0};
+
+void OnStopSignal(int sig) {
+  gStopSignal.store(sig, std::memory_order_relaxed);
+}
+
+// No SA_RESTART: a blocked read of standard input returns at once; the element waits
+// resume on their own deadline, so a character in progress is finished.
+void InstallStopSignals() {
+  struct sigaction sa {};
+  sa.sa_handler = OnStopSignal;
+  sigemptyset(&sa.sa_mask);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
+}
+
+bool Stopped() {
+  return gStopSignal.load(std::memory_order_relaxed) != 0;
+}
+
+// Messages go to standard error, one line each; a line failure stops the send.
+class SendHost final : public transmit::KeyingPortHost {
+ public:
+  void PortMessage(const std::string&, const std::string& text) override { Report(text); }
+  void RunNoneHandler() override {}
+  void LineFailed(const std::string&, const std::string& text) override {
+    Report(text.substr(0, text.find('\n')));
+    failed_.store(true, std::memory_order_relaxed);
+  }
+  bool Failed() const { return failed_.load(std::memory_order_relaxed); }
+
+ private:
+  static void Report(const std::string& text) {
+    std::string line = text;
+    for (char& c : line) {
+      if (c == '\n') c = ' ';
+    }
+    std::cerr << "kestrix-send: " << line << "\n";
+  }
+  std::atomic<bool> failed_{false};
+};
+
+int ListPorts() {
+  const std::vector<platform::SerialPortInfo> ports = platform::ListSerialPorts();
+  if (ports.empty()) std::cout << "no serial devices found\n";
+  for (size_t i = 0; i < ports.size(); ++i) {
+    std::cout << "COM " << (i + 1) << "\t" << ports[i].device << "\t" << ports[i].description
+              << "\n";
+  }
+  return 0;
+}
+
+class Sender {
+ public:
+  explicit Sender(const cli::SendOptions& o) : o_(o) {
+    tx_.DotRatio = o.ratios.DotRatio;
+    tx_.DashRatio = o.ratios.DashRatio;
+    tx_.CharRatio = o.ratios.CharRatio;
+    tx_.WordRatio = o.ratios.WordRatio;
+    tx_.SpeedWpm = o.wpm;
+    transmit::ComputeElementTiming(tx_.Timing, o.wpm, tx_.Ratios());
+    port_.SetPolarity(o.invert ? 2 : 1);
+  }
+  ~Sender() { port_.ReleaseLine(); }
+
+  // 0 when the line is ready (or none was asked for), else 1 after the message.
+  int Open() {
+    if (o_.line == cli::SendLine::kSerial) {
+      port_.OpenNamedPort(o_.device);
+    } else if (o_.line == cli::SendLine::kParallel) {
+      tx_.PortKind = transmit::kParallelPort;
+      port_.OpenPort(o_.device);
+      port_.ReleaseLine();
+    }
+    if (o_.line != cli::SendLine::kNone && !port_.PortConfigured()) return 1;
+    if (o_.verbose) {
+      const transmit::ElementTimingValues t = tx_.Timing.Load();
+      std::cerr << "kestrix-send: "
+                << (o_.line == cli::SendLine::kNone ? "no line (timing only)" : port_.OpenDevice())
+                << (o_.invert ? ", inverted" : "") << "; " << o_.wpm << " wpm: unit " << t.UnitMs
+                << " ms, dot " << t.DotMs << ", dash " << t.DashMs << ", element space "
+                << t.ElementSpaceMs << ", character space +" << t.CharSpaceMs << ", word space +"
+                << t.WordSpaceMs << " ms\n";
+    }
+    return 0;
+  }
+
+  // Keys `text`; false when stopped by a signal or a line failure.
+  bool Send(const std::string& text) {
+    for (char c : text) {
+      if (Stopped() || host_.Failed()) return false;
+      keyer_.SendCharToPort(static_cast<uint8_t>(c));
+    }
+    return !host_.Failed();
+  }
+
+  bool Tune(double seconds) {
+    tx_.TuneActive.store(1);
+    tx_.KeyState.store(transmit::kKeyDown);
+    port_.SetKeyLine(transmit::kKeyDown);
+    // Short slices, so a signal releases the key within 10 ms.
+    for (int64_t left = static_cast<int64_t>(seconds * 1000.0);
+         left > 0 && !Stopped() && !host_.Failed(); left -= 10) {
+      waiter_.WaitMs(left < 10 ? static_cast<int32_t>(left) : 10);
+    }
+    tx_.TuneActive.store(0);
+    port_.ReleaseLine();
+    return !Stopped() && !host_.Failed();
+  }
+
+  bool Failed() const { return host_.Failed(); }
+
+ private:
+  const cli::SendOptions& o_;
+  transmit::TransmitState tx_;
+  SendHost host_;
+  transmit::KeyingPort port_{tx_, platform::SystemDevices(), host_};
+  platform::MonotonicWaiter waiter_;
+  transmit::PortKeyer keyer_{transmit::SendTable(), tx_.Timing, port_, waiter_, tx_.KeyState};
+};
+
+int Run(const cli::SendOptions& o) {
+  InstallStopSignals();
+  Sender sender(o);
+  if (sender.Open() != 0) return 1;
+  const platform::RealtimeResult rt = platform::RequestRealtime(50);
+  if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
+
+  bool finished = true;
+  if (o.mode == cli::SendMode::kTune) {
+    finished = sender.Tune(o.tuneSeconds);
+  } else if (!o.readStdin) {
+    std::string text;
+    for (const std::string& word : o.text) text += (text.empty() ? "" : " ") + word;
+    finished = sender.Send(text);
+  } else {
+    // Each line as it arrives; the end of a line is a word space.
+    std::string line;
+    int c;
+    while (finished && !Stopped()) {
+      errno = 0;
+      c = std::getchar();
+      if (c == EOF) {
+        if (errno == EINTR && !Stopped()) {
+          std::clearerr(stdin);
+          continue;
+        }
+        if (!line.empty()) finished = sender.Send(line);
+        break;
+      }
+      if (c == '\n') {
+        finished = sender.Send(line + " ");
+        line.clear();
+      } else if (c != '\r') {
+        line.push_back(static_cast<char>(c));
+      }
+    }
+  }
+  if (sender.Failed()) return 1;
+  if (!finished || Stopped()) {
+    if (o.verbose) std::cerr << "kestrix-send: stopped, key up\n";
+    return 130;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  cli::SendOptions options;
+  std::string error;
+  if (!cli::ParseSendOptions(args, options, error)) {
+    std::cerr << "kestrix-send: " << error << "\n" << cli::SendUsage();
+    return 2;
+  }
+  switch (options.mode) {
+    case cli::SendMode::kHelp:
+      std::cout << cli::SendUsage();
+      return 0;
+    case cli::SendMode::kListPorts:
+      return ListPorts();
+    case cli::SendMode::kKeyText:
+    case cli::SendMode::kTune:
+      return Run(options);
+  }
+  return 2;
+}

@@ -1,0 +1,197 @@
+#include "cli/send_options.h"
+
+#include <charconv>
+#include <cstdlib>
+#include <functional>
+#include <string_view>
+
+namespace kestrix::cli {
+
+namespace {
+
+bool ParseInt(std::string_view text, int& out) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseDouble(const std::string& text, double& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  out = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size();
+}
+
+// "DOT,DASH,CHAR,WORD" in percent, whole numbers 50..200 as the dialog allows.
+bool ParseRatios(const std::string& text, transmit::TimingRatios& r, std::string& error) {
+  float* fields[] = {&r.DotRatio, &r.DashRatio, &r.CharRatio, &r.WordRatio};
+  std::string_view rest = text;
+  for (size_t i = 0; i < 4; ++i) {
+    const size_t comma = rest.find(',');
+    const std::string_view part = rest.substr(0, comma);
+    int value = 0;
+    if (!ParseInt(part, value) || value < 50 || value > 200) {
+      error = "--ratios wants four whole percentages 50..200, as DOT,DASH,CHAR,WORD";
+      return false;
+    }
+    *fields[i] = static_cast<float>(value);
+    if (i < 3) {
+      if (comma == std::string_view::npos) {
+        error = "--ratios wants four values, as DOT,DASH,CHAR,WORD";
+        return false;
+      }
+      rest.remove_prefix(comma + 1);
+    } else if (comma != std::string_view::npos) {
+      error = "--ratios wants four values, as DOT,DASH,CHAR,WORD";
+      return false;
+    }
+  }
+  return true;
+}
+
+struct OptionRow {
+  std::string_view name;
+  bool takesValue;
+  std::function<bool(SendOptions&, const std::string& value, std::string& error)> apply;
+};
+
+bool ChooseLine(SendOptions& o, SendLine line, const std::string& device, std::string& error) {
+  if (o.line != SendLine::kNone) {
+    error = "give only one of --serial and --parallel";
+    return false;
+  }
+  o.line = line;
+  o.device = device;
+  return true;
+}
+
+const std::vector<OptionRow>& Rows() {
+  static const std::vector<OptionRow> rows = {
+      {"--serial", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return ChooseLine(o, SendLine::kSerial, v, e);
+       }},
+      {"--parallel", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return ChooseLine(o, SendLine::kParallel, v, e);
+       }},
+      {"--wpm", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (!ParseInt(v, o.wpm) || o.wpm < transmit::kMinTransmitWpm ||
+             o.wpm > transmit::kMaxTransmitWpm) {
+           e = "--wpm wants a speed of 5..100 words per minute";
+           return false;
+         }
+         return true;
+       }},
+      {"--ratios", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return ParseRatios(v, o.ratios, e);
+       }},
+      {"--invert", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.invert = true;
+         return true;
+       }},
+      {"--tune", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (!ParseDouble(v, o.tuneSeconds) || !(o.tuneSeconds > 0.0) || o.tuneSeconds > 3600.0) {
+           e = "--tune wants a time of up to 3600 seconds";
+           return false;
+         }
+         o.mode = SendMode::kTune;
+         return true;
+       }},
+      {"--verbose", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.verbose = true;
+         return true;
+       }},
+      {"--list-ports", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.mode = SendMode::kListPorts;
+         return true;
+       }},
+      {"--help", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.mode = SendMode::kHelp;
+         return true;
+       }},
+  };
+  return rows;
+}
+
+}  // namespace
+
+bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std::string& error) {
+  bool onlyText = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (onlyText || arg == "-" || arg.size() < 2 || arg[0] != '-') {
+      if (arg == "-" && !onlyText) {
+        o.readStdin = true;
+      } else {
+        o.text.push_back(arg);
+      }
+      continue;
+    }
+    if (arg == "--") {
+      onlyText = true;
+      continue;
+    }
+    std::string name = arg;
+    std::string value;
+    bool inlineValue = false;
+    if (const size_t eq = arg.find('='); eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      inlineValue = true;
+    }
+    const OptionRow* row = nullptr;
+    for (const OptionRow& r : Rows()) {
+      if (r.name == name) row = &r;
+    }
+    if (row == nullptr) {
+      error = "unknown option " + name;
+      return false;
+    }
+    if (row->takesValue && !inlineValue) {
+      if (i + 1 >= args.size()) {
+        error = name + " needs a value";
+        return false;
+      }
+      value = args[++i];
+    } else if (!row->takesValue && inlineValue) {
+      error = name + " takes no value";
+      return false;
+    }
+    if (!row->apply(o, value, error)) return false;
+  }
+  if (o.readStdin && !o.text.empty()) {
+    error = "give the text or -, not both";
+    return false;
+  }
+  if (o.mode == SendMode::kKeyText && o.text.empty()) o.readStdin = true;
+  return true;
+}
+
+std::string SendUsage() {
+  return "usage: kestrix-send [--serial DEV | --parallel DEV] [--wpm W] [--ratios "
+         "DOT,DASH,CHAR,WORD]\n"
+         "                    [--invert] [--tune SECONDS] [--verbose] [--list-ports] [TEXT... | "
+         "-]\n"
+         "  --serial DEV    key DTR and RTS of DEV (/dev/ttyUSB0, or COM n as numbered by "
+         "--list-ports)\n"
+         "  --parallel DEV  key data bits 0 and 1 of a ppdev port (/dev/parport0)\n"
+         "  --wpm W         speed, 5..100 words per minute (default 25)\n"
+         "  --ratios D,A,C,W  dot, dash, character and word space in percent, 50..200 (default 100 "
+         "each)\n"
+         "  --invert        key down clears the lines\n"
+         "  --tune SECONDS  hold the key down, then release it\n"
+         "  --verbose       timing, device and scheduling on standard error\n"
+         "  --list-ports    print the COM numbering and exit\n"
+         "Without TEXT, or with -, each line of standard input is sent as it arrives.\n"
+         "Without --serial or --parallel the text is timed but nothing is keyed.\n"
+         "Exit status: 0 sent, 1 device failure, 2 bad command line, 130 interrupted.\n";
+}
+
+}  // namespace kestrix::cli

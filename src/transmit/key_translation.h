@@ -33,6 +33,7 @@ inline constexpr int kSubtract = 109;
 inline constexpr int kDecimal = 110;
 inline constexpr int kDivide = 111;
 inline constexpr int kF1 = 112;
+inline constexpr int kF3 = 114;
 inline constexpr int kF10 = 121;
 inline constexpr int kNumLock = 144;
 inline constexpr int kOemPlus = 187;   // = and +

@@ -231,10 +231,24 @@ bool TransmitController::Memo1KeyDown(int32_t key) {
   }
   if (key == vk::kBackspace) {
     // 2. Take back the last key that has not gone to the sender yet.
-    const int32_t w = KeyQueueWrite.load(r);
-    if (KeyQueueRead.load(r) < w) KeyQueueWrite.compare_exchange_strong(w, w - 1, r);
+    int32_t w = KeyQueueWrite.load(r);
+    const int32_t rd = KeyQueueRead.load(r);
+    if (rd >= w) return false;
+    if (KeyAtSlot(w - 1) == kShiftRelease) {
+      // The character before a queued Shift release is the one to take back.
+      if (w - 2 < rd) return false;
+      keyQueue_[static_cast<size_t>(w - 2)].store(kShiftRelease, r);
+    }
+    KeyQueueWrite.compare_exchange_strong(w, w - 1, r);
     return false;
   }
+  // Marked before the key is queued: the sender may take it at once.
+  if (tx_.SendThreadIdle.load(r) == 1) tx_.TypedWhileIdle.store(1, r);
+  QueueKey(static_cast<uint32_t>(key) & 0xFFFF);
+  return key == vk::kF10;  // F10 would open the menu
+}
+
+void TransmitController::QueueKey(uint32_t slot) {
   // 3. Queue it. The sender resets the indexes when it finds the queue drained; the
   //    exchange makes this key land after such a reset rather than vanish in it.
   for (;;) {
@@ -244,16 +258,23 @@ bool TransmitController::Memo1KeyDown(int32_t key) {
       KeyQueueRead.store(0, r);
       continue;
     }
-    keyQueue_[static_cast<size_t>(w)].store(static_cast<uint32_t>(key) & 0xFFFF, r);
+    keyQueue_[static_cast<size_t>(w)].store(slot, r);
     if (KeyQueueWrite.compare_exchange_strong(w, w + 1, std::memory_order_release, r)) break;
   }
-  if (tx_.SendThreadIdle.load(r) == 1) tx_.TypedWhileIdle.store(1, r);
   doorbell_.Ring();
-  return key == vk::kF10;  // F10 would open the menu
 }
 
 void TransmitController::Memo1KeyUp(int32_t key) {
-  if (key == vk::kShift) tx_.ShiftHeld.store(0, r);
+  if (key == vk::kShift) {
+    // The sender may not have seen this Shift press, or the key typed with it, yet: the
+    // release follows them through the queue. Cleared here at once, Shift would be lost
+    // for a key still queued, or stay held for every key after it.
+    if (charThread_) {
+      QueueKey(kShiftRelease);
+    } else {
+      tx_.ShiftHeld.store(0, r);
+    }
+  }
   if (key == vk::kCtrl) tx_.CtrlHeld.store(0, r);
   if (key == vk::kAlt) tx_.AltHeld.store(0, r);
 }
@@ -367,6 +388,14 @@ bool TransmitController::WaitForIdleSender(Worker& self) {
 
 void TransmitController::CharThreadBody(Worker& self) {
   while (WaitForKey(self)) {
+    {
+      // A Shift release is no key to send: it is taken without pausing reception.
+      int32_t rd = KeyQueueRead.load(r);
+      if (KeyAtSlot(rd) == kShiftRelease && KeyQueueRead.compare_exchange_strong(rd, rd + 1, r)) {
+        tx_.ShiftHeld.store(0, r);
+        continue;
+      }
+    }
     rx_.TxActive.store(1, r);
     // 2. Escape as the newest key: stop and clear, before the older keys are looked at.
     const int32_t w = KeyQueueWrite.load(std::memory_order_acquire);
@@ -381,8 +410,13 @@ void TransmitController::CharThreadBody(Worker& self) {
     // 3. The oldest unread key; a queue emptied meanwhile leaves nothing to take.
     int32_t rd = KeyQueueRead.load(r);
     if (rd >= KeyQueueWrite.load(std::memory_order_acquire)) continue;
-    const int32_t key = KeyAt(rd);
+    const uint32_t slot = keyQueue_[static_cast<size_t>(rd & 255)].load(r);
     if (!KeyQueueRead.compare_exchange_strong(rd, rd + 1, r)) continue;
+    if (slot == kShiftRelease) {
+      tx_.ShiftHeld.store(0, r);
+      continue;
+    }
+    const auto key = static_cast<int32_t>(slot & 0xFFFF);
     // 4.
     if ((tx_.ScreenMode.load(r) == 1 || tx_.SelectedBuffer.load(r) != 0) &&
         tx_.SendInProgress.load(r) == 1) {
@@ -410,8 +444,7 @@ void TransmitController::CharThreadBody(Worker& self) {
     tx_.CtrlHeld.store(0, r);
     tx_.AltHeld.store(0, r);
     // 6.
-    if (tx_.ScreenMode.load(r) == 0 && tx_.XmitEnable.load(r) == 3 &&
-        tx_.TextQueued.load(r) == 1) {
+    if (tx_.ScreenMode.load(r) == 0 && tx_.XmitEnable.load(r) == 3 && tx_.TextQueued.load(r) == 1) {
       SendTextQueue(self);
     }
     if (self.stop.load(r)) break;

@@ -30,7 +30,7 @@
 namespace kestrix::transmit {
 
 inline constexpr int kKeyQueueSlots = 256;
-inline constexpr int32_t kKeyQueueResetAt = 255;  // a write index this high drops unsent keys
+inline constexpr int32_t kKeyQueueResetAt = 255;   // a write index this high drops unsent keys
 inline constexpr int32_t kTextQueueSlots = 16384;  // the pane's maximum length
 inline constexpr int kKeyWaitMs = 10;              // TCharThread's poll round
 
@@ -100,9 +100,13 @@ class TransmitController final : public SendControl {
   // --- Observation (tests, the window) ------------------------------------------------
   std::atomic<int32_t> KeyQueueWrite{0};
   std::atomic<int32_t> KeyQueueRead{0};
-  int32_t KeyAt(int32_t i) const { return static_cast<int32_t>(keyQueue_[i & 255].load()); }
+  int32_t KeyAt(int32_t i) const {
+    return static_cast<int32_t>(keyQueue_[static_cast<size_t>(i & 255)].load() & 0xFFFF);
+  }
   TextQueue Text;
   bool CharThreadRunning() const { return charThread_ != nullptr; }
+  // A buffer-send thread is running that has not ended yet (GUI thread).
+  bool BufferSendRunning() const { return currentSend_ != nullptr; }
   // Send threads started so far (START's included).
   int SendThreadsStarted() const { return sendThreadsStarted_; }
 
@@ -145,6 +149,10 @@ class TransmitController final : public SendControl {
   void SpeedUpDnFromGui(bool enabled);
   void SpeedUpDnFromWorker(bool enabled);
   bool KeyQueueDrained() const;
+  // Stores a key-queue slot: a virtual key in the low 16 bits, or kShiftRelease.
+  void QueueKey(uint32_t slot);
+  static constexpr uint32_t kShiftRelease = 0x10000 | 16;
+  uint32_t KeyAtSlot(int32_t i) const { return keyQueue_[static_cast<size_t>(i & 255)].load(); }
   void EmptyQueues();
 
   TransmitState& tx_;

@@ -40,8 +40,8 @@ class TransmitHost {
   virtual void FocusPane() = 0;
 
   // --- Captions and colours ------------------------------------------------------------
-  virtual void ShowXmitEnable(bool on) = 0;     // "ON" red / "OFF" blue
-  virtual void ShowSendButton(bool active) = 0;  // SEND red / blue
+  virtual void ShowXmitEnable(bool on) = 0;         // "ON" red / "OFF" blue
+  virtual void ShowSendButton(bool active) = 0;     // SEND red / blue
   virtual void ShowTypingMode(int screenMode) = 0;  // "&IMM" / "SC&N": chosen one red
   virtual void ShowLoop(bool on) = 0;               // LOOP red / blue
   // Memory and contest buttons back to black.

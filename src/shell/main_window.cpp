@@ -1,5 +1,6 @@
 #include "shell/main_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -20,8 +21,11 @@
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
+#include "shell/transmit_host.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
+#include "shell/window_keyers.h"
+#include "transmit/transmit_controller.h"
 
 #ifndef KESTRIX_DOC_DIR
 #define KESTRIX_DOC_DIR ""
@@ -47,6 +51,24 @@ class MainWindow::Host final : public ReceiveHost {
   }
   void QuitButtonClick() override { w_.QuitButtonClick(); }
   void Sleep(int ms) override { w_.Sleep(ms); }
+  // The pause while transmitting: wait for the next event (a send thread's window call,
+  // input, a timer) for at most `ms`, rather than sleeping through it.
+  void WaitForEvents(int ms) override {
+    if (w_.seams_.sleep) {
+      w_.seams_.sleep(ms);
+      ProcessMessages();
+      return;
+    }
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) {
+      d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+  void StartTransmitWorkers() override { w_.Transmitter().StartWorkers(); }
   bool SettingsLoadPending() override { return w_.SettingsLoadPending != 0; }
   void ShowStarted(ReceiveMode mode) override { w_.ShowStarted(mode); }
   void StartValuesApplied() override { w_.StartValuesApplied(); }
@@ -65,10 +87,11 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
     : device_(std::move(device)), options_(options), seams_(seams) {
   host_ = std::make_unique<Host>(*this);
   rx_ = std::make_unique<Receiver>(static_cast<TextSink&>(*this), static_cast<ReceiverSink*>(this));
-  loop_ = std::make_unique<ReceiveLoop>(*rx_, *device_, *host_);
+  loop_ = std::make_unique<ReceiveLoop>(*rx_, *device_, *host_, &tx_.SendingState);
   soundCard_ = std::make_unique<SoundCardSelect>(*loop_);
 
   BuildForm();
+  CreateTransmitter();
   ConnectHandlers();
   ConnectMenu();
   FormCreate();
@@ -76,6 +99,8 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
 
 MainWindow::~MainWindow() {
   FormDestroy();
+  // Every send thread is joined while the widgets and the state they use still exist.
+  txc_.reset();
 }
 
 // --- Composition ---------------------------------------------------------------------
@@ -188,6 +213,7 @@ void MainWindow::ConnectHandlers() {
   // Transmit side.
   connect(tp_.SyncBtn, &QPushButton::clicked, this, &MainWindow::SyncBtnClick);
   connect(tp_.XmitButton, &QPushButton::clicked, this, &MainWindow::XmitButtonClick);
+  ConnectSendHandlers();
   connect(tp_.TuneButton, &QPushButton::clicked, this, &MainWindow::TuneButtonClick);
   connect(tp_.SpeedTrackBar, &QSlider::valueChanged, this, &MainWindow::SpeedTrackBarChange);
   connect(tp_.XmitSpeedUpDn, &UpDown::clicked, this, &MainWindow::XmitSpeedUpDnClick);
@@ -380,12 +406,9 @@ void MainWindow::SaveSettings(const std::string& path) {
 void MainWindow::QuitButtonClick() {
   ++QuitCount;
   // 1. A send in progress stops as SEND stops it; 2. the keying port closes.
-  if (tx_.XmitEnable == 3 && tx_.SendActive) {
-    tx_.SendActive = 0;
-    tx_.SendingState = 0;
-  }
-  // (No keying port is opened yet, so there is no handle to close; PortKind stays as it is
-  // for the settings file.)
+  if (tx_.XmitEnable == 3 && tx_.SendActive) txc_->SendBtnClick();
+  // (The keying port is closed by its owner; PortKind stays as it is for the settings
+  // file.)
   // 3. Reception stops.
   loop_->StopButtonClick();
   // 4. The application ends; the windows are destroyed after the event loop returns.
@@ -409,8 +432,11 @@ void MainWindow::FormDestroy() {
   // The timeline's geometry must be current before it is saved.
   timeline_->CaptureGeometry();
   SaveSettings(SettingsPath);
-  // The MIDI side tone, the display bitmaps, the capture buffers and the transmit
-  // threads are released by their owners as the window's members go.
+  // The send threads end (each after its current character) and are joined; the key
+  // goes up. The MIDI side tone, the display bitmaps and the capture buffers are released
+  // by their owners as the window's members go.
+  txc_->Shutdown();
+  keyers_->ReleaseKey();
   timer1_->stop();
   systemTimer_->stop();
   timeoutTimer_->stop();
@@ -490,6 +516,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (Memo1Event(watched, event)) return true;
   if (watched == rp_.TextPanel) {
     // A click focuses the pane by itself (click focus); only the backslash key is ours.
     if (event->type() == QEvent::KeyPress) {

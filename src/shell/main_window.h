@@ -37,10 +37,18 @@ class SoundCardSelect;
 class TimelineWindow;
 }  // namespace kestrix
 
+namespace kestrix::transmit {
+class KeyLine;
+class Waiter;
+class TransmitController;
+}  // namespace kestrix::transmit
+
 namespace kestrix::shell {
 
 class AfcStartDialog;
 class SoundCardDialog;
+class WindowTransmitHost;
+class WindowKeyers;
 
 inline constexpr int kTimer1Ms = 250;
 inline constexpr const char* kHelpFailedText = "Could not run the help application";
@@ -62,6 +70,9 @@ struct WindowSeams {
   std::function<void()> terminate;
   std::function<void(int ms)> sleep;
   std::function<bool(const std::string& path)> openHelp;
+  // The keying line and the keyers' wait (the window's own: no port, real time).
+  transmit::KeyLine* keyLine = nullptr;
+  transmit::Waiter* keyWaiter = nullptr;
 };
 
 // How main() starts the window.
@@ -186,6 +197,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
 
   // --- Transmit side, state only until the transmitter exists (transmit_handlers.cpp) -----
   void XmitButtonClick();
+  void SendBtnClick();
   void TuneButtonClick();
   void SpeedTrackBarChange();
   void XmitSpeedUpDnClick();
@@ -223,6 +235,9 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   Receiver& Rx() { return *rx_; }
   ReceiveLoop& Loop() { return *loop_; }
   TransmitState& Tx() { return tx_; }
+  // The transmit pane and the send threads; the window's side of them.
+  transmit::TransmitController& Transmitter() { return *txc_; }
+  WindowTransmitHost& TransmitHostSide() { return *txHost_; }
   PaneStyle& Style() { return style_; }
   TimelineWindow& Timeline() { return *timeline_; }
   AfcStartDialog& AfcStartForm() { return *afcDialog_; }
@@ -274,6 +289,11 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   void ShowStopped();
   void StopTransmit();
   void InputChannelChecked(ChannelMode mode);
+  // The transmit side (transmit_handlers.cpp): build it, wire its controls, and the pane's
+  // key and mouse events (true when used up).
+  void CreateTransmitter();
+  void ConnectSendHandlers();
+  bool Memo1Event(QObject* watched, QEvent* event);
 
   // TextSink
   void InsertText(const char* bytes, size_t length) override;
@@ -327,6 +347,11 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   WindowSeams seams_;
   TransmitState tx_;
   PaneStyle style_;
+  std::unique_ptr<transmit::KeyLine> ownKeyLine_;
+  std::unique_ptr<transmit::Waiter> ownKeyWaiter_;
+  std::unique_ptr<WindowKeyers> keyers_;
+  std::unique_ptr<WindowTransmitHost> txHost_;
+  std::unique_ptr<transmit::TransmitController> txc_;
 
   QWidget* form_ = nullptr;
   ReceivePanel rp_;

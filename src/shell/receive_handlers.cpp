@@ -11,6 +11,8 @@
 #include "shell/main_window.h"
 #include "shell/sound_card_dialog.h"
 #include "shell/ui_helpers.h"
+#include "shell/window_keyers.h"
+#include "transmit/transmit_controller.h"
 
 namespace kestrix::shell {
 
@@ -70,10 +72,9 @@ void MainWindow::ShowStopped() {
 }
 
 void MainWindow::StopTransmit() {
-  // No side tone or keying line exists yet; the key is released in the state.
-  tx_.KeyState = 0;
-  tx_.SendingState = 0;
-  loop_->SendingState.store(0, kRelaxed);
+  // Sends end at their next character; the key goes up now.
+  txc_->StopSending();
+  keyers_->ReleaseKey();
 }
 
 void MainWindow::InputChannelChecked(ChannelMode mode) {

@@ -35,6 +35,9 @@ if(TARGET kestrix_shell)
     src/shell/window_keyers.cpp
   )
   target_link_libraries(kestrix_shell PUBLIC kestrix_send)
+  # Hand measurement of typing latency and hand-offs (not a test).
+  add_executable(kestrix_send_latency tools/send_latency.cpp)
+  target_link_libraries(kestrix_send_latency PRIVATE kestrix_shell kestrix_cli)
   add_executable(kestrix_send_window_tests
     tests/shell/shell_test_main.cpp
     tests/shell/send_window_test.cpp

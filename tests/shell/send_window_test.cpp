@@ -105,5 +105,49 @@ TEST_F(SendWindow, ScreenModeSendsThePaneAndRestoresTheControls) {
   EXPECT_TRUE(messages_.empty());
 }
 
+// Real-time waits of a couple of milliseconds, so a send is still going out when the test
+// acts on it.
+class SlowClock final : public transmit::Waiter {
+ public:
+  void WaitMs(int32_t) override { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+};
+
+TEST_F(SendWindow, StopAndQuitEndARunningSendWithTheKeyUp) {
+  struct Case {
+    const char* name;
+    std::function<void(MainWindow&)> act;
+  };
+  const Case cases[] = {
+      {"STOP", [](MainWindow& w) { w.StopButtonClick(); }},
+      {"quit", [](MainWindow& w) { w.QuitButtonClick(); }},
+      {"window destroyed", [](MainWindow&) {}},
+  };
+  for (const Case& c : cases) {
+    SlowClock slow;
+    test::FakeKeyLine line(clock_);
+    WindowSeams seams;
+    seams.message = [](const std::string&, const std::string&) {};
+    seams.terminate = [] {};
+    seams.sleep = [](int) {};
+    seams.keyLine = &line;
+    seams.keyWaiter = &slow;
+    auto w = std::make_unique<MainWindow>(std::make_unique<FakeCapture>(), WindowOptions{}, seams);
+    w->Timer1Timer();
+    w->Transmitter().StartWorkers();
+    ASSERT_TRUE(WaitFor([&] { return !w->Transmitter().BufferSendRunning(); })) << c.name;
+    w->XmitButtonClick();
+    w->MsgButton14Click();
+    w->TransmitControls().Memo1->setPlainText(QString(200, QChar('5')));
+    w->SendBtnClick();
+    ASSERT_TRUE(WaitFor([&] { return line.Edges().size() >= 4; })) << c.name;
+    c.act(*w);
+    w.reset();  // joins the send threads; each ends after its current character
+    const auto edges = line.Edges();
+    ASSERT_FALSE(edges.empty()) << c.name;
+    EXPECT_EQ(edges.back().state, transmit::kKeyUp) << c.name;
+    EXPECT_LT(edges.size(), 200u * 10u) << c.name << ": the send did not run to its end";
+  }
+}
+
 }  // namespace
 }  // namespace kestrix::shell::testing

@@ -25,8 +25,10 @@ bool PositionAllowsExchange(ReceiveMode mode, uint32_t position, uint32_t buffer
   return within <= bufferBytes / 2 || atPairBoundary;
 }
 
-ReceiveLoop::ReceiveLoop(Receiver& rx, CaptureDevice& device, ReceiveHost& host)
-    : rx_(rx),
+ReceiveLoop::ReceiveLoop(Receiver& rx, CaptureDevice& device, ReceiveHost& host,
+                         std::atomic<int32_t>* sendingState)
+    : SendingState(sendingState ? *sendingState : ownSendingState_),
+      rx_(rx),
       device_(device),
       host_(host),
       bufferA_(kCaptureBufferBytes, 0),
@@ -222,7 +224,7 @@ ReceiveLoop::PassEnd ReceiveLoop::BlockLoop() {
         // reception would go on as if STOP had never been pressed.
         if (quitRequested_) return PassEnd::kReturn;
         if (ReceiveHalted.load(kRelaxed) != 0) return PassEnd::kReturn;
-        host_.Sleep(kPauseSleepMs);
+        host_.WaitForEvents(kPauseSleepMs);
       }
       if (!RestartCaptureOnA()) return PassEnd::kReturn;
     }

@@ -58,6 +58,9 @@ class ReceiveHost {
   virtual void QuitButtonClick() = 0;
   // Sleeps the calling thread (at 1 ms timer resolution).
   virtual void Sleep(int ms) = 0;
+  // One round of the pause while transmitting: serve window events for up to `ms`
+  // (returning early is fine), so the send threads' window calls are not kept waiting.
+  virtual void WaitForEvents(int ms) { Sleep(ms); }
   // Whether the settings file is being applied right now (no hints, no restarts then).
   virtual bool SettingsLoadPending() { return false; }
 
@@ -91,7 +94,10 @@ bool PositionAllowsExchange(ReceiveMode mode, uint32_t position, uint32_t buffer
 
 class ReceiveLoop {
  public:
-  ReceiveLoop(Receiver& rx, CaptureDevice& device, ReceiveHost& host);
+  // `sendingState`: the transmitter's SendingState, when there is one; the loop keeps its
+  // own otherwise.
+  ReceiveLoop(Receiver& rx, CaptureDevice& device, ReceiveHost& host,
+              std::atomic<int32_t>* sendingState = nullptr);
   ReceiveLoop(const ReceiveLoop&) = delete;
   ReceiveLoop& operator=(const ReceiveLoop&) = delete;
   ~ReceiveLoop();
@@ -127,7 +133,11 @@ class ReceiveLoop {
   std::atomic<uint8_t> TxActive{0};
   std::atomic<int32_t> BufferPhase{0};
   // The transmitter's state (0 idle, 3 sending); the MANUAL pass is skipped while nonzero.
-  std::atomic<int32_t> SendingState{0};
+ private:
+  std::atomic<int32_t> ownSendingState_{0};
+
+ public:
+  std::atomic<int32_t>& SendingState;
   // Set by TimeoutTimer2Timer, cleared by TimeoutTimerTimer; read by the sound-card keyer.
   std::atomic<uint8_t> WaveWatchdog{0};
 

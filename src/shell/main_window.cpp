@@ -1,5 +1,6 @@
 #include "shell/main_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -18,14 +19,17 @@
 #include "shell/afc_start_dialog.h"
 #include "shell/keying_panel.h"
 #include "shell/layout.h"
-#include "shell/partner_link.h"
 #include "shell/memories_panel.h"
+#include "shell/partner_link.h"
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
 #include "shell/tone_menu.h"
+#include "shell/transmit_host.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
+#include "shell/window_keyers.h"
+#include "transmit/transmit_controller.h"
 
 #ifndef KESTRIX_DOC_DIR
 #define KESTRIX_DOC_DIR ""
@@ -51,6 +55,24 @@ class MainWindow::Host final : public ReceiveHost {
   }
   void QuitButtonClick() override { w_.QuitButtonClick(); }
   void Sleep(int ms) override { w_.Sleep(ms); }
+  // The pause while transmitting: wait for the next event (a send thread's window call,
+  // input, a timer) for at most `ms`, rather than sleeping through it.
+  void WaitForEvents(int ms) override {
+    if (w_.seams_.sleep) {
+      w_.seams_.sleep(ms);
+      ProcessMessages();
+      return;
+    }
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(ms);
+    if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) {
+      d->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
+  void StartTransmitWorkers() override { w_.Transmitter().StartWorkers(); }
   bool SettingsLoadPending() override { return w_.SettingsLoadPending != 0; }
   void ShowStarted(ReceiveMode mode) override { w_.ShowStarted(mode); }
   void StartValuesApplied() override { w_.StartValuesApplied(); }
@@ -73,15 +95,24 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
     : device_(std::move(device)), options_(options), seams_(seams) {
   host_ = std::make_unique<Host>(*this);
   rx_ = std::make_unique<Receiver>(static_cast<TextSink&>(*this), static_cast<ReceiverSink*>(this));
-  loop_ = std::make_unique<ReceiveLoop>(*rx_, *device_, *host_);
+  loop_ = std::make_unique<ReceiveLoop>(*rx_, *device_, *host_, &tx_.SendingState);
   soundCard_ = std::make_unique<SoundCardSelect>(*loop_);
 
   BuildForm();
   keying_ = std::make_unique<KeyingPanel>(*this, seams_.keyDevice, seams_.serialPorts);
+  CreateTransmitter();
   ConnectHandlers();
   ConnectMenu();
   tone_ = std::make_unique<ToneMenu>(*this, seams_.playback ? seams_.playback() : nullptr);
   memories_ = new MemoriesPanel(*this);
+  // The parts of the transmitter meet: sound-card keying and Tune's note on the tone
+  // output and the keying port; memories start sends through the controller, and F1..F10
+  // press the memory buttons.
+  keyers_->SetToneOutput(&tone_->Output());
+  tone_->SetKeyLine(&keying_->Port());
+  memories_->SetSendControl(*txc_);
+  txHost_->SetMemoryHandlers([this](int n) { memories_->MemoryKeyClick(n); },
+                             [this](int op) { memories_->ApplyMemoryOperation(op); });
   FormCreate();
   if (options_.servePartners) {
     partner_ = std::make_unique<PartnerLink>(
@@ -93,6 +124,8 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
 
 MainWindow::~MainWindow() {
   FormDestroy();
+  // Every send thread is joined while the widgets and the state they use still exist.
+  txc_.reset();
 }
 
 // --- Composition ---------------------------------------------------------------------
@@ -205,6 +238,7 @@ void MainWindow::ConnectHandlers() {
   // Transmit side.
   connect(tp_.SyncBtn, &QPushButton::clicked, this, &MainWindow::SyncBtnClick);
   connect(tp_.XmitButton, &QPushButton::clicked, this, &MainWindow::XmitButtonClick);
+  ConnectSendHandlers();
   connect(tp_.TuneButton, &QPushButton::clicked, this, &MainWindow::TuneButtonClick);
   connect(tp_.SpeedTrackBar, &QSlider::valueChanged, this, &MainWindow::SpeedTrackBarChange);
   connect(tp_.XmitSpeedUpDn, &UpDown::clicked, this, &MainWindow::XmitSpeedUpDnClick);
@@ -403,10 +437,7 @@ void MainWindow::SaveSettings(const std::string& path) {
 void MainWindow::QuitButtonClick() {
   ++QuitCount;
   // 1. A send in progress stops as SEND stops it; 2. the keying port closes.
-  if (tx_.XmitEnable == 3 && tx_.SendActive) {
-    tx_.SendActive = 0;
-    tx_.SendingState = 0;
-  }
+  if (tx_.XmitEnable == 3 && tx_.SendActive) txc_->SendBtnClick();
   // Key up and the device closed; PortKind stays as it is for the settings file.
   keying_->ShutDown();
   // 3. Reception stops.
@@ -432,10 +463,13 @@ void MainWindow::FormDestroy() {
   // The timeline's geometry must be current before it is saved.
   timeline_->CaptureGeometry();
   SaveSettings(SettingsPath);
-  tone_->Close();  // notes off, the MIDI port and the output device closed
+  // The send threads end (each after its current character) and are joined; then the
+  // key goes up and the port closes, and the tone output and MIDI port close.
+  txc_->Shutdown();
   keying_->ShutDown();
-  // The MIDI side tone, the display bitmaps, the capture buffers and the transmit
-  // threads are released by their owners as the window's members go.
+  tone_->Close();  // notes off, the MIDI port and the output device closed
+  // The display bitmaps and the capture buffers are released by their owners as the
+  // window's members go.
   timer1_->stop();
   systemTimer_->stop();
   timeoutTimer_->stop();
@@ -515,6 +549,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (Memo1Event(watched, event)) return true;
   if (watched == rp_.TextPanel) {
     // A click focuses the pane by itself (click focus); only the backslash key is ours.
     if (event->type() == QEvent::KeyPress) {

@@ -42,6 +42,12 @@ class KeyDevice;
 class TimelineWindow;
 }  // namespace kestrix
 
+namespace kestrix::transmit {
+class KeyLine;
+class Waiter;
+class TransmitController;
+}  // namespace kestrix::transmit
+
 namespace kestrix::shell {
 
 class AfcStartDialog;
@@ -50,6 +56,8 @@ class MemoriesPanel;
 class KeyingPanel;
 class SoundCardDialog;
 class ToneMenu;
+class WindowTransmitHost;
+class WindowKeyers;
 
 inline constexpr int kTimer1Ms = 250;
 inline constexpr const char* kHelpFailedText = "Could not run the help application";
@@ -76,6 +84,9 @@ struct WindowSeams {
   // The keying line's devices and the serial devices in COM order.
   platform::KeyDevice* keyDevice = nullptr;
   std::function<std::vector<platform::SerialPortInfo>()> serialPorts;
+  // The keying line and the keyers' wait (the window's own: no port, real time).
+  transmit::KeyLine* keyLine = nullptr;
+  transmit::Waiter* keyWaiter = nullptr;
 };
 
 // How main() starts the window.
@@ -204,6 +215,7 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
 
   // --- Transmit side, state only until the transmitter exists (transmit_handlers.cpp) -----
   void XmitButtonClick();
+  void SendBtnClick();
   void TuneButtonClick();
   void SpeedTrackBarChange();
   void XmitSpeedUpDnClick();
@@ -242,6 +254,9 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   Receiver& Rx() { return *rx_; }
   ReceiveLoop& Loop() { return *loop_; }
   TransmitState& Tx() { return tx_; }
+  // The transmit pane and the send threads; the window's side of them.
+  transmit::TransmitController& Transmitter() { return *txc_; }
+  WindowTransmitHost& TransmitHostSide() { return *txHost_; }
   PaneStyle& Style() { return style_; }
   TimelineWindow& Timeline() { return *timeline_; }
   AfcStartDialog& AfcStartForm() { return *afcDialog_; }
@@ -297,6 +312,11 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   void ShowStopped();
   void StopTransmit();
   void InputChannelChecked(ChannelMode mode);
+  // The transmit side (transmit_handlers.cpp): build it, wire its controls, and the pane's
+  // key and mouse events (true when used up).
+  void CreateTransmitter();
+  void ConnectSendHandlers();
+  bool Memo1Event(QObject* watched, QEvent* event);
 
   // TextSink
   void InsertText(const char* bytes, size_t length) override;
@@ -354,6 +374,10 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   TransmitState tx_;
   std::unique_ptr<PartnerLink> partner_;  // null when not serving partner programs
   PaneStyle style_;
+  std::unique_ptr<transmit::Waiter> ownKeyWaiter_;
+  std::unique_ptr<WindowKeyers> keyers_;
+  std::unique_ptr<WindowTransmitHost> txHost_;
+  std::unique_ptr<transmit::TransmitController> txc_;
 
   QWidget* form_ = nullptr;
   ReceivePanel rp_;

@@ -12,6 +12,8 @@
 #include "shell/main_window.h"
 #include "shell/sound_card_dialog.h"
 #include "shell/ui_helpers.h"
+#include "shell/window_keyers.h"
+#include "transmit/transmit_controller.h"
 
 namespace kestrix::shell {
 
@@ -71,11 +73,11 @@ void MainWindow::ShowStopped() {
 }
 
 void MainWindow::StopTransmit() {
-  // STOP releases the keying line (Tune keeps its flag and caption).
+  // Sends end at their next character; the key goes up now (Tune keeps its flag and
+  // caption).
+  txc_->StopSending();
   tx_.KeyState = 0;
   keying_->ReleaseLine();
-  tx_.SendingState = 0;
-  loop_->SendingState.store(0, kRelaxed);
 }
 
 void MainWindow::InputChannelChecked(ChannelMode mode) {

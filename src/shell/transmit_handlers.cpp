@@ -1,9 +1,17 @@
-// Transmit-side controls and menus. Until the send threads, keyers and tone output exist
-// these keep their state (captions, colours, check marks, TransmitState) so that the
-// settings file and the receive side see the values a user chose; nothing is keyed.
+// Transmit-side controls and menus. The sending controls (Xmit Enable, SEND, IMM/SC&N,
+// LOOP, the transmit pane's keys and clicks) forward to the transmit controller; the
+// keying and tone controls keep their state for the settings file and the keyers.
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QSignalBlocker>
 
+#include "platform/key_codes.h"
+#include "platform/monotonic_wait.h"
+#include "shell/transmit_host.h"
+#include "shell/window_keyers.h"
+#include "transmit/transmit_controller.h"
+
+#include "shell/keying_panel.h"
 #include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/ui_helpers.h"
@@ -11,57 +19,88 @@
 
 namespace kestrix::shell {
 
+// --- Sending ---------------------------------------------------------------------------------
+
+void MainWindow::CreateTransmitter() {
+  transmit::KeyLine* line = seams_.keyLine;
+  if (!line) {
+    // The window's keying port: serial, parallel or none (code practice, full timing).
+    line = &keying_->Port();
+  }
+  transmit::Waiter* waiter = seams_.keyWaiter;
+  if (!waiter) {
+    ownKeyWaiter_ = std::make_unique<platform::MonotonicWaiter>();
+    waiter = ownKeyWaiter_.get();
+  }
+  keyers_ = std::make_unique<WindowKeyers>(tx_, *line, *waiter);
+  txHost_ = std::make_unique<WindowTransmitHost>(*this, tx_);
+  txc_ = std::make_unique<transmit::TransmitController>(
+      tx_, transmit::ReceiveFlags{loop_->TxActive, loop_->ReceiveStop}, *txHost_, *keyers_);
+  // PaneTextLength follows the pane: echoes and recalls go in at its end.
+  connect(tp_.Memo1, &QPlainTextEdit::textChanged, this, [this] {
+    tx_.PaneTextLength.store(tp_.Memo1->document()->characterCount() - 1,
+                             std::memory_order_relaxed);
+  });
+}
+
+void MainWindow::ConnectSendHandlers() {
+  connect(tp_.SendBtn, &QPushButton::clicked, this, &MainWindow::SendBtnClick);
+  // SendButton's click does nothing. Both carry "SEN&D": without its own Alt+D the
+  // off-screen twin would make the accelerator ambiguous and Alt+D would only move the
+  // focus between the two.
+  tp_.SendButton->setShortcut(QKeySequence());
+  tp_.Memo1->installEventFilter(this);
+  tp_.Memo1->viewport()->installEventFilter(this);
+}
+
+bool MainWindow::Memo1Event(QObject* watched, QEvent* event) {
+  if (watched != tp_.Memo1 && watched != tp_.Memo1->viewport()) return false;
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease: {
+      if (watched != tp_.Memo1) return false;
+      auto* k = static_cast<QKeyEvent*>(event);
+      const int32_t vk = platform::VirtualKeyFromQt(k->key(), static_cast<int>(k->modifiers()),
+                                                    k->nativeScanCode());
+      if (vk == 0) return false;
+      if (event->type() == QEvent::KeyRelease) {
+        txc_->Memo1KeyUp(vk);
+        return false;
+      }
+      return txc_->Memo1KeyDown(vk);
+    }
+    case QEvent::MouseButtonPress:
+      txc_->Memo1MouseDown();
+      return false;
+    case QEvent::MouseButtonRelease:
+      Memo1Click();
+      return false;
+    default:
+      return false;
+  }
+}
+
 void MainWindow::XmitButtonClick() {
-  if (tx_.XmitEnable == 3) {
-    tx_.SendingState = 0;
-    tx_.XmitEnable = 0;
-    SetCaption(tp_.XmitButton, "OFF", kBlue);
-    tp_.Memo1->setFocus();
-    return;
-  }
-  if (tx_.PortNameText() == "NONE" && tx_.OutputDevice == 1) {
-    ShowMessage("Communications I/O Error",
-                "No output COM port has been selected, continue for code practice");
-  }
-  tx_.XmitEnable = 3;
-  SetCaption(tp_.XmitButton, "ON", kRed);
-  tx_.SelectedBuffer = tx_.ScreenMode == 1 ? 14 : 0;
-  Memo1Click();
+  txc_->XmitButtonClick();
 }
-
+void MainWindow::SendBtnClick() {
+  txc_->SendBtnClick();
+}
 void MainWindow::LoopButtonClick() {
-  tx_.LoopMode = tx_.LoopMode == 3 ? 0 : 3;
-  SetCaption(tp_.LoopButton, "&LOOP", tx_.LoopMode == 3 ? kRed : kBlue);
-  tp_.Memo1->moveCursor(QTextCursor::End);
+  txc_->LoopButtonClick();
 }
-
 void MainWindow::MsgButton13Click() {
-  if (tx_.SendingState != 0) return;
-  tx_.SelectedBuffer = 13;
-  tx_.ScreenMode = 0;
-  SetCaption(tp_.MsgButton13, "&IMM", kRed);
-  SetCaption(tp_.MsgButton14, "SC&N", kBlue);
-  tp_.Memo1->setFocus();
+  txc_->MsgButton13Click();
 }
-
 void MainWindow::MsgButton14Click() {
-  if (tx_.SendingState != 0) return;
-  tx_.SelectedBuffer = 14;
-  tx_.ScreenMode = 1;
-  SetCaption(tp_.MsgButton14, "SC&N", kRed);
-  SetCaption(tp_.MsgButton13, "&IMM", kBlue);
-  tp_.Memo1->setFocus();
-  tp_.Memo1->moveCursor(QTextCursor::Start);
+  txc_->MsgButton14Click();
+}
+void MainWindow::Memo1Click() {
+  txc_->Memo1Click();
 }
 
 void MainWindow::MsgBtnClick() {
   QCoreApplication::processEvents();
-}
-
-void MainWindow::Memo1Click() {
-  if (tx_.XmitEnable != 3) return;
-  tp_.Memo1->setReadOnly(false);
-  tp_.Memo1->setFocus();
 }
 
 void MainWindow::ToneVolumeChange() {

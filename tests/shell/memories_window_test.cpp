@@ -12,13 +12,25 @@
 namespace kestrix::shell::testing {
 namespace {
 
+// Stands in for the transmit controller: records the selected buffer at each SEND.
+class SendRecorder final : public transmit::SendControl {
+ public:
+  SendRecorder(MainWindow& w, std::vector<std::string>& sent) : w_(w), sent_(sent) {}
+  void SendBtnClick() override { sent_.emplace_back(w_.Tx().Buffer(w_.Tx().SelectedBuffer)); }
+  void LoopButtonClick() override { w_.LoopButtonClick(); }
+
+ private:
+  MainWindow& w_;
+  std::vector<std::string>& sent_;
+};
+
 class MemoriesWindowTest : public WindowTest {
  protected:
-  // Builds the window and records the selected buffer each time SEND is pressed.
+  // Builds the window and records the selected buffer each time a memory presses SEND.
   void StartRecording() {
     Start();
-    QObject::connect(W().TransmitControls().SendBtn, &QPushButton::clicked,
-                     [this] { sent_.emplace_back(W().Tx().Buffer(W().Tx().SelectedBuffer)); });
+    recorder_ = std::make_unique<SendRecorder>(W(), sent_);
+    W().Memories().SetSendControl(*recorder_);
   }
   void XmitOn() {
     W().XmitButtonClick();
@@ -28,6 +40,7 @@ class MemoriesWindowTest : public WindowTest {
   QString Pane() { return W().TransmitControls().Memo1->toPlainText(); }
 
   std::vector<std::string> sent_;
+  std::unique_ptr<SendRecorder> recorder_;
 };
 
 TEST_F(MemoriesWindowTest, MemoryButtonSendsItsMemoryAfterThePane) {

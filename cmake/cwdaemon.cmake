@@ -21,7 +21,7 @@ add_executable(kestrix_cwdaemon_tests
 )
 target_include_directories(kestrix_cwdaemon_tests PRIVATE tests tests/transmit)
 target_link_libraries(kestrix_cwdaemon_tests PRIVATE kestrix_cwdaemon GTest::gtest_main)
-gtest_discover_tests(kestrix_cwdaemon_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+gtest_discover_tests(kestrix_cwdaemon_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
 
 # Coverage-guided fuzzing of the request parser needs clang's libFuzzer:
 #   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DKESTRIX_BUILD_GUI=OFF

@@ -26,7 +26,7 @@ add_executable(kestrix_partner_tests
 target_include_directories(kestrix_partner_tests PRIVATE tests)
 target_link_libraries(kestrix_partner_tests PRIVATE
   kestrix_partner kestrix_cli kestrix_morsegen GTest::gtest_main)
-gtest_discover_tests(kestrix_partner_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS core)
+gtest_discover_tests(kestrix_partner_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS core-tsan)
 
 # Coverage-guided fuzzing of the record parser needs clang's libFuzzer:
 #   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DKESTRIX_BUILD_GUI=OFF

@@ -14,7 +14,8 @@ target_include_directories(kestrix_ports PUBLIC src)
 target_link_libraries(kestrix_ports PUBLIC kestrix_transmit PkgConfig::SERIALPORT)
 
 add_library(kestrix_send_options STATIC src/cli/send_options.cpp)
-target_link_libraries(kestrix_send_options PUBLIC kestrix_transmit)
+# The tone and network-keying parts are defined in tone.cmake and cwdaemon.cmake.
+target_link_libraries(kestrix_send_options PUBLIC kestrix_transmit kestrix_tone kestrix_cwdaemon)
 
 add_executable(kestrix-send src/cli/send_main.cpp)
 target_link_libraries(kestrix-send PRIVATE kestrix_ports kestrix_send_options)
@@ -27,7 +28,7 @@ add_executable(kestrix_ports_tests
 )
 target_include_directories(kestrix_ports_tests PRIVATE tests tests/transmit)
 target_link_libraries(kestrix_ports_tests PRIVATE kestrix_ports kestrix_send_options GTest::gtest_main)
-gtest_discover_tests(kestrix_ports_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+gtest_discover_tests(kestrix_ports_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
 
 # The window's keying controls: Tune, speed, Character Timing, port and polarity menus.
 if(TARGET kestrix_shell)

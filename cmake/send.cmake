@@ -1,13 +1,6 @@
 # The transmit pane and the send threads: the GUI-free controller (TCharThread,
 # TSendThread, SEND, Xmit Enable, the typing modes, LOOP, the key queue and its
 # translation) with its tests, the key-code table, and the window's part of sending.
-option(KESTRIX_TSAN "Build with ThreadSanitizer (use a build without the other sanitizers)" OFF)
-if(KESTRIX_TSAN)
-  # The transmit core was added before this file; it is instrumented as well.
-  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
-  add_link_options(-fsanitize=thread)
-  target_compile_options(kestrix_transmit PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
-endif()
 find_package(Threads REQUIRED)
 
 add_library(kestrix_send STATIC

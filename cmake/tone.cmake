@@ -17,10 +17,6 @@ target_include_directories(kestrix_tone PUBLIC src)
 target_link_libraries(kestrix_tone PUBLIC
   kestrix_transmit kestrix_capture PkgConfig::SNDFILE PkgConfig::ALSA)
 
-# A small driver for kestrix-send's tone part until kestrix-send itself takes the flags.
-add_executable(kestrix-send-tone tools/send_tone_main.cpp)
-target_link_libraries(kestrix-send-tone PRIVATE kestrix_tone)
-
 add_executable(kestrix_tone_tests
   tests/transmit/tone_output_test.cpp
   tests/transmit/tone_round_trip_test.cpp
@@ -29,7 +25,7 @@ add_executable(kestrix_tone_tests
 target_include_directories(kestrix_tone_tests PRIVATE tests tests/transmit)
 target_link_libraries(kestrix_tone_tests PRIVATE
   kestrix_tone kestrix_cli kestrix_morsegen GTest::gtest_main)
-gtest_discover_tests(kestrix_tone_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+gtest_discover_tests(kestrix_tone_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
 
 if(KESTRIX_BUILD_BENCH)
   add_executable(kestrix_tone_bench bench/bench_tone.cpp)

@@ -1,5 +1,6 @@
 // kestrix-send: keys text on a serial or parallel line with the window's own keying
-// engine (element timing, pattern table, port keyer, keying port).
+// engine (element timing, pattern table, port keyer, keying port), renders or plays it
+// as tone through the window's sound-card keyer, or serves network keying.
 #include <signal.h>
 
 #include <atomic>
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/send_cwdaemon.h"
 #include "cli/send_options.h"
+#include "cli/send_tone.h"
 #include "platform/key_device.h"
 #include "platform/monotonic_wait.h"
 #include "platform/realtime.h"
@@ -24,9 +27,11 @@ namespace {
 using namespace kestrix;
 
 std::atomic<int> gStopSignal{0};
+std::atomic<bool> gStopRequested{false};  // the same, for the network keying server
 
 void OnStopSignal(int sig) {
   gStopSignal.store(sig, std::memory_order_relaxed);
+  gStopRequested.store(true, std::memory_order_relaxed);
 }
 
 // No SA_RESTART: a blocked read of standard input returns at once; the element waits
@@ -133,6 +138,7 @@ class Sender {
   }
 
   bool Failed() const { return host_.Failed(); }
+  transmit::KeyLine& Line() { return port_; }
 
  private:
   const cli::SendOptions& o_;
@@ -143,12 +149,53 @@ class Sender {
   transmit::PortKeyer keyer_{transmit::SendTable(), tx_.Timing, port_, waiter_, tx_.KeyState};
 };
 
+// The text of the command line, or all of standard input (lines joined by word spaces).
+std::string WholeText(const cli::SendOptions& o) {
+  std::string text;
+  if (!o.readStdin) {
+    for (const std::string& word : o.text) text += (text.empty() ? "" : " ") + word;
+    return text;
+  }
+  std::string line;
+  while (std::getline(std::cin, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    text += (text.empty() ? "" : " ") + line;
+  }
+  return text;
+}
+
+int RunTone(const cli::SendOptions& o) {
+  cli::ToneSendOptions t;
+  t.wavPath = o.wavPath;
+  t.device = o.soundDevice;
+  t.toneHz = o.toneHz;
+  t.square = o.square;
+  t.silent = o.silent;
+  t.wpm = o.wpm;
+  t.ratios = o.ratios;
+  return cli::RunToneSend(t, WholeText(o), std::cerr);
+}
+
 int Run(const cli::SendOptions& o) {
   InstallStopSignals();
   Sender sender(o);
   if (sender.Open() != 0) return 1;
   const platform::RealtimeResult rt = platform::RequestRealtime(50);
   if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
+
+  if (o.mode == cli::SendMode::kCwdaemon) {
+    cli::CwdaemonOptions c;
+    c.udpPort = o.udpPort;
+    c.listenAddress = o.listenAddress;
+    c.wpm = o.wpm;
+    c.ratios = o.ratios;
+    c.onListening = [&](uint16_t port) {
+      if (o.verbose) std::cerr << "kestrix-send: network keying on port " << port << "\n";
+    };
+    const int status = cli::RunCwdaemon(c, sender.Line(), gStopRequested, std::cerr);
+    if (sender.Failed()) return 1;
+    return status;
+  }
 
   bool finished = true;
   if (o.mode == cli::SendMode::kTune) {
@@ -204,8 +251,13 @@ int main(int argc, char** argv) {
       return 0;
     case cli::SendMode::kListPorts:
       return ListPorts();
+    case cli::SendMode::kListDevices:
+      return cli::ListOutputDevices(std::cout);
+    case cli::SendMode::kTone:
+      return RunTone(options);
     case cli::SendMode::kKeyText:
     case cli::SendMode::kTune:
+    case cli::SendMode::kCwdaemon:
       return Run(options);
   }
   return 2;

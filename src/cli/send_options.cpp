@@ -1,5 +1,8 @@
 #include "cli/send_options.h"
 
+#include "cli/send_cwdaemon.h"
+#include "cli/send_tone.h"
+
 #include <charconv>
 #include <cstdlib>
 #include <functional>
@@ -111,6 +114,56 @@ const std::vector<OptionRow>& Rows() {
          o.mode = SendMode::kListPorts;
          return true;
        }},
+      {"--wav", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (v.empty()) {
+           e = "--wav wants a file name";
+           return false;
+         }
+         o.wavPath = v;
+         return true;
+       }},
+      {"--device", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (v.empty()) {
+           e = "--device wants a sound card number or name (see --list-devices)";
+           return false;
+         }
+         o.soundDevice = v;
+         return true;
+       }},
+      {"--list-devices", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.mode = SendMode::kListDevices;
+         return true;
+       }},
+      {"--tone", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return ParseToneHz(v, o.toneHz, e);
+       }},
+      {"--square", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.square = true;
+         return true;
+       }},
+      {"--silent", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.silent = true;
+         return true;
+       }},
+      {"--cwdaemon", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.cwdaemon = true;
+         return true;
+       }},
+      {"--udp-port", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return ParseUdpPort(v, o.udpPort, e);
+       }},
+      {"--listen", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return ParseListenAddress(v, o.listenAddress, o.udpPort, e);
+       }},
       {"--help", false,
        [](SendOptions& o, const std::string&, std::string&) {
          o.mode = SendMode::kHelp;
@@ -170,7 +223,35 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
     error = "give the text or -, not both";
     return false;
   }
-  if (o.mode == SendMode::kKeyText && o.text.empty()) o.readStdin = true;
+  const bool tone = !o.wavPath.empty() || !o.soundDevice.empty();
+  if (!o.wavPath.empty() && !o.soundDevice.empty()) {
+    error = "give only one of --wav and --device";
+    return false;
+  }
+  if (tone && o.line != SendLine::kNone) {
+    error = "--wav and --device key a tone; give them without --serial or --parallel";
+    return false;
+  }
+  if (o.cwdaemon) {
+    if (o.mode == SendMode::kTune || !o.text.empty() || o.readStdin) {
+      error = "--cwdaemon takes its text from the network: give no TEXT, - or --tune";
+      return false;
+    }
+    if (tone) {
+      error = "--cwdaemon keys --serial or --parallel (the sound card is not offered here)";
+      return false;
+    }
+    if (o.mode == SendMode::kKeyText) o.mode = SendMode::kCwdaemon;
+    return true;
+  }
+  if (tone && o.mode == SendMode::kTune) {
+    error = "--tune keys the line only; give it without --wav or --device";
+    return false;
+  }
+  if (tone && o.mode == SendMode::kKeyText) o.mode = SendMode::kTone;
+  if ((o.mode == SendMode::kKeyText || o.mode == SendMode::kTone) && o.text.empty()) {
+    o.readStdin = true;
+  }
   return true;
 }
 
@@ -179,6 +260,10 @@ std::string SendUsage() {
          "DOT,DASH,CHAR,WORD]\n"
          "                    [--invert] [--tune SECONDS] [--verbose] [--list-ports] [TEXT... | "
          "-]\n"
+         "       kestrix-send --wav FILE | --device N|NAME [--tone HZ] [--square] [--silent] "
+         "[--wpm W] [TEXT... | -]\n"
+         "       kestrix-send --cwdaemon [--udp-port N] [--listen ADDR:PORT] [--serial DEV | "
+         "--parallel DEV]\n"
          "  --serial DEV    key DTR and RTS of DEV (/dev/ttyUSB0, or COM n as numbered by "
          "--list-ports)\n"
          "  --parallel DEV  key data bits 0 and 1 of a ppdev port (/dev/parport0)\n"
@@ -189,6 +274,15 @@ std::string SendUsage() {
          "  --tune SECONDS  hold the key down, then release it\n"
          "  --verbose       timing, device and scheduling on standard error\n"
          "  --list-ports    print the COM numbering and exit\n"
+         "  --wav FILE      render the text as tone into a WAV file (16-bit mono 44100 Hz)\n"
+         "  --device N|NAME play the text as tone on a sound card (see --list-devices)\n"
+         "  --list-devices  print the sound cards that can play and exit\n"
+         "  --tone HZ       tone frequency, 600, 750 (default) or 1000 as the menu offers, or any\n"
+         "  --square        square wave instead of sine\n"
+         "  --silent        side tone off: silence of the same length\n"
+         "  --cwdaemon      serve network keying (UDP, default 127.0.0.1:6789) until Ctrl-C\n"
+         "  --udp-port N    the UDP port for --cwdaemon\n"
+         "  --listen ADDR:PORT  the address for --cwdaemon (other than loopback: a warning)\n"
          "Without TEXT, or with -, each line of standard input is sent as it arrives.\n"
          "Without --serial or --parallel the text is timed but nothing is keyed.\n"
          "Exit status: 0 sent, 1 device failure, 2 bad command line, 130 interrupted.\n";

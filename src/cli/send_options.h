@@ -3,6 +3,7 @@
 // parser.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ enum class SendMode {
   kTune,       // hold the key down for --tune seconds
   kListPorts,  // print the COM numbering
   kHelp,
+  kTone,         // key TEXT as tone: into a WAV file (--wav) or on a sound card (--device)
+  kListDevices,  // print the sound cards that can play
+  kCwdaemon,     // serve network keying until Ctrl-C
 };
 
 enum class SendLine { kNone, kSerial, kParallel };
@@ -32,6 +36,18 @@ struct SendOptions {
   // The words to send, joined by single spaces; empty (or "-") reads standard input.
   std::vector<std::string> text;
   bool readStdin = false;
+
+  // Tone output.
+  std::string wavPath;      // --wav FILE
+  std::string soundDevice;  // --device N|NAME
+  float toneHz = 750.0f;    // --tone
+  bool square = false;      // --square
+  bool silent = false;      // --silent
+
+  // Network keying.
+  bool cwdaemon = false;
+  uint16_t udpPort = 6789;                  // --udp-port N
+  std::string listenAddress = "127.0.0.1";  // --listen ADDR[:PORT]
 };
 
 // Fills `options` from the arguments (argv[0] excluded). Returns false with `error` set on

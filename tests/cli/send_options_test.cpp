@@ -36,6 +36,34 @@ TEST(SendOptions, GoodCommandLines) {
   EXPECT_EQ(literal.text, (std::vector<std::string>{"-5", "--wpm"}));
 }
 
+TEST(SendOptions, ToneAndNetworkKeyingChooseTheirModes) {
+  std::string error;
+  SendOptions wav;
+  ASSERT_TRUE(ParseSendOptions({"--wav", "out.wav", "--tone", "600", "--square", "CQ"}, wav, error))
+      << error;
+  EXPECT_EQ(wav.mode, SendMode::kTone);
+  EXPECT_EQ(wav.wavPath, "out.wav");
+  EXPECT_EQ(wav.toneHz, 600.0f);
+  EXPECT_TRUE(wav.square);
+  EXPECT_FALSE(wav.readStdin);
+  SendOptions card;
+  ASSERT_TRUE(ParseSendOptions({"--device", "pulse", "--silent"}, card, error)) << error;
+  EXPECT_EQ(card.mode, SendMode::kTone);
+  EXPECT_TRUE(card.readStdin) << "no text reads standard input";
+  EXPECT_TRUE(card.silent);
+  SendOptions net;
+  ASSERT_TRUE(
+      ParseSendOptions({"--cwdaemon", "--listen", "0.0.0.0:7000", "--serial", "COM 2"}, net, error))
+      << error;
+  EXPECT_EQ(net.mode, SendMode::kCwdaemon);
+  EXPECT_EQ(net.listenAddress, "0.0.0.0");
+  EXPECT_EQ(net.udpPort, 7000);
+  EXPECT_FALSE(net.readStdin) << "the server takes its text from the network";
+  SendOptions list;
+  ASSERT_TRUE(ParseSendOptions({"--list-devices"}, list, error));
+  EXPECT_EQ(list.mode, SendMode::kListDevices);
+}
+
 TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--wpm", "4"},
@@ -52,6 +80,14 @@ TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
       {"--bogus"},
       {"--invert=yes"},
       {"-", "TEXT"},
+      {"--wav", "a.wav", "--device", "1", "hi"},
+      {"--wav", "a.wav", "--serial", "/dev/ttyUSB0", "hi"},
+      {"--wav", "a.wav", "--tune", "1"},
+      {"--tone", "0"},
+      {"--cwdaemon", "CQ"},
+      {"--cwdaemon", "--tune", "2"},
+      {"--cwdaemon", "--device", "1"},
+      {"--cwdaemon", "--udp-port", "70000"},
   };
   for (const auto& args : bad) {
     SendOptions o;

@@ -31,7 +31,7 @@ for p in kestrix kestrix-morsegen kestrix-partner; do
 done
 
 # A minute of noisy 22 wpm traffic, played again and again.
-"$build/kestrix-morsegen" --wpm 22 --tone 700 --snr 6 --seed 7 \
+"$build/kestrix-morsegen" --wpm 22 --tone 700 --snr 6 --amplitude 0.1 --seed 7 \
   "VVV CQ CQ DE K1ABC K1ABC PSE K <KN> K1ABC DE W9XYZ UR RST 599 599 NAME JIM QTH OHIO HW? <BT> TU 73 <SK>" \
   "$out/loop.wav" >/dev/null
 
@@ -53,13 +53,22 @@ open(path, 'wb').write(b)
 PY
 
 env_pre=()
-[ -n "$keyshim" ] && env_pre=(env LD_PRELOAD="$keyshim" KEYSHIM_LOG="$out/keying.log")
+net=()
+if [ -n "$keyshim" ]; then
+  env_pre=(env LD_PRELOAD="$keyshim" KEYSHIM_LOG="$out/keying.log")
+  net=(--cwdaemon-port "$udp_port")
+fi
 xvfb-run -a -s "-screen 0 1024x768x24" "${env_pre[@]}" "$build/kestrix" \
-  --input-file "$out/loop.wav" --loop --cwdaemon-port "$udp_port" >"$out/kestrix.log" 2>&1 &
+  --input-file "$out/loop.wav" --loop "${net[@]}" >"$out/kestrix.log" 2>&1 &
 runner=$!
 pid=""
 for _ in $(seq 100); do
-  pid=$(pgrep -n -f "$build/kestrix --input-file $out/loop.wav" || true)
+  # Ours is the one with this run's settings folder (other windows may be running).
+  for p in $(pgrep -x kestrix || true); do
+    if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "KESTRIX_HOME=$out/home"; then
+      pid=$p
+    fi
+  done
   [ -n "$pid" ] && break
   sleep 0.1
 done

@@ -57,6 +57,21 @@ class Logger {
   std::string replies_;
 };
 
+// The fake clock, optionally pausing a millisecond per wait so a message is still going
+// out when the test acts on it.
+class PacedClock final : public transmit::Waiter {
+ public:
+  explicit PacedClock(test::FakeClock& clock) : clock_(clock) {}
+  void WaitMs(int32_t ms) override {
+    clock_.WaitMs(ms);
+    if (paced) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::atomic<bool> paced{false};
+
+ private:
+  test::FakeClock& clock_;
+};
+
 // ESC and a request.
 std::string Esc(const std::string& request) {
   return "\x1b" + request;
@@ -73,7 +88,7 @@ class CwdaemonWindow : public WindowTest {
     seams.terminate = [this] { ++terminated_; };
     seams.sleep = [](int) {};
     seams.keyLine = &line_;
-    seams.keyWaiter = &clock_;
+    seams.keyWaiter = &paced_;
     window_ = std::make_unique<MainWindow>(std::make_unique<FakeCapture>(), WindowOptions{}, seams);
     W().show();
     FirstTick();
@@ -102,11 +117,16 @@ class CwdaemonWindow : public WindowTest {
     }
   }
   std::string Sent() { return test::ReadLine(line_.Edges(), W().Tx().Timing.UnitMs.load()); }
+  bool LineUp() {
+    const auto edges = line_.Edges();
+    return edges.empty() || edges.back().state == transmit::kKeyUp;
+  }
   QString Pane() { return W().TransmitControls().Memo1->toPlainText(); }
   bool Send(const std::string& datagram) { return logger_.Send(link_->Port(), datagram); }
 
   test::FakeClock clock_;
   test::FakeKeyLine line_{clock_};
+  PacedClock paced_{clock_};
   std::ostringstream log_;
   std::unique_ptr<CwdaemonLink> link_;
   Logger logger_;
@@ -145,6 +165,55 @@ TEST_F(CwdaemonWindow, WithXmitEnableOffNothingIsKeyedOrEchoed) {
   EXPECT_EQ(Pane(), "");
   EXPECT_TRUE(line_.Edges().empty());
   EXPECT_TRUE(messages_.empty());  // no message box for a logger's request
+}
+
+TEST_F(CwdaemonWindow, AbortStopsTheMessageWithTheKeyUpAndTheNextOneGoesOut) {
+  W().XmitButtonClick();
+  messages_.clear();
+  paced_.paced = true;
+  const std::string text = "PARIS PARIS PARIS PARIS PARIS PARIS PARIS PARIS";
+  ASSERT_TRUE(Send(text + "^"));
+  ASSERT_TRUE(WaitFor([&] { return Sent().size() >= 2; })) << Sent();
+  ASSERT_TRUE(Send(Esc("4")));
+  auto& txc = W().Transmitter();
+  ASSERT_TRUE(WaitFor([&] {
+    return link_->Sink().Pending() == 0 && txc.KeyQueueRead.load() >= txc.KeyQueueWrite.load();
+  }));
+  // The character being keyed is finished; the next message follows it and is echoed,
+  // the aborted one is not.
+  paced_.paced = false;
+  ASSERT_TRUE(Send("OK^"));
+  ASSERT_TRUE(WaitFor([&] { return logger_.Replies() == "OK\r\n"; }))
+      << logger_.Replies() << " / " << Sent();
+  const std::string sent = Sent();
+  ASSERT_GE(sent.size(), 2u);
+  EXPECT_EQ(sent.substr(sent.size() - 2), "OK");
+  const std::string cut = sent.substr(0, sent.size() - 2);
+  EXPECT_LT(cut.size(), text.size()) << sent;
+  EXPECT_EQ(text.substr(0, cut.size()), cut);
+  EXPECT_TRUE(LineUp());
+  EXPECT_EQ(W().Tx().KeyState.load(), transmit::kKeyUp);
+}
+
+TEST_F(CwdaemonWindow, TuneNeedsXmitEnableAndEndsByItselfOrOnRequest) {
+  const TransmitState& tx = W().Tx();
+  ASSERT_TRUE(Send(Esc("c5")));
+  ASSERT_TRUE(WaitFor([&] { return log_.str().find("not tuning") != std::string::npos; }));
+  EXPECT_EQ(tx.TuneActive.load(), 0);
+  EXPECT_TRUE(messages_.empty());
+  W().XmitButtonClick();
+  messages_.clear();
+  ASSERT_TRUE(Send(Esc("c1")));
+  ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 1; }));
+  EXPECT_EQ(tx.KeyState.load(), transmit::kKeyDown);
+  ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 0; }));  // after its second
+  EXPECT_EQ(tx.KeyState.load(), transmit::kKeyUp);
+  ASSERT_TRUE(Send(Esc("c9")));
+  ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 1; }));
+  ASSERT_TRUE(Send(Esc("c0")));
+  ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 0; }));
+  EXPECT_EQ(tx.KeyState.load(), transmit::kKeyUp);
+  EXPECT_TRUE(messages_.empty());
 }
 
 // Every character the headless keyer keys is typed with a key that keys the same Morse,

@@ -5,10 +5,13 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTextCursor>
+#include <algorithm>
 #include <utility>
 
 #include "shell/keying_panel.h"
 #include "shell/main_window.h"
+#include "transmit/cwdaemon_request.h"
+#include "transmit/element_timing.h"
 #include "transmit/key_translation.h"
 #include "transmit/transmit_controller.h"
 
@@ -144,6 +147,8 @@ void WindowCwdaemonSink::Exit() {
 
 void WindowCwdaemonSink::DropPending() {
   feed_.stop();
+  EndOffset();
+  gapUntil_ = {};
   std::deque<Entry> dropped;
   dropped.swap(pending_);
   for (Entry& e : dropped)
@@ -179,22 +184,39 @@ void WindowCwdaemonSink::KeyOnGui(transmit::CwdaemonMessage& message) {
   }
   Entry e;
   e.done = std::move(message.done);
-  bool inline_ = false;
   size_t skipped = 0;
+  // The offset as the speed's range allows it from the speed now, step by step.
+  const int base = w_.Tx().SpeedWpm;
+  int offset = 0;
+  int gaps = 0;
   for (const transmit::TextItem& item : message.items) {
-    if (item.kind != transmit::TextItem::Kind::Char) {
-      inline_ = true;
-      continue;
+    switch (item.kind) {
+      case transmit::TextItem::Kind::Faster:
+      case transmit::TextItem::Kind::Slower: {
+        const int step = item.kind == transmit::TextItem::Kind::Faster ? transmit::kSpeedStepWpm
+                                                                       : -transmit::kSpeedStepWpm;
+        offset =
+            std::clamp(base + offset + step, transmit::kMinTransmitWpm, transmit::kMaxTransmitWpm) -
+            base;
+        continue;
+      }
+      case transmit::TextItem::Kind::Gap:
+        ++gaps;
+        continue;
+      case transmit::TextItem::Kind::Char:
+        break;
     }
     TypedKey k;
     k.echo = static_cast<char>(item.code);
     if (TypedKeyFor(k.echo, k.key, k.shift)) {
+      k.wpmOffset = offset;
+      k.gaps = gaps;
+      gaps = 0;
       e.keys.push_back(k);
     } else {
       ++skipped;
     }
   }
-  if (inline_) log_.Line("network message: inline '+', '-' and '~' are not applied in the window");
   if (skipped > 0)
     log_.Line("network message: " + std::to_string(skipped) +
               " character(s) with no Morse not keyed");
@@ -223,13 +245,34 @@ void WindowCwdaemonSink::Feed() {
     }
     Entry& e = pending_.front();
     auto& txc = w_.Transmitter();
+    if (!e.started) {
+      e.started = true;
+      baseWpm_ = w_.Tx().SpeedWpm;
+      offsetShown_ = 0;
+    }
     while (e.next < e.keys.size()) {
+      const TypedKey& k = e.keys[e.next];
+      if (k.wpmOffset != offsetShown_ || (k.gaps > 0 && !e.gapTaken)) {
+        // A speed change or a gap takes effect after the characters before it.
+        if (!ControllerIdle()) return;
+        if (k.wpmOffset != offsetShown_) {
+          offsetShown_ = k.wpmOffset;
+          ShowSpeed(baseWpm_ + offsetShown_);
+        }
+        if (k.gaps > 0 && !e.gapTaken) {
+          e.gapTaken = true;
+          gapUntil_ = std::chrono::steady_clock::now() +
+                      std::chrono::milliseconds(k.gaps * 2 * w_.Tx().Timing.DotMs.load());
+        }
+      }
+      if (std::chrono::steady_clock::now() < gapUntil_) return;
       const int32_t wr = txc.KeyQueueWrite.load(kRelaxed);
       const int32_t rd = txc.KeyQueueRead.load(kRelaxed);
       // Three slots per character at most (Shift, the key, its release), and never up to
       // the index at which the controller drops unsent keys.
       if (wr - rd >= kNetworkFeedAhead || wr + 3 >= transmit::kKeyQueueResetAt) return;
-      const TypedKey& k = e.keys[e.next++];
+      ++e.next;
+      e.gapTaken = false;
       if (k.shift) txc.Memo1KeyDown(transmit::vk::kShift);
       txc.Memo1KeyDown(k.key);
       if (k.shift) txc.Memo1KeyUp(transmit::vk::kShift);
@@ -244,6 +287,7 @@ void WindowCwdaemonSink::Feed() {
       }
     }
     if (!ControllerIdle()) return;
+    EndOffset();
     Entry finished = std::move(pending_.front());
     pending_.pop_front();
     if (finished.done) finished.done(true);
@@ -252,6 +296,19 @@ void WindowCwdaemonSink::Feed() {
 }
 
 void WindowCwdaemonSink::SetSpeedOnGui(int wpm) {
+  // A running message's '+' / '-' stay on top of the new speed.
+  baseWpm_ = wpm;
+  ShowSpeed(wpm + offsetShown_);
+}
+
+void WindowCwdaemonSink::EndOffset() {
+  if (offsetShown_ == 0) return;
+  offsetShown_ = 0;
+  ShowSpeed(baseWpm_);
+}
+
+void WindowCwdaemonSink::ShowSpeed(int wpm) {
+  wpm = std::clamp(wpm, transmit::kMinTransmitWpm, transmit::kMaxTransmitWpm);
   QSlider* bar = w_.TransmitControls().SpeedTrackBar;
   {
     // The bar keeps the speed within its 5..100 wpm range.

@@ -13,15 +13,17 @@
 //                        controller has sent it and is idle again. Messages go out one
 //                        after the other, so each caret echo follows its own message.
 //
-// What the window does not follow: inline '+' / '-' and '~' (the typing path has no speed
-// or gap of its own per message; one line on standard error), weighting, tone, word mode
-// and the device choice (the window's own controls set those; one line each). ESC 5 is
+// Inline '+' / '-' move the speed bar once the characters before them have gone out, and
+// the message's end puts it back; '~' holds the next key back by two dots. What the
+// window does not follow: weighting, tone, word mode and the device choice (the window's
+// own controls set those; one line each on standard error). ESC 5 is
 // ignored. Keying needs Xmit Enable ON, START pressed once (the character sender runs) and
 // the IMM typing mode: otherwise the message is refused with one line on standard error.
 #pragma once
 
 #include <QObject>
 #include <QTimer>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -75,10 +77,14 @@ class WindowCwdaemonSink final : public QObject, public transmit::CwdaemonSink {
     int32_t key = 0;
     bool shift = false;
     char echo = 0;
+    int wpmOffset = 0;  // the message's '+' / '-' before this key, wpm
+    int gaps = 0;       // '~' just before this key
   };
   struct Entry {
     std::vector<TypedKey> keys;
-    size_t next = 0;  // the next key to feed
+    size_t next = 0;        // the next key to feed
+    bool started = false;   // its first key has been fed
+    bool gapTaken = false;  // the next key's gap has begun
     transmit::CwdaemonDone done;
   };
 
@@ -94,6 +100,8 @@ class WindowCwdaemonSink final : public QObject, public transmit::CwdaemonSink {
   bool ControllerIdle();
   bool TypingRefusal(std::string& why);
   void TuneOff();
+  void ShowSpeed(int wpm);  // the speed bar and its handler
+  void EndOffset();         // the bar back to the speed without the message's offset
 
   MainWindow& w_;
   transmit::LineLog& log_;
@@ -101,6 +109,11 @@ class WindowCwdaemonSink final : public QObject, public transmit::CwdaemonSink {
   QTimer tuneEnd_;
   std::deque<Entry> pending_;
   int startWpm_ = 0;  // the speed when serving began; ESC 0 returns to it
+  // The speed without the running message's '+' / '-' (ESC 2 sets it), and that offset as
+  // the bar shows it now.
+  int baseWpm_ = 0;
+  int offsetShown_ = 0;
+  std::chrono::steady_clock::time_point gapUntil_{};
 };
 
 class CwdaemonLink {

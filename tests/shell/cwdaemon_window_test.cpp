@@ -13,10 +13,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "shell/cwdaemon_link.h"
 #include "shell/main_window.h"
 #include "shell/window_fixture.h"
+#include "transmit/element_timing.h"
 #include "transmit/fake_line.h"
 #include "transmit/key_translation.h"
 #include "transmit/line_reader.h"
@@ -151,6 +153,29 @@ TEST_F(CwdaemonWindow, MessagesAreTypedIntoThePaneKeyedAndEchoedInOrder) {
   EXPECT_EQ(link_->Sink().Pending(), 0u);
   EXPECT_EQ(W().Tx().KeyState.load(), transmit::kKeyUp);
   for (const Message& m : messages_) ADD_FAILURE() << m.title << ": " << m.text;
+}
+
+// '+' / '-' change the speed for the characters after them and the message's end puts
+// the speed back: the dot of each "E" is keyed at 20, 24 and 14 wpm.
+TEST_F(CwdaemonWindow, InlineSpeedStepsApplyToTheCharactersAfterThem) {
+  W().XmitButtonClick();
+  messages_.clear();
+  ASSERT_TRUE(Send(Esc("220")));
+  ASSERT_TRUE(WaitFor([&] { return W().Tx().SpeedWpm == 20; }));
+  ASSERT_TRUE(Send("E++E-----E^"));
+  ASSERT_TRUE(WaitFor([&] { return logger_.Replies() == "E++E-----E\r\n"; })) << Sent();
+  std::vector<int64_t> marks;
+  const auto edges = line_.Edges();
+  for (size_t i = 1; i < edges.size(); ++i)
+    if (edges[i - 1].state == transmit::kKeyDown && edges[i].state == transmit::kKeyUp)
+      marks.push_back(edges[i].atMs - edges[i - 1].atMs);
+  std::vector<int64_t> want;
+  for (const int wpm : {20, 24, 14})
+    want.push_back(transmit::ComputeElementTimingValues(wpm, W().Tx().Ratios()).DotMs);
+  EXPECT_EQ(marks, want) << line_.Describe();
+  EXPECT_EQ(W().Tx().SpeedWpm, 20);
+  EXPECT_EQ(W().TransmitControls().SpeedTrackBar->value(), 20);
+  EXPECT_EQ(Pane(), "EEE");
 }
 
 TEST_F(CwdaemonWindow, WithXmitEnableOffNothingIsKeyedOrEchoed) {

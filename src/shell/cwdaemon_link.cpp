@@ -243,6 +243,8 @@ void WindowCwdaemonSink::Feed() {
       DropPending();
       return;
     }
+    // Text waits for a tune to end: keying over it would cut the carrier into pieces.
+    if (w_.Tx().TuneActive.load(kRelaxed) == 1) return;
     Entry& e = pending_.front();
     auto& txc = w_.Transmitter();
     if (!e.started) {
@@ -337,6 +339,11 @@ void WindowCwdaemonSink::TuneOnGui(int seconds) {
   }
   if (w_.Tx().XmitEnable.load(kRelaxed) != 3) {
     log_.Line("ESC c: not tuning, Xmit Enable is OFF");
+    return;
+  }
+  if (!pending_.empty() || !ControllerIdle()) {
+    // The key line belongs to the text going out until it has ended.
+    log_.Line("ESC c: not tuning while text is being sent");
     return;
   }
   if (w_.Tx().TuneActive.load(kRelaxed) != 1) w_.Keying().TuneButtonClick();

@@ -16,9 +16,12 @@
 // Inline '+' / '-' move the speed bar once the characters before them have gone out, and
 // the message's end puts it back; '~' holds the next key back by two dots. What the
 // window does not follow: weighting, tone, word mode and the device choice (the window's
-// own controls set those; one line each on standard error). ESC 5 is
-// ignored. Keying needs Xmit Enable ON, START pressed once (the character sender runs) and
-// the IMM typing mode: otherwise the message is refused with one line on standard error.
+// own controls set those; one line each on standard error). ESC 5 is ignored.
+//
+// A tune is refused while text goes out, and network text waits while a tune holds the
+// key down. Keying needs Xmit Enable ON, START pressed once (the character sender runs)
+// and the IMM typing mode: otherwise the message is refused with one line on standard
+// error.
 #pragma once
 
 #include <QObject>

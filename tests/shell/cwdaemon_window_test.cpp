@@ -233,11 +233,25 @@ TEST_F(CwdaemonWindow, TuneNeedsXmitEnableAndEndsByItselfOrOnRequest) {
   EXPECT_EQ(tx.KeyState.load(), transmit::kKeyDown);
   ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 0; }));  // after its second
   EXPECT_EQ(tx.KeyState.load(), transmit::kKeyUp);
+  // Text waits for the tune to end.
   ASSERT_TRUE(Send(Esc("c9")));
   ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 1; }));
+  ASSERT_TRUE(Send("E^"));
+  ASSERT_TRUE(WaitFor([&] { return link_->Sink().Pending() == 1; }));
   ASSERT_TRUE(Send(Esc("c0")));
-  ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 0; }));
+  ASSERT_TRUE(WaitFor([&] { return logger_.Replies() == "E\r\n"; }));
+  EXPECT_EQ(tx.TuneActive.load(), 0);
+  EXPECT_EQ(Sent(), "E");
   EXPECT_EQ(tx.KeyState.load(), transmit::kKeyUp);
+  // A tune while text goes out is refused.
+  paced_.paced = true;
+  ASSERT_TRUE(Send("PARIS PARIS PARIS PARIS^"));
+  ASSERT_TRUE(WaitFor([&] { return Sent().size() > 2; }));
+  ASSERT_TRUE(Send(Esc("c5")));
+  ASSERT_TRUE(WaitFor([&] { return log_.str().find("while text") != std::string::npos; }));
+  EXPECT_EQ(tx.TuneActive.load(), 0);
+  paced_.paced = false;
+  ASSERT_TRUE(WaitFor([&] { return logger_.Replies() == "E\r\nPARIS PARIS PARIS PARIS\r\n"; }));
   EXPECT_TRUE(messages_.empty());
 }
 

@@ -98,8 +98,11 @@ bool ParseOptions(int& argc, char** argv, Options& o, std::string& error) {
     } else if (a == "--cwdaemon-listen") {
       std::string s;
       if (!value(s)) return false;
-      if (!kestrix::cli::ParseListenAddress(s, o.cwdaemonAddress, o.cwdaemonPort, error))
+      if (!kestrix::cli::ParseListenAddress(s, o.cwdaemonAddress, o.cwdaemonPort, error)) {
+        // The parser names kestrix-send's option.
+        if (error.rfind("--listen", 0) == 0) error = "--cwdaemon-listen" + error.substr(8);
         return false;
+      }
       o.cwdaemon = true;
     } else if (a == "-h" || a == "--help") {
       o.help = true;

@@ -34,3 +34,20 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   target_compile_options(kestrix_cwdaemon_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(kestrix_cwdaemon_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()
+
+# The window's network keying (kestrix --cwdaemon-port N): the server feeding the transmit
+# pane's typing path.
+if(TARGET kestrix_shell)
+  target_sources(kestrix_shell PRIVATE src/shell/cwdaemon_link.cpp)
+  target_link_libraries(kestrix_shell PUBLIC kestrix_cwdaemon)
+  find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
+  add_executable(kestrix_cwdaemon_window_tests
+    tests/shell/shell_test_main.cpp
+    tests/shell/cwdaemon_window_test.cpp
+  )
+  target_include_directories(kestrix_cwdaemon_window_tests PRIVATE tests)
+  target_link_libraries(kestrix_cwdaemon_window_tests PRIVATE
+    kestrix_shell kestrix_cli Qt6::Test GTest::gtest)
+  gtest_discover_tests(kestrix_cwdaemon_window_tests DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+endif()

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "cli/decode_session.h"
+#include "cli/send_cwdaemon.h"
 #include "platform/audio_file.h"
 #include "platform/file_capture.h"
 #include "platform/portaudio_capture.h"
 #include "shell/app_identity.h"
+#include "shell/cwdaemon_link.h"
 #include "shell/main_window.h"
 #include "shell/settings_command.h"
 #include "shell/settings_session_end.h"
@@ -31,6 +33,11 @@ const char kUsage[] =
     "  --tone auto|off|HZ  with --input-file: tune to the recording's strongest tone\n"
     "                      (auto, the default), leave the tuning alone (off), or tune to\n"
     "                      HZ, as a click on the spectrum would\n"
+    "  --cwdaemon-port N   key what loggers send over UDP (the cwdaemon protocol) on\n"
+    "                      127.0.0.1 port N, typed into the transmit pane\n"
+    "  --cwdaemon-listen ADDR:PORT\n"
+    "                      the same on another address (anyone who can reach it can key\n"
+    "                      the transmitter)\n"
     "  --write-default-settings [PATH]\n"
     "                      write a settings file with the default values and exit\n"
     "  -h, --help          show this text\n"
@@ -45,6 +52,9 @@ struct Options {
   std::string screenshot;  // picture of the window after `afterSeconds`, then quit
   double afterSeconds = 10.0;
   bool help = false;
+  bool cwdaemon = false;  // serve network keying
+  std::string cwdaemonAddress = kestrix::transmit::kCwdaemonLoopback;
+  uint16_t cwdaemonPort = kestrix::transmit::kCwdaemonPort;
 };
 
 // Takes our options out of argv and leaves the rest (Qt's own) in place.
@@ -77,6 +87,23 @@ bool ParseOptions(int& argc, char** argv, Options& o, std::string& error) {
         error = "invalid number for --after-seconds: '" + s + "'";
         return false;
       }
+    } else if (a == "--cwdaemon-port") {
+      std::string s;
+      if (!value(s)) return false;
+      if (!kestrix::cli::ParseUdpPort(s, o.cwdaemonPort, error)) {
+        error = "invalid port for --cwdaemon-port: '" + s + "'";
+        return false;
+      }
+      o.cwdaemon = true;
+    } else if (a == "--cwdaemon-listen") {
+      std::string s;
+      if (!value(s)) return false;
+      if (!kestrix::cli::ParseListenAddress(s, o.cwdaemonAddress, o.cwdaemonPort, error)) {
+        // The parser names kestrix-send's option.
+        if (error.rfind("--listen", 0) == 0) error = "--cwdaemon-listen" + error.substr(8);
+        return false;
+      }
+      o.cwdaemon = true;
     } else if (a == "-h" || a == "--help") {
       o.help = true;
     } else {
@@ -176,6 +203,19 @@ int main(int argc, char** argv) {
   kestrix::SessionEndWatcher quitFromOutside([&window] {
     if (window.QuitCount == 0) window.close();
   });
+
+  // Network keying; destroyed before the window it types into.
+  std::unique_ptr<kestrix::shell::CwdaemonLink> cwdaemon;
+  if (options.cwdaemon) {
+    cwdaemon = std::make_unique<kestrix::shell::CwdaemonLink>(window, std::cerr);
+    kestrix::transmit::CwdaemonServerOptions serve;
+    serve.listenAddress = options.cwdaemonAddress;
+    serve.port = options.cwdaemonPort;
+    if (!cwdaemon->Start(serve, error)) {
+      std::cerr << "kestrix: network keying: " << error << "\n";
+      return 1;
+    }
+  }
 
   if (!options.screenshot.empty()) {
     QTimer::singleShot(static_cast<int>(options.afterSeconds * 1000), &window, [&] {

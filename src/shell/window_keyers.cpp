@@ -1,5 +1,6 @@
 #include "shell/window_keyers.h"
 
+#include "platform/realtime.h"
 #include "transmit/key_mask.h"
 #include "transmit/morse_send_table.h"
 
@@ -8,6 +9,8 @@ namespace kestrix::shell {
 namespace {
 constexpr auto r = std::memory_order_relaxed;
 constexpr int64_t kSamplesPerMs = 44;
+// As kestrix-send keys: above normal threads, below the kernel's own real-time work.
+constexpr int kKeyerPriority = 50;
 }  // namespace
 
 WindowKeyers::WindowKeyers(transmit::TransmitState& tx, transmit::KeyLine& line,
@@ -16,6 +19,19 @@ WindowKeyers::WindowKeyers(transmit::TransmitState& tx, transmit::KeyLine& line,
       line_(line),
       waiter_(waiter),
       port_(transmit::SendTable(), tx.Timing, line, waiter, tx.KeyState) {}
+
+void WindowKeyers::SendCharToPort(uint8_t code) {
+  // Under normal scheduling a busy machine (a menu popping up, a repaint, another
+  // program) delays the wake-up at the end of an element by several ms; the key thread
+  // only sleeps between edges, so SCHED_FIFO costs the others nothing. Asked once per
+  // thread; a refusal leaves normal scheduling and is not an error.
+  thread_local bool realtimeAsked = false;
+  if (!realtimeAsked) {
+    realtimeAsked = true;
+    platform::RequestRealtime(kKeyerPriority);
+  }
+  port_.SendCharToPort(code);
+}
 
 void WindowKeyers::AbortTone() {
   toneAbort_.store(1, r);

@@ -25,7 +25,8 @@ class WindowKeyers final : public transmit::SendKeyers {
  public:
   WindowKeyers(transmit::TransmitState& tx, transmit::KeyLine& line, transmit::Waiter& waiter);
 
-  void SendCharToPort(uint8_t code) override { port_.SendCharToPort(code); }
+  // The first character a thread keys asks for real-time scheduling for that thread.
+  void SendCharToPort(uint8_t code) override;
   void SoundKeyChar(uint8_t code, int32_t firstBlock) override;
   void SoundKeyBuffer(const char* text, int32_t& position,
                       const std::atomic<uint8_t>& stopRequested) override;

@@ -2,27 +2,9 @@
 
 namespace kestrix {
 
-namespace {
-
-bool IsInput(PaDeviceIndex index) {
-  const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
-  return info != nullptr && info->maxInputChannels > 0;
-}
-
-}  // namespace
-
 PortAudioCapture::PortAudioCapture() : session_(PortAudioSession::Acquire()) {
   if (!session_->Ok()) return;
-  const PaDeviceIndex count = Pa_GetDeviceCount();
-  if (count < 0) {
-    Fail(count);
-    return;
-  }
-  const PaDeviceIndex preferred = Pa_GetDefaultInputDevice();
-  if (preferred != paNoDevice && IsInput(preferred)) devices_.push_back(preferred);
-  for (PaDeviceIndex i = 0; i < count; ++i) {
-    if (i != preferred && IsInput(i)) devices_.push_back(i);
-  }
+  if (const PaError err = ListPortAudioDevices(false, devices_); err < 0) Fail(err);
 }
 
 PortAudioCapture::~PortAudioCapture() {
@@ -31,10 +13,7 @@ PortAudioCapture::~PortAudioCapture() {
 
 std::string PortAudioCapture::HostApiName(int index) const {
   if (index < 0 || index >= static_cast<int>(devices_.size())) return "";
-  const PaDeviceInfo* info = Pa_GetDeviceInfo(devices_[static_cast<size_t>(index)]);
-  if (info == nullptr) return "";
-  const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
-  return api != nullptr && api->name != nullptr ? api->name : "";
+  return PortAudioHostApiName(devices_[static_cast<size_t>(index)]);
 }
 
 int PortAudioCapture::DeviceCount() {
@@ -43,18 +22,11 @@ int PortAudioCapture::DeviceCount() {
 
 std::string PortAudioCapture::ProductName(int index) {
   if (index < 0 || index >= static_cast<int>(devices_.size())) return "";
-  const PaDeviceInfo* info = Pa_GetDeviceInfo(devices_[static_cast<size_t>(index)]);
-  return info != nullptr && info->name != nullptr ? info->name : "";
+  return PortAudioDeviceName(devices_[static_cast<size_t>(index)]);
 }
 
 int PortAudioCapture::Fail(PaError error) {
-  lastError_ = Pa_GetErrorText(error);
-  if (error == paUnanticipatedHostError) {
-    const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-    if (host != nullptr && host->errorText != nullptr && host->errorText[0] != '\0') {
-      lastError_ += std::string(": ") + host->errorText;
-    }
-  }
+  lastError_ = PortAudioErrorText(error);
   switch (error) {
     case paInvalidDevice:
     case paDeviceUnavailable:

@@ -2,27 +2,9 @@
 
 namespace kestrix {
 
-namespace {
-
-bool IsOutput(PaDeviceIndex index) {
-  const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
-  return info != nullptr && info->maxOutputChannels > 0;
-}
-
-}  // namespace
-
 PortAudioPlayback::PortAudioPlayback() : session_(PortAudioSession::Acquire()) {
   if (!session_->Ok()) return;
-  const PaDeviceIndex count = Pa_GetDeviceCount();
-  if (count < 0) {
-    Fail(count);
-    return;
-  }
-  const PaDeviceIndex preferred = Pa_GetDefaultOutputDevice();
-  if (preferred != paNoDevice && IsOutput(preferred)) devices_.push_back(preferred);
-  for (PaDeviceIndex i = 0; i < count; ++i) {
-    if (i != preferred && IsOutput(i)) devices_.push_back(i);
-  }
+  if (const PaError err = ListPortAudioDevices(true, devices_); err < 0) Fail(err);
 }
 
 PortAudioPlayback::~PortAudioPlayback() {
@@ -31,10 +13,7 @@ PortAudioPlayback::~PortAudioPlayback() {
 
 std::string PortAudioPlayback::HostApiName(int index) const {
   if (index < 0 || index >= static_cast<int>(devices_.size())) return "";
-  const PaDeviceInfo* info = Pa_GetDeviceInfo(devices_[static_cast<size_t>(index)]);
-  if (info == nullptr) return "";
-  const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
-  return api != nullptr && api->name != nullptr ? api->name : "";
+  return PortAudioHostApiName(devices_[static_cast<size_t>(index)]);
 }
 
 double PortAudioPlayback::OutputLatency() const {
@@ -49,18 +28,11 @@ int PortAudioPlayback::DeviceCount() {
 
 std::string PortAudioPlayback::ProductName(int index) {
   if (index < 0 || index >= static_cast<int>(devices_.size())) return "";
-  const PaDeviceInfo* info = Pa_GetDeviceInfo(devices_[static_cast<size_t>(index)]);
-  return info != nullptr && info->name != nullptr ? info->name : "";
+  return PortAudioDeviceName(devices_[static_cast<size_t>(index)]);
 }
 
 int PortAudioPlayback::Fail(PaError error) {
-  lastError_ = Pa_GetErrorText(error);
-  if (error == paUnanticipatedHostError) {
-    const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-    if (host != nullptr && host->errorText != nullptr && host->errorText[0] != '\0') {
-      lastError_ += std::string(": ") + host->errorText;
-    }
-  }
+  lastError_ = PortAudioErrorText(error);
   switch (error) {
     case paInvalidDevice:
     case paDeviceUnavailable:

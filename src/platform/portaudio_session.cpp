@@ -70,4 +70,48 @@ std::shared_ptr<PortAudioSession> PortAudioSession::Acquire() {
   return session;
 }
 
+namespace {
+
+bool Usable(PaDeviceIndex index, bool output) {
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+  return info != nullptr && (output ? info->maxOutputChannels : info->maxInputChannels) > 0;
+}
+
+}  // namespace
+
+PaError ListPortAudioDevices(bool output, std::vector<PaDeviceIndex>& devices) {
+  devices.clear();
+  const PaDeviceIndex count = Pa_GetDeviceCount();
+  if (count < 0) return count;
+  const PaDeviceIndex preferred = output ? Pa_GetDefaultOutputDevice() : Pa_GetDefaultInputDevice();
+  if (preferred != paNoDevice && Usable(preferred, output)) devices.push_back(preferred);
+  for (PaDeviceIndex i = 0; i < count; ++i) {
+    if (i != preferred && Usable(i, output)) devices.push_back(i);
+  }
+  return paNoError;
+}
+
+std::string PortAudioDeviceName(PaDeviceIndex index) {
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+  return info != nullptr && info->name != nullptr ? info->name : "";
+}
+
+std::string PortAudioHostApiName(PaDeviceIndex index) {
+  const PaDeviceInfo* info = Pa_GetDeviceInfo(index);
+  if (info == nullptr) return "";
+  const PaHostApiInfo* api = Pa_GetHostApiInfo(info->hostApi);
+  return api != nullptr && api->name != nullptr ? api->name : "";
+}
+
+std::string PortAudioErrorText(PaError error) {
+  std::string text = Pa_GetErrorText(error);
+  if (error == paUnanticipatedHostError) {
+    const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+    if (host != nullptr && host->errorText != nullptr && host->errorText[0] != '\0') {
+      text += std::string(": ") + host->errorText;
+    }
+  }
+  return text;
+}
+
 }  // namespace kestrix

@@ -2,8 +2,11 @@
 // last one lets go, so the device list is probed once (probing ALSA takes a while).
 #pragma once
 
+#include <portaudio.h>
+
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kestrix {
 
@@ -25,5 +28,16 @@ class PortAudioSession {
   bool ok_ = false;
   std::string error_;
 };
+
+// The devices that can record (`output` false) or play (`output` true), the system
+// default first, into `devices`. Returns paNoError, or the negative error when the list
+// cannot be read. Needs an initialised session.
+PaError ListPortAudioDevices(bool output, std::vector<PaDeviceIndex>& devices);
+// The device's name and its host API's name ("" when unknown).
+std::string PortAudioDeviceName(PaDeviceIndex index);
+std::string PortAudioHostApiName(PaDeviceIndex index);
+// The library's text for `error`, with the host's own words for an unanticipated host
+// error.
+std::string PortAudioErrorText(PaError error);
 
 }  // namespace kestrix

@@ -17,6 +17,8 @@ target_link_libraries(kestrix_capture PUBLIC
 
 # kestrix-decode --device / --input-file / --list-devices.
 target_sources(kestrix_cli PRIVATE src/cli/live_decode.cpp)
+# How the tools pick a sound card by number or name (kestrix-decode and kestrix-send).
+target_sources(kestrix_capture PRIVATE src/cli/sound_card_choice.cpp)
 target_link_libraries(kestrix_cli PUBLIC kestrix_capture)
 
 if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/receive/receive_loop_test.cpp)

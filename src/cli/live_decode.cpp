@@ -1,4 +1,5 @@
 #include "cli/live_decode.h"
+#include "cli/sound_card_choice.h"
 
 #include <poll.h>
 
@@ -40,12 +41,6 @@ class PartnerLog final : public transmit::PartnerHost {
 
 // How long the queued characters may take to reach the partners after the last block.
 constexpr int kPartnerDrainMs = 2000;
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 // The window's part of the receive loop, played by the headless tool: timers on the
 // steady clock, message boxes as lines on the log, and the stop conditions checked
@@ -304,37 +299,9 @@ int ListDevices(std::ostream& out, std::string& error) {
 }
 
 int ResolveDevice(CaptureDevice& device, const std::string& spec, std::string& error) {
-  const int count = device.DeviceCount();
-  if (count <= 0) {
-    error = kNoSoundCardText;
-    return -1;
-  }
-  if (!spec.empty() &&
-      std::all_of(spec.begin(), spec.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
-    const long index = spec.size() > 6 ? -1 : std::stol(spec);
-    if (index < 0 || index >= count) {
-      error = "no sound card " + spec + " (there " +
-              (count == 1 ? "is 1" : "are " + std::to_string(count)) + "; see --list-devices)";
-      return -1;
-    }
-    return static_cast<int>(index);
-  }
-  const std::string wanted = Lower(spec);
-  std::vector<int> matches;
-  for (int i = 0; i < count; ++i) {
-    const std::string name = Lower(device.ProductName(i));
-    if (name == wanted) return i;
-    if (name.find(wanted) != std::string::npos) matches.push_back(i);
-  }
-  if (matches.size() == 1) return matches[0];
-  if (matches.empty()) {
-    error = "no sound card named '" + spec + "' (see --list-devices)";
-  } else {
-    error = "'" + spec + "' matches several sound cards:";
-    for (int i : matches) error += " " + std::to_string(i) + " '" + device.ProductName(i) + "'";
-    error += "; give the index";
-  }
-  return -1;
+  return cli::ChooseSoundCard(
+      device.DeviceCount(), [&](int i) { return device.ProductName(i); }, spec, kNoSoundCardText,
+      error);
 }
 
 int RunLiveDecodeOn(CaptureDevice& device, const DecodeOptions& options, std::ostream& out,

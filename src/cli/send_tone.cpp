@@ -1,4 +1,5 @@
 #include "cli/send_tone.h"
+#include "cli/sound_card_choice.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/sound_card_choice.h"
 #include "platform/monotonic_wait.h"
 #include "platform/portaudio_playback.h"
 #include "platform/wav_playback.h"
@@ -18,12 +20,6 @@
 namespace kestrix::cli {
 
 namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
 
 // Device messages as lines on the error stream; a failure ends the send.
 class SendToneHost final : public transmit::ToneHost {
@@ -171,38 +167,9 @@ int ListOutputDevices(std::ostream& out) {
 }
 
 int ResolveOutputDevice(PlaybackDevice& device, const std::string& spec, std::string& error) {
-  const int count = device.DeviceCount();
-  if (count <= 0) {
-    error = "No Sound Card Detected";
-    return -1;
-  }
-  if (!spec.empty() &&
-      std::all_of(spec.begin(), spec.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
-    int index = -1;
-    const auto [end, ec] = std::from_chars(spec.data(), spec.data() + spec.size(), index);
-    if (ec != std::errc() || end != spec.data() + spec.size() || index < 0 || index >= count) {
-      error = "no sound card " + spec + " (there " +
-              (count == 1 ? "is 1" : "are " + std::to_string(count)) + "; see --list-devices)";
-      return -1;
-    }
-    return index;
-  }
-  const std::string wanted = Lower(spec);
-  std::vector<int> matches;
-  for (int i = 0; i < count; ++i) {
-    const std::string name = Lower(device.ProductName(i));
-    if (name == wanted) return i;
-    if (name.find(wanted) != std::string::npos) matches.push_back(i);
-  }
-  if (matches.size() == 1) return matches[0];
-  if (matches.empty()) {
-    error = "no sound card named '" + spec + "' (see --list-devices)";
-  } else {
-    error = "'" + spec + "' matches several sound cards:";
-    for (int i : matches) error += " " + std::to_string(i) + " '" + device.ProductName(i) + "'";
-    error += "; give the index";
-  }
-  return -1;
+  return ChooseSoundCard(
+      device.DeviceCount(), [&](int i) { return device.ProductName(i); }, spec,
+      "No Sound Card Detected", error);
 }
 
 }  // namespace kestrix::cli

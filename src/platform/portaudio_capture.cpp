@@ -1,6 +1,20 @@
 #include "platform/portaudio_capture.h"
 
+#include <time.h>
+
+#include <iostream>
+
 namespace kestrix {
+
+namespace {
+
+double MonotonicSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+}  // namespace
 
 PortAudioCapture::PortAudioCapture() : session_(PortAudioSession::Acquire()) {
   if (!session_->Ok()) return;
@@ -104,6 +118,8 @@ int PortAudioCapture::Open(int device, const CaptureFormat& format) {
                                     paFramesPerBufferUnspecified, paNoFlag, &Callback, this);
   if (err != paNoError) return Fail(err);
   stream_ = stream;
+  fresh_ = false;
+  lostSince_ = -1.0;
   openDevice_ = device;
   parameters_ = in;
   rate_ = format.SamplesPerSecond;
@@ -114,7 +130,7 @@ int PortAudioCapture::Open(int device, const CaptureFormat& format) {
 int PortAudioCapture::TrialOpen(int device, const CaptureFormat& format) {
   // A device we already record from may refuse a second stream (plain ALSA hardware),
   // yet it plainly works.
-  if (stream_ != nullptr && device == openDevice_) return kCaptureOk;
+  if (IsOpen() && device == openDevice_) return kCaptureOk;
   PaStreamParameters in;
   int result = kCaptureOk;
   if (!Describe(device, format, in, result)) return result;
@@ -138,7 +154,13 @@ int PortAudioCapture::AbortStream() {
 }
 
 int PortAudioCapture::Close() {
-  if (stream_ == nullptr) return kCaptureOk;
+  if (stream_ == nullptr) {
+    if (fresh_) queue_.Flush();
+    fresh_ = false;
+    lostSince_ = -1.0;
+    openDevice_ = -1;
+    return kCaptureOk;
+  }
   int result = AbortStream();
   queue_.Flush();
   const PaError err = Pa_CloseStream(stream_);
@@ -149,53 +171,55 @@ int PortAudioCapture::Close() {
 }
 
 int PortAudioCapture::Prepare(CaptureHeader& header) {
-  if (stream_ == nullptr) return kCaptureNotOpen;
+  if (!IsOpen()) return kCaptureNotOpen;
   return queue_.Prepare(header);
 }
 
 int PortAudioCapture::Add(CaptureHeader& header) {
-  if (stream_ == nullptr) return kCaptureNotOpen;
+  if (!IsOpen()) return kCaptureNotOpen;
   return queue_.Add(header);
 }
 
 int PortAudioCapture::Unprepare(CaptureHeader& header) {
-  if (stream_ == nullptr) return kCaptureNotOpen;
+  if (!IsOpen()) return kCaptureNotOpen;
   return queue_.Unprepare(header);
 }
 
 int PortAudioCapture::Start() {
+  if (fresh_) return StartFreshStream();
   if (stream_ == nullptr) return kCaptureNotOpen;
   const uint64_t callbacks = callbacks_.load(std::memory_order_relaxed);
   const PaError stopped = Pa_IsStreamStopped(stream_);
   if (stopped < 0) return Fail(stopped);
   if (stopped == 1) {
-    // Opened, or stopped by Reset: start it.
+    // Just opened (a stream Reset stopped is closed, never started again).
     const PaError err = Pa_StartStream(stream_);
     if (err != paNoError) return Fail(err);
-  } else {
-    const PaError active = Pa_IsStreamActive(stream_);
-    if (active < 0) return Fail(active);
-    if (active == 1 && callbacks != callbacksAtStart_) {
-      callbacksAtStart_ = callbacks;
-      return kCaptureOk;  // running and recording: nothing to do
-    }
-    // Running but silent since the last start (the late-buffer recovery is asking), or
-    // ended on its own: the sound system has lost the device. Starting the same stream
-    // again can hang inside PortAudio's ALSA code, so a fresh stream takes its place;
-    // the queued buffers stay queued.
-    const int reopened = Reopen();
-    if (reopened != kCaptureOk) return reopened;
+    callbacksAtStart_ = callbacks_.load(std::memory_order_relaxed);
+    lastError_.clear();
+    return kCaptureOk;
   }
-  callbacksAtStart_ = callbacks_.load(std::memory_order_relaxed);
-  lastError_.clear();
-  return kCaptureOk;
+  const PaError active = Pa_IsStreamActive(stream_);
+  if (active < 0) return Fail(active);
+  if (active == 1 && callbacks != callbacksAtStart_) {
+    callbacksAtStart_ = callbacks;
+    return kCaptureOk;  // running and recording: nothing to do
+  }
+  // Running but silent since the last start (the late-buffer recovery is asking), or
+  // ended on its own: the sound system has lost the device. A fresh stream takes its
+  // place; the queued buffers stay queued.
+  DropStream();
+  return StartFreshStream();
 }
 
-int PortAudioCapture::Reopen() {
-  // Failures of the old stream's abort and close change nothing: it is being replaced.
+void PortAudioCapture::DropStream() {
   (void)Pa_AbortStream(stream_);
   (void)Pa_CloseStream(stream_);
   stream_ = nullptr;
+  fresh_ = true;
+}
+
+int PortAudioCapture::StartFreshStream() {
   PaStream* stream = nullptr;
   PaError err = Pa_OpenStream(&stream, &parameters_, nullptr, rate_, paFramesPerBufferUnspecified,
                               paNoFlag, &Callback, this);
@@ -203,28 +227,50 @@ int PortAudioCapture::Reopen() {
     err = Pa_StartStream(stream);
     if (err != paNoError) (void)Pa_CloseStream(stream);
   }
-  if (err != paNoError) {
-    // No stream: the device counts as closed; what was queued is handed back.
-    queue_.Flush();
-    openDevice_ = -1;
-    return Fail(err);
+  if (err == paNoError) {
+    stream_ = stream;
+    fresh_ = false;
+    if (lossReported_) std::cerr << "kestrix: the sound input is recording again\n";
+    lostSince_ = -1.0;
+    lossReported_ = false;
+    callbacksAtStart_ = callbacks_.load(std::memory_order_relaxed);
+    lastError_.clear();
+    return kCaptureOk;
   }
-  stream_ = stream;
-  return kCaptureOk;
+  const int result = Fail(err);
+  const double now = MonotonicSeconds();
+  if (lostSince_ < 0.0) lostSince_ = now;
+  if (now - lostSince_ < kLostStreamGraceSeconds) {
+    // The sound server may be restarting: the buffers stay queued and the next late
+    // buffer tries again. Said once per loss, on the error stream, not in a box.
+    if (!lossReported_) {
+      lossReported_ = true;
+      std::cerr << "kestrix: the sound input stopped (" << lastError_ << "); trying to reopen it\n";
+    }
+    return kCaptureOk;
+  }
+  // Gone for good: what was queued is handed back and the device counts as closed.
+  fresh_ = false;
+  lostSince_ = -1.0;
+  lossReported_ = false;
+  queue_.Flush();
+  openDevice_ = -1;
+  return result;
 }
 
 int PortAudioCapture::Position(uint32_t& bytes) {
-  if (stream_ == nullptr) return kCaptureNotOpen;
+  if (!IsOpen()) return kCaptureNotOpen;
   bytes = queue_.Position();
   return kCaptureOk;
 }
 
 int PortAudioCapture::Reset() {
-  if (stream_ == nullptr) return kCaptureNotOpen;
-  const int result = AbortStream();
-  // The callback has returned for good (or the stream never ran): the queue is ours.
+  if (!IsOpen()) return kCaptureNotOpen;
+  // The stream is closed, not stopped: the next Start opens a fresh one (see the header).
+  // Once Pa_CloseStream has returned, the callback is done with the queue for good.
+  if (stream_ != nullptr) DropStream();
   queue_.Flush();
-  return result;
+  return kCaptureOk;
 }
 
 int PortAudioCapture::Callback(const void* input, void* /*output*/, unsigned long frames,

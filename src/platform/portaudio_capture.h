@@ -6,6 +6,15 @@
 // The list holds the input-capable devices, the system's default input first, so device 0
 // (where the program falls back after a failure) is the one the desktop would choose.
 //
+// A stream is started once and never again: Reset closes it and the next Start opens a
+// fresh one. Starting a stopped stream again can hang inside PortAudio's ALSA code when
+// the sound server went away meanwhile (a restart while the program transmits), and that
+// would freeze the window. A stream that stops recording on its own (the server
+// restarted, the device was taken away) is replaced the same way when the receive loop's
+// late-buffer recovery calls Start. While the sound system cannot give a new stream, the
+// device stays open with its buffers queued and Start keeps trying, for up to
+// kLostStreamGraceSeconds; after that Start reports the failure as any other.
+//
 // Threads: every method on the receive loop's thread; the stream callback on PortAudio's
 // audio thread, where it only copies, counts and marks buffers done.
 #pragma once
@@ -24,6 +33,11 @@
 
 namespace kestrix {
 
+// How long a lost input stream is tried again before Start gives up: long enough for a
+// sound server to restart (a second or two, more on a loaded machine), short enough that
+// a device gone for good is reported.
+inline constexpr double kLostStreamGraceSeconds = 20.0;
+
 class PortAudioCapture final : public CaptureDevice {
  public:
   PortAudioCapture();
@@ -41,6 +55,8 @@ class PortAudioCapture final : public CaptureDevice {
   // reported; both since the device was opened.
   uint64_t DroppedFrames() const { return dropped_.load(std::memory_order_relaxed); }
   uint64_t Overflows() const { return overflows_.load(std::memory_order_relaxed); }
+  // True while a lost stream is being tried again (see above).
+  bool Recovering() const { return lostSince_ >= 0.0; }
 
   int DeviceCount() override;
   std::string ProductName(int index) override;
@@ -67,14 +83,19 @@ class PortAudioCapture final : public CaptureDevice {
                 int& result);
   // Stops the stream at once (the callback has returned when this does).
   int AbortStream();
-  // Replaces a stream that stopped recording on its own with a fresh, started one.
-  int Reopen();
+  // Opens and starts a stream on the open device's parameters (the grace rule above).
+  int StartFreshStream();
+  // Closes the stream; its failures change nothing, as it is being replaced. The next
+  // Start opens a new one.
+  void DropStream();
+  // Open in the program's sense: a stream, or one Start opens afresh.
+  bool IsOpen() const { return stream_ != nullptr || fresh_; }
 
   std::shared_ptr<PortAudioSession> session_;
   std::vector<int> devices_;  // our index -> PortAudio device index
   PaStream* stream_ = nullptr;
   int openDevice_ = -1;
-  PaStreamParameters parameters_{};  // of the open stream, for Reopen
+  PaStreamParameters parameters_{};  // of the open device, for fresh streams
   double rate_ = 44100.0;
   uint32_t bytesPerFrame_ = 2;
   CaptureQueue queue_;
@@ -84,6 +105,9 @@ class PortAudioCapture final : public CaptureDevice {
   std::atomic<uint64_t> overflows_{0};
   std::atomic<uint64_t> callbacks_{0};
   uint64_t callbacksAtStart_ = 0;
+  bool fresh_ = false;       // no stream: Start opens one
+  double lostSince_ = -1.0;  // monotonic seconds of the first failed fresh open
+  bool lossReported_ = false;
 };
 
 }  // namespace kestrix

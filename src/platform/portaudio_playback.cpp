@@ -1,6 +1,20 @@
 #include "platform/portaudio_playback.h"
 
+#include <time.h>
+
+#include <iostream>
+
 namespace kestrix {
+
+namespace {
+
+double MonotonicSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+}  // namespace
 
 PortAudioPlayback::PortAudioPlayback() : session_(PortAudioSession::Acquire()) {
   if (!session_->Ok()) return;
@@ -104,14 +118,22 @@ int PortAudioPlayback::Open(int device, const PlaybackFormat& format) {
   const PaError err = Pa_OpenStream(&stream, nullptr, &out, format.SamplesPerSecond,
                                     paFramesPerBufferUnspecified, paNoFlag, &Callback, this);
   if (err != paNoError) return Fail(err);
-  stream_ = stream;
+  // The device can play: the stream the first Write needs is opened then, so that a
+  // sound server restarted in between (the output opens at START, the first character may
+  // come hours later) is no stream of the old server's.
+  (void)Pa_CloseStream(stream);
+  stream_ = nullptr;
   started_ = false;
+  fresh_ = true;
+  parameters_ = out;
+  rate_ = format.SamplesPerSecond;
+  lostSince_ = -1.0;
   lastError_.clear();
   return kPlaybackOk;
 }
 
 int PortAudioPlayback::SetVolume(uint32_t volume) {
-  if (stream_ == nullptr) return kPlaybackNotOpen;
+  if (!IsOpen()) return kPlaybackNotOpen;
   gain_.store(static_cast<float>(volume & 0xFFFF) / 65535.0f, std::memory_order_relaxed);
   return kPlaybackOk;
 }
@@ -125,8 +147,50 @@ int PortAudioPlayback::AbortStream() {
   return kPlaybackOk;
 }
 
+void PortAudioPlayback::DropStream() {
+  (void)Pa_AbortStream(stream_);
+  (void)Pa_CloseStream(stream_);
+  stream_ = nullptr;
+  started_ = false;
+  fresh_ = true;
+  writeTime_.store(-1.0, std::memory_order_release);
+}
+
+bool PortAudioPlayback::OpenFreshStream(int& result) {
+  result = kPlaybackOk;
+  PaStream* stream = nullptr;
+  const PaError err = Pa_OpenStream(&stream, nullptr, &parameters_, rate_,
+                                    paFramesPerBufferUnspecified, paNoFlag, &Callback, this);
+  if (err == paNoError) {
+    stream_ = stream;
+    fresh_ = false;
+    started_ = false;
+    if (lossReported_) std::cerr << "kestrix: the sound output is playing again\n";
+    lostSince_ = -1.0;
+    lossReported_ = false;
+    return true;
+  }
+  const int failed = Fail(err);
+  const double now = MonotonicSeconds();
+  if (lostSince_ < 0.0) lostSince_ = now;
+  if (now - lostSince_ < kLostPlaybackGraceSeconds) {
+    if (!lossReported_) {
+      lossReported_ = true;
+      std::cerr << "kestrix: the sound output stopped (" << lastError_
+                << "); trying to reopen it\n";
+    }
+    return false;
+  }
+  result = failed;
+  return false;
+}
+
 int PortAudioPlayback::Close() {
-  if (stream_ == nullptr) return kPlaybackOk;
+  if (stream_ == nullptr) {
+    fresh_ = false;
+    queue_.Flush();
+    return kPlaybackOk;
+  }
   int result = AbortStream();
   queue_.Flush();
   const PaError err = Pa_CloseStream(stream_);
@@ -136,12 +200,21 @@ int PortAudioPlayback::Close() {
 }
 
 int PortAudioPlayback::Prepare(PlaybackHeader& header) {
-  if (stream_ == nullptr) return kPlaybackNotOpen;
+  if (!IsOpen()) return kPlaybackNotOpen;
   return queue_.Prepare(header);
 }
 
 int PortAudioPlayback::Write(PlaybackHeader& header) {
-  if (stream_ == nullptr) return kPlaybackNotOpen;
+  if (!IsOpen()) return kPlaybackNotOpen;
+  if (fresh_) {
+    int result = kPlaybackOk;
+    if (!OpenFreshStream(result)) {
+      if (result != kPlaybackOk) return result;
+      // Taken, never played: the keyer's watchdog ends the run and its Reset hands the
+      // buffer back; the next run tries again.
+      return queue_.Write(header);
+    }
+  }
   const bool wasEmpty = !queue_.HasQueued();
   if (wasEmpty && started_) writeTime_.store(Pa_GetStreamTime(stream_), std::memory_order_release);
   const int queued = queue_.Write(header);
@@ -161,18 +234,27 @@ int PortAudioPlayback::Write(PlaybackHeader& header) {
 }
 
 int PortAudioPlayback::Position(uint32_t& bytes) {
-  if (stream_ == nullptr) return kPlaybackNotOpen;
-  if (started_ && Pa_IsStreamActive(stream_) == 0) {
-    // The stream has ended on its own (device unplugged, server gone).
-    lastError_ = "the output stream stopped";
-    return kPlaybackDeviceLost;
-  }
+  if (!IsOpen()) return kPlaybackNotOpen;
+  // A stream that ended on its own (device unplugged, server gone) no longer moves the
+  // position; the keyer's watchdog ends the run, and its Reset replaces the stream.
   bytes = queue_.Position();
   return kPlaybackOk;
 }
 
 int PortAudioPlayback::Reset() {
-  if (stream_ == nullptr) return kPlaybackNotOpen;
+  if (!IsOpen()) return kPlaybackNotOpen;
+  if (stream_ == nullptr) {
+    queue_.Flush();  // a dropped stream: nothing plays from the queue
+    return kPlaybackOk;
+  }
+  if (started_ && (queue_.HasQueued() || Pa_IsStreamActive(stream_) != 1)) {
+    // Buffers still queued at a reset: the watchdog gave up on them, or SEND stopped the
+    // run. Either way the stream may no longer play; a fresh one at the next Write costs
+    // a few milliseconds and cannot be stuck.
+    DropStream();
+    queue_.Flush();
+    return kPlaybackOk;
+  }
   if (!queue_.HasQueued()) {
     // Nothing for the callback to touch: the position can go back without stopping the
     // stream.
@@ -185,7 +267,7 @@ int PortAudioPlayback::Reset() {
 }
 
 int PortAudioPlayback::Unprepare(PlaybackHeader& header) {
-  if (stream_ == nullptr) return kPlaybackNotOpen;
+  if (!IsOpen()) return kPlaybackNotOpen;
   return queue_.Unprepare(header);
 }
 

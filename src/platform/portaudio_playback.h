@@ -10,6 +10,12 @@
 // in the sound system and the next one needs no stream start. A Reset with buffers still
 // queued stops the stream at once.
 //
+// A stream that stopped playing (the sound server restarted, the device went away; the
+// keyer's watchdog notices) is closed at the Reset that follows, and the next Write opens
+// a fresh one. While the sound system cannot give one yet, Writes are taken but nothing
+// plays (the watchdog ends each run) for up to kLostPlaybackGraceSeconds; after that the
+// Write fails as any other.
+//
 // Threads: every method on the keyer's thread (Open on the GUI thread); the callback on
 // PortAudio's audio thread, where it only copies, counts and marks buffers done.
 #pragma once
@@ -27,6 +33,10 @@
 #include "platform/portaudio_session.h"
 
 namespace kestrix {
+
+// How long a lost output stream is tried again before Write gives up: a sound server
+// restart takes a second or two.
+inline constexpr double kLostPlaybackGraceSeconds = 20.0;
 
 class PortAudioPlayback final : public PlaybackDevice {
  public:
@@ -70,11 +80,24 @@ class PortAudioPlayback final : public PlaybackDevice {
   bool Describe(int device, const PlaybackFormat& format, PaStreamParameters& parameters,
                 int& result);
   int AbortStream();
+  // Open in the program's sense: a stream, or one to be opened afresh at the next Write.
+  bool IsOpen() const { return stream_ != nullptr || fresh_; }
+  // Closes the stream (its failures change nothing: it is being replaced); the next Write
+  // opens a new one.
+  void DropStream();
+  // Opens and starts a stream on the saved parameters for Write; false while the sound
+  // system cannot give one (then `result` is the failure once the grace time is over).
+  bool OpenFreshStream(int& result);
 
   std::shared_ptr<PortAudioSession> session_;
   std::vector<int> devices_;  // our index -> PortAudio device index
   PaStream* stream_ = nullptr;
   bool started_ = false;
+  bool fresh_ = false;               // the stream was dropped: Write opens a new one
+  PaStreamParameters parameters_{};  // of the open stream, for a fresh one
+  double rate_ = 44100.0;
+  double lostSince_ = -1.0;  // monotonic seconds of the first failed fresh open
+  bool lossReported_ = false;
   PlaybackQueue queue_;
   std::string lastError_;
   std::atomic<float> gain_{1.0f};

@@ -98,9 +98,15 @@ int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions
     tone.SoundKeyBuffer(buffer.c_str(), position, stop);
     if (host.failed || tone.Failed()) {
       status = kToneSendDeviceError;
-    } else if (static_cast<size_t>(position) < buffer.size()) {
-      err << "kestrix-send: the sound card stopped taking samples; sent " << position << " of "
-          << buffer.size() << " characters\n";
+    } else if (static_cast<size_t>(position) < buffer.size() || tone.CutRuns() > 0) {
+      // Every character may be in the mask while the card stopped playing it halfway:
+      // the watchdog ended the run, and that is not a send.
+      err << "kestrix-send: the sound card stopped taking samples; ";
+      if (tone.CutRuns() > 0) {
+        err << "the text was cut short\n";
+      } else {
+        err << "sent " << position << " of " << buffer.size() << " characters\n";
+      }
       status = kToneSendDeviceError;
     }
     if (auto* card = dynamic_cast<PortAudioPlayback*>(&device); card != nullptr) {

@@ -192,6 +192,7 @@ bool ToneOutput::Stream(int32_t count, bool firstBlock) {
       if (w == Wait::kDone) w = WaitDone(theirs);
       if (w == Wait::kFailed) return false;
       if (w == Wait::kCut) {
+        cutRuns_.fetch_add(1, kRelaxed);
         ToneAbort.store(1, kRelaxed);
         return false;
       }
@@ -201,6 +202,7 @@ bool ToneOutput::Stream(int32_t count, bool firstBlock) {
     }
     if (lastBlock_ == 1) {
       const Wait w = WaitDone(mine);
+      if (w == Wait::kCut) cutRuns_.fetch_add(1, kRelaxed);
       if (w != Wait::kDone) return false;
       if (!Check(device_.Unprepare(mine), kToneUnprepareText[self], kToneUnprepareError)) {
         return false;

@@ -151,6 +151,9 @@ class ToneOutput {
   uint8_t LastBlock() const { return lastBlock_; }
   int32_t NextBuffer() const { return nextBuffer_; }
   int64_t Batches() const { return batches_; }
+  // Runs the watchdog cut short because the device stopped playing (a sound server that
+  // went away, a stalled card): their samples were not all heard.
+  int64_t CutRuns() const { return cutRuns_.load(std::memory_order_relaxed); }
   const PlaybackHeader& Header(int i) const { return headers_[static_cast<size_t>(i & 1)]; }
 
  private:
@@ -189,6 +192,7 @@ class ToneOutput {
   int32_t nextBuffer_ = 0;
   uint8_t lastBlock_ = 0;
   int64_t batches_ = 0;
+  std::atomic<int64_t> cutRuns_{0};
 };
 
 // The send threads' keyers with the sound card: tone runs through ToneOutput, the port

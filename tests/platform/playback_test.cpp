@@ -13,6 +13,7 @@
 #include "platform/playback_queue.h"
 #include "platform/wav_playback.h"
 #include "transmit/element_timing.h"
+#include "transmit/fake_playback.h"
 #include "transmit/key_mask.h"
 #include "transmit/morse_send_table.h"
 
@@ -171,6 +172,18 @@ TEST(ToneSend, RendersTheKeyersSamplesAndChecksItsOptions) {
   WavPlayback broken("/nonexistent-dir/x.wav");
   EXPECT_EQ(cli::RunToneSendOn(broken, 0, o, "E", e), cli::kToneSendDeviceError);
   EXPECT_NE(e.str().find("Error Opening Output wave device"), std::string::npos) << e.str();
+}
+
+TEST(ToneSend, ACardThatStopsPlayingMidTextIsAFailure) {
+  // The whole text fits one mask, so every character is "sent" before the card plays a
+  // sample; only the watchdog knows the card stopped (a sound server that went away).
+  cli::ToneSendOptions o;
+  test::FakePlayback stalls;
+  stalls.mode = test::FakePlayback::Mode::kNeverDone;
+  std::ostringstream e;
+  EXPECT_EQ(cli::RunToneSendOn(stalls, 0, o, "PARIS PARIS", e), cli::kToneSendDeviceError);
+  EXPECT_NE(e.str().find("stopped taking samples; the text was cut short"), std::string::npos)
+      << e.str();
 }
 
 TEST(ToneSend, ParsesToneFrequenciesAndResolvesDevices) {

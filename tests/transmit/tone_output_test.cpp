@@ -282,6 +282,7 @@ TEST(ToneWatchdog, ADeviceThatStopsEndsTheRunAfter375Ms) {
     EXPECT_EQ(rig.tone.ToneAbort.load(), c.aborts ? 1 : 0);
     EXPECT_EQ(rig.device.calls.back(), "Reset") << "the abandoned buffer is taken back";
     EXPECT_TRUE(rig.host.messages.empty());
+    EXPECT_EQ(rig.tone.CutRuns(), 1);
   }
 }
 

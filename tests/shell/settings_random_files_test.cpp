@@ -7,6 +7,7 @@
 // same loader explores the rest.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -163,8 +164,8 @@ TEST(SettingsRandomFiles, EveryInputAppliesExactlyTheFieldsInsideIt) {
   for (size_t i = 0; i < inputs.size(); ++i) {
     const std::vector<uint8_t>& bytes = inputs[i];
     // Exact-size copies so the address sanitizer catches any read past the end.
-    const auto data = std::make_unique<uint8_t[]>(bytes.size() + 1);
-    std::memcpy(data.get(), bytes.data(), bytes.size());
+    const auto data = std::make_unique<uint8_t[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), data.get());
 
     const int applied = ApplySettings(data.get(), bytes.size(), win);
     ASSERT_EQ(applied, FieldsInside(spans, bytes.size())) << "input " << i;

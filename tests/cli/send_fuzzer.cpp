@@ -1,12 +1,13 @@
 // libFuzzer entry for kestrix-send's inputs (clang builds only; scripts/fuzz runs it).
 // The input up to its first newline is the command line, arguments separated by NUL
-// bytes; what follows (at most 256 bytes) is the text to key. The command line must
-// either be refused with a reason or give options that are in range and agree with each
-// other; every argument also goes through the port and address parsers on their own,
-// against a model of the forms they accept. The text is keyed through the port keyer on
-// a fake line with a waiter that only counts milliseconds: the line must come out exactly
-// as the send table and the element timing say, end key up, and (at the standard ratios)
-// read back as the characters that have patterns.
+// bytes; what follows (at most 256 bytes) is the text to key, or without it the TEXT
+// words of the command line. The command line must either be refused with a reason or
+// give options that are in range and agree with each other; every argument also goes
+// through the port and address parsers on their own, against a model of the forms they
+// accept. The text is keyed through the port keyer on a fake line with a waiter that only
+// counts milliseconds: the line must come out exactly as the send table and the element
+// timing say, end key up, and (at the standard ratios) read back as the characters that
+// have patterns.
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -283,6 +284,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     if (error.empty()) Fail("refused without a reason", args);
     options = cli::SendOptions();  // key at the start speed and ratios
+  }
+  // Without a text part, the words of the command line as kestrix-send joins them.
+  std::string words;
+  if (text.empty()) {
+    for (const std::string& word : options.text) words += (words.empty() ? "" : " ") + word;
+    text = std::string_view(words).substr(0, kMaxText);
   }
   KeyText(text, options, args);
   return 0;

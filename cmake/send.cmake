@@ -42,3 +42,18 @@ if(TARGET kestrix_shell)
   gtest_discover_tests(kestrix_send_window_tests DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 300 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endif()
+
+# Fuzzing of kestrix-send's command line and of keying its text on the port keyer (clang
+# builds only; scripts/fuzz runs it from tests/fuzz/send/).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_executable(kestrix_send_fuzzer tests/cli/send_fuzzer.cpp
+    src/cli/send_options.cpp
+    src/cli/send_cwdaemon.cpp
+    src/transmit/port_keyer.cpp
+    src/transmit/morse_send_table.cpp
+    src/transmit/element_timing.cpp)
+  target_include_directories(kestrix_send_fuzzer PRIVATE src tests/transmit)
+  target_link_libraries(kestrix_send_fuzzer PRIVATE kestrix_tone kestrix_cwdaemon)
+  target_compile_options(kestrix_send_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(kestrix_send_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()

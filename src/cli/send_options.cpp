@@ -248,6 +248,11 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
     error = "--tune keys the line only; give it without --wav or --device";
     return false;
   }
+  // Tune only holds the key; text given with it would be dropped without a word.
+  if (o.mode == SendMode::kTune && (!o.text.empty() || o.readStdin)) {
+    error = "--tune holds the key down and sends no text; give it without TEXT or -";
+    return false;
+  }
   if (tone && o.mode == SendMode::kKeyText) o.mode = SendMode::kTone;
   if ((o.mode == SendMode::kKeyText || o.mode == SendMode::kTone) && o.text.empty()) {
     o.readStdin = true;

@@ -83,6 +83,8 @@ TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
       {"--wav", "a.wav", "--device", "1", "hi"},
       {"--wav", "a.wav", "--serial", "/dev/ttyUSB0", "hi"},
       {"--wav", "a.wav", "--tune", "1"},
+      {"--tune", "1", "CQ"},
+      {"-", "--tune", "1"},
       {"--tone", "0"},
       {"--cwdaemon", "CQ"},
       {"--cwdaemon", "--tune", "2"},

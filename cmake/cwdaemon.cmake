@@ -21,7 +21,8 @@ add_executable(kestrix_cwdaemon_tests
   tests/cli/send_cwdaemon_test.cpp
 )
 target_include_directories(kestrix_cwdaemon_tests PRIVATE tests tests/transmit)
-target_link_libraries(kestrix_cwdaemon_tests PRIVATE kestrix_cwdaemon kestrix_cli GTest::gtest_main)
+target_link_libraries(kestrix_cwdaemon_tests PRIVATE
+  kestrix_cwdaemon kestrix_cli kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_cwdaemon_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
 
 # Coverage-guided fuzzing of the request parser needs clang's libFuzzer:

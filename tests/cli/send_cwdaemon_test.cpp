@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -203,6 +204,11 @@ struct ToneServer {
   }
 };
 
+// ESC and a request code with its value.
+std::string Esc(const char* request) {
+  return "\x1b" + std::string(request);
+}
+
 // Sends each request; one ending in '^' is waited for (its echo) before the next goes.
 void SendAll(ToneServer& server, const test::UdpClient& client,
              const std::vector<std::string>& requests) {
@@ -215,70 +221,33 @@ void SendAll(ToneServer& server, const test::UdpClient& client,
   }
 }
 
-// Tone and silence as runs of samples. A sine run starts at phase 0, so a lone zero sample
-// (or two, near a crossing) inside a mark does not split it.
+// Tone and silence as runs of samples. A lone zero sample between two of tone (a sine near
+// its crossing) is tone; the zero a sine mark starts on counts to the silence before it.
 struct Span {
   bool tone;
   int64_t length;
-  bool operator==(const Span&) const = default;
 };
 
-std::vector<Span> Spans(const std::vector<int16_t>& samples) {
+std::vector<Span> Spans(const std::vector<int16_t>& s) {
   std::vector<Span> spans;
-  for (int16_t s : samples) {
-    const bool on = s != 0;
-    if (spans.empty() || spans.back().tone != on) {
-      spans.push_back({on, 1});
-    } else {
-      ++spans.back().length;
-    }
+  for (size_t i = 0; i < s.size(); ++i) {
+    const bool on = s[i] != 0 || (i > 0 && i + 1 < s.size() && s[i - 1] != 0 && s[i + 1] != 0);
+    if (spans.empty() || spans.back().tone != on) spans.push_back({on, 0});
+    ++spans.back().length;
   }
-  std::vector<Span> merged;
-  for (size_t i = 0; i < spans.size(); ++i) {
-    if (!spans[i].tone && spans[i].length <= 2 && i + 1 < spans.size()) {
-      const int64_t n = spans[i].length + spans[i + 1].length;
-      if (!merged.empty() && merged.back().tone) {
-        merged.back().length += n;
-      } else {
-        merged.push_back({true, n});
-      }
-      ++i;
-      continue;
-    }
-    if (!merged.empty() && merged.back().tone == spans[i].tone) {
-      merged.back().length += spans[i].length;
-    } else {
-      merged.push_back(spans[i]);
-    }
+  // A file that starts with a mark starts on that zero.
+  if (spans.size() > 1 && !spans[0].tone && spans[0].length == 1) {
+    spans.erase(spans.begin());
+    ++spans[0].length;
   }
-  return merged;
+  return spans;
 }
 
-// What a character at `wpm` keys: dots and dashes, each followed by one element space,
-// then the character space; a space is the word space. Written out here rather than taken
-// from the send table.
-const char* Pattern(char c) {
-  switch (c) {
-    case 'E':
-      return ".";
-    case 'T':
-      return "-";
-    case 'P':
-      return ".--.";
-    case 'A':
-      return ".-";
-    case 'R':
-      return ".-.";
-    case 'I':
-      return "..";
-    case 'S':
-      return "...";
-    case 'K':
-      return "-.-";
-    default:
-      return "";
-  }
-}
+// The marks of the characters the tests key, written out here rather than taken from the
+// send table.
+const std::map<char, std::string> kPatterns = {{'E', "."},   {'T', "-"},   {'P', ".--."},
+                                               {'A', ".-"},  {'R', ".-."}, {'I', ".."},
+                                               {'S', "..."}, {'K', "-.-"}};
 
 // One expected piece: a character at a speed, or (c == 0) silence of `gap` samples.
 struct Piece {
@@ -308,8 +277,8 @@ std::vector<Span> Expected(const std::vector<Piece>& pieces) {
       add(false, t.WordSpaceSamples);
       continue;
     }
-    for (const char* e = Pattern(p.c); *e != '\0'; ++e) {
-      add(true, *e == '.' ? t.DotSamples : t.DashSamples);
+    for (char e : kPatterns.at(p.c)) {
+      add(true, e == '.' ? t.DotSamples : t.DashSamples);
       add(false, t.ElementSpaceSamples);
     }
     add(false, t.CharSpaceSamples);
@@ -330,22 +299,14 @@ TEST(SendCwdaemonTone, RequestsAreKeyedAtTheSpeedTheyAsk) {
        {"PARIS ^"},
        {{'P', 20}, {'A', 20}, {'R', 20}, {'I', 20}, {'S', 20}, {' ', 20}}},
       {"speed request, then the next message",
-       {"E^",
-        "\x1b"
-        "230",
-        "TEST^"},
+       {"E^", Esc("230"), "TEST^"},
        {{'E', 20}, {'T', 30}, {'E', 30}, {'S', 30}, {'T', 30}}},
       {"+ and - for this message only",
        {"E++E-E^", "E^"},
        {{'E', 20}, {'E', 24}, {'E', 22}, {'E', 20}}},
       {"~ gap before a character", {"E~E^"}, {{'E', 20}, {0, 0, gap20}, {'E', 20}}},
       {"reset returns to the start speed",
-       {"\x1b"
-        "240",
-        "T^",
-        "\x1b"
-        "0",
-        "T^"},
+       {Esc("240"), "T^", Esc("0"), "T^"},
        {{'T', 40}, {'T', 20}}},
   };
   for (const Case& c : cases) {
@@ -427,40 +388,19 @@ TEST(SendCwdaemonTone, ToneRequestSetsThePitchOfTheCharactersThatFollow) {
        750.0f,
        false,
        false,
-       {"E^",
-        "\x1b"
-        "3600",
-        "E^",
-        "\x1b"
-        "31000",
-        "E^",
-        "\x1b"
-        "30",
-        "E^",
-        "\x1b"
-        "0",
-        "E^"},
+       {"E^", Esc("3600"), "E^", Esc("31000"), "E^", Esc("30"), "E^", Esc("0"), "E^"},
        {750, 600, 1000, 0, 750}},
       {"a silent start stays silent after reset",
        750.0f,
        true,
        false,
-       {"E^",
-        "\x1b"
-        "3800",
-        "E^",
-        "\x1b"
-        "0",
-        "E^"},
+       {"E^", Esc("3800"), "E^", Esc("0"), "E^"},
        {0, 800, 0}},
       {"square wave at the new pitch",
        1000.0f,
        false,
        true,
-       {"E^",
-        "\x1b"
-        "3500",
-        "E^"},
+       {"E^", Esc("3500"), "E^"},
        {1000, 500}},
   };
   const int64_t perE = Expected({{'E', 20}})[0].length + Expected({{'E', 20}})[1].length;
@@ -562,10 +502,7 @@ TEST(SendCwdaemonTone, AFileThatCannotBeFinishedIsReportedAtExit) {
   ToneServer server(card);
   server.Start(ToneSendOptions{});
   test::UdpClient client;
-  ASSERT_NO_FATAL_FAILURE(SendAll(server, client,
-                                  {"E^",
-                                   "\x1b"
-                                   "5"}));
+  ASSERT_NO_FATAL_FAILURE(SendAll(server, client, {"E^", Esc("5")}));
   EXPECT_EQ(server.End(), 1);
   EXPECT_NE(server.err.str().find("kestrix-send: fake failure of Close\n"), std::string::npos)
       << server.err.str();

@@ -8,7 +8,8 @@ add_library(kestrix_cwdaemon STATIC
 )
 target_include_directories(kestrix_cwdaemon PUBLIC src)
 find_package(Threads REQUIRED)
-target_link_libraries(kestrix_cwdaemon PUBLIC kestrix_transmit Threads::Threads)
+# The headless run keys the sound card through the tone keyer (kestrix_tone, tone.cmake).
+target_link_libraries(kestrix_cwdaemon PUBLIC kestrix_transmit kestrix_tone Threads::Threads)
 
 # Manual trial: serves the protocol on a line that prints its edges with timestamps.
 add_executable(kestrix-cwdaemon-try tools/cwdaemon_try.cpp)
@@ -20,7 +21,8 @@ add_executable(kestrix_cwdaemon_tests
   tests/cli/send_cwdaemon_test.cpp
 )
 target_include_directories(kestrix_cwdaemon_tests PRIVATE tests tests/transmit)
-target_link_libraries(kestrix_cwdaemon_tests PRIVATE kestrix_cwdaemon GTest::gtest_main)
+target_link_libraries(kestrix_cwdaemon_tests PRIVATE
+  kestrix_cwdaemon kestrix_cli kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_cwdaemon_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
 
 # Coverage-guided fuzzing of the request parser needs clang's libFuzzer:

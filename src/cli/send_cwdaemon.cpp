@@ -1,12 +1,19 @@
 #include "cli/send_cwdaemon.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <exception>
+#include <memory>
+#include <sstream>
 #include <thread>
 
 #include "platform/monotonic_wait.h"
 #include "transmit/morse_send_table.h"
 #include "transmit/port_keyer.h"
+#include "transmit/tone_output.h"
+#include "transmit/tone_synth.h"
 
 namespace kestrix::cli {
 
@@ -70,6 +77,121 @@ bool ParseListenAddress(std::string_view text, std::string& address, uint16_t& p
   return true;
 }
 
+namespace {
+
+// The server on `keyers` until `stop`, ESC 5 or `failed()`. The keyers read `timing`,
+// which the keyer writes for every speed and weighting change.
+int Serve(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Waiter& waiter,
+          transmit::ElementTiming& timing, std::atomic<uint8_t>& keyState,
+          transmit::SendKeyers& keyers, bool soundCard, const std::function<bool()>& failed,
+          std::atomic<bool>& stop, transmit::LineLog& log) {
+  using namespace transmit;
+  CwdaemonKeyerOptions keyerOptions;
+  keyerOptions.startWpm = options.wpm;
+  keyerOptions.ratios = options.ratios;
+  keyerOptions.startToneHz = options.toneHz;
+  keyerOptions.queueCapacity = options.queueCapacity;
+  keyerOptions.soundCard = soundCard;
+  keyerOptions.setTone = options.setTone;
+  CwdaemonKeyer keyer(keyers, line, waiter, timing, keyState, log, keyerOptions);
+  CwdaemonServer server(keyer, log);
+
+  keyer.Start();
+  std::string error;
+  if (!server.Start({options.listenAddress, options.udpPort}, error)) {
+    log.Line(error);
+    return 1;  // the keyer's destructor keys up
+  }
+  log.Line("listening on " + options.listenAddress + " UDP port " + std::to_string(server.Port()) +
+           ", " + std::to_string(options.wpm) + " wpm");
+  if (options.onListening) options.onListening(server.Port());
+
+  // Ctrl-C arrives as `stop`; ESC 5 as the keyer's exit request. 20 ms is far below
+  // anything an operator notices and costs nothing.
+  while (!stop.load() && !keyer.ExitRequested() && !failed())
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const bool exitRequested = keyer.ExitRequested();
+  server.Stop();  // no new requests, no more echoes
+  keyer.Stop();   // abort, join, key up
+  if (failed()) return 1;
+  if (exitRequested) log.Line("exit requested by the logger");
+  return 0;
+}
+
+// A run without a keying line: the sound card's. Tune has nothing to key.
+class NoKeyLine final : public transmit::KeyLine {
+ public:
+  void SetKeyLine(uint8_t) override {}
+};
+
+// The sound-card keyers once more, with two rules for a device that has failed: nothing
+// more is streamed (the tone keyer sees to that), and the character that met the failure
+// does not return until the server stops. Its message then never counts as keyed, so no
+// caret echo or "h" reply claims a message the card did not play.
+class ServerToneKeyers final : public transmit::SendKeyers {
+ public:
+  ServerToneKeyers(transmit::ToneOutput& tone, transmit::PortKeyer& port, SendToneHost& host)
+      : tone_(tone), port_(port), host_(host) {}
+  void SendCharToPort(uint8_t code) override { port_.SendCharToPort(code); }
+  void SoundKeyChar(uint8_t code, int32_t firstBlock) override {
+    if (!host_.Failed()) tone_.SoundKeyChar(code, firstBlock);
+    if (host_.Failed()) stopped_.wait(false);
+  }
+  void SoundKeyBuffer(const char* text, int32_t& position,
+                      const std::atomic<uint8_t>& stopRequested) override {
+    if (!host_.Failed()) tone_.SoundKeyBuffer(text, position, stopRequested);
+    if (host_.Failed()) stopped_.wait(false);
+  }
+  // Called by the keyer's Stop (the only caller with the sound card).
+  void AbortTone() override {
+    tone_.AbortTone();
+    stopped_.store(true);
+    stopped_.notify_all();
+  }
+
+ private:
+  transmit::ToneOutput& tone_;
+  transmit::PortKeyer& port_;
+  SendToneHost& host_;
+  std::atomic<bool> stopped_{false};
+};
+
+// The keyer's waits on a device without a clock (a WAV file): silence of the same length
+// written to the device, 44.1 samples per millisecond as a card would play it, the tenths
+// carried from one wait to the next. Keyer thread only, between the tone keyer's runs.
+class SilenceWaiter final : public transmit::Waiter {
+ public:
+  SilenceWaiter(PlaybackDevice& device, transmit::ToneHost& host) : device_(device), host_(host) {}
+  void WaitMs(int32_t ms) override {
+    if (ms <= 0 || failed_) return;
+    tenths_ += static_cast<int64_t>(ms) * 441;  // samples x 10
+    int64_t samples = tenths_ / 10;
+    tenths_ %= 10;
+    while (samples > 0) {
+      const int64_t n = std::min<int64_t>(samples, transmit::kToneBlockSamples);
+      header_.Set(zeros_.data(), static_cast<uint32_t>(2 * n));
+      if (device_.Prepare(header_) != kPlaybackOk || device_.Write(header_) != kPlaybackOk ||
+          device_.Unprepare(header_) != kPlaybackOk) {
+        failed_ = true;
+        host_.ShowMessage(transmit::kWaveDeviceMessageTitle, transmit::kToneWriteText[0]);
+        host_.HandleWaveError(transmit::kToneWriteError);
+        return;
+      }
+      samples -= n;
+    }
+  }
+
+ private:
+  PlaybackDevice& device_;
+  transmit::ToneHost& host_;
+  std::array<uint8_t, 2 * transmit::kToneBlockSamples> zeros_{};
+  PlaybackHeader header_;
+  int64_t tenths_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace
+
 int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, std::atomic<bool>& stop,
                 std::ostream& err) {
   platform::MonotonicWaiter waiter;
@@ -86,42 +208,83 @@ int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, transmi
     std::atomic<uint8_t> keyState{kKeyUp};
     PortKeyer port(SendTable(), timing, line, waiter, keyState);
     PortSendKeyers portKeyers(port);
-
-    CwdaemonKeyerOptions keyerOptions;
-    keyerOptions.startWpm = options.wpm;
-    keyerOptions.ratios = options.ratios;
-    keyerOptions.startToneHz = options.toneHz;
-    keyerOptions.queueCapacity = options.queueCapacity;
-    keyerOptions.soundCard = soundKeyers != nullptr;
-    keyerOptions.setTone = options.setTone;
-    CwdaemonKeyer keyer(soundKeyers ? *soundKeyers : portKeyers, line, waiter, timing, keyState,
-                        log, keyerOptions);
-    CwdaemonServer server(keyer, log);
-
-    keyer.Start();
-    std::string error;
-    if (!server.Start({options.listenAddress, options.udpPort}, error)) {
-      log.Line(error);
-      return 1;  // the keyer's destructor keys up
-    }
-    log.Line("listening on " + options.listenAddress + " UDP port " +
-             std::to_string(server.Port()) + ", " + std::to_string(options.wpm) + " wpm");
-    if (options.onListening) options.onListening(server.Port());
-
-    // Ctrl-C arrives as `stop`; ESC 5 as the keyer's exit request. 20 ms is far below
-    // anything an operator notices and costs nothing.
-    while (!stop.load() && !keyer.ExitRequested())
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (keyer.ExitRequested()) log.Line("exit requested by the logger");
-
-    server.Stop();  // no new requests
-    keyer.Stop();   // abort, join, key up
-    return 0;
+    return Serve(
+        options, line, waiter, timing, keyState, soundKeyers ? *soundKeyers : portKeyers,
+        soundKeyers != nullptr, [] { return false; }, stop, log);
   } catch (const std::exception& e) {
     line.SetKeyLine(kKeyUp);
     log.Line(std::string("stopped: ") + e.what());
     return 1;
   }
+}
+
+int RunCwdaemonToneOn(PlaybackDevice& device, int deviceIndex, ToneClock clock,
+                      const CwdaemonOptions& options, const ToneSendOptions& tone,
+                      std::atomic<bool>& stop, std::ostream& err) {
+  using namespace transmit;
+  if (!CheckToneOptions(tone, err)) return kToneSendUsage;
+  LineLog log(err);
+  NoKeyLine line;
+  SendToneHost host(device);
+  // The tone keyer's own log: the reason is on the host's line already, and this stream is
+  // written only by the keyer thread (and by Close once it has ended).
+  std::ostringstream quiet;
+  int status = 0;
+  try {
+    ElementTiming timing;
+    std::atomic<uint8_t> keyState{kKeyUp};
+    platform::MonotonicWaiter clockWaiter;
+    DeadlineWatchdog watchdog(&DeadlineWatchdog::SteadyMs, nullptr);
+    ToneOutput output(device, SendTable(), timing, clockWaiter, watchdog, host, quiet);
+    output.SideToneFrequency = tone.toneHz;
+    output.ToneWaveform = tone.square ? 1 : 0;
+    output.SideToneEnabled = tone.silent ? 0 : 1;
+    output.OutputDevice = 0;
+    if (!output.OpenToneOutput(deviceIndex)) {
+      err << host.TakeLines();
+      return kToneSendDeviceError;
+    }
+    SilenceWaiter silence(device, host);
+    Waiter& waiter = clock == ToneClock::kFile ? static_cast<Waiter&>(silence) : clockWaiter;
+    PortKeyer port(SendTable(), timing, line, waiter, keyState);
+    ServerToneKeyers keyers(output, port, host);
+
+    CwdaemonOptions c = options;
+    // ESC 0 comes back to the start: --silent starts silent, and the start pitch is kept
+    // exactly (the request carries whole Hz).
+    const float startHz = tone.toneHz;
+    const int startWhole = static_cast<int>(std::lround(startHz));
+    c.toneHz = tone.silent ? 0 : startWhole;
+    c.setTone = [&output, &options, startHz, startWhole](int hz) {
+      if (hz > 0) output.SideToneFrequency = hz == startWhole ? startHz : static_cast<float>(hz);
+      output.SideToneEnabled = hz > 0 ? 1 : 0;
+      if (options.setTone) options.setTone(hz);
+    };
+    status = Serve(
+        c, line, waiter, timing, keyState, keyers, true, [&] { return host.Failed(); }, stop, log);
+    // Closed here rather than by the keyer, so that a WAV file that cannot be finished is
+    // reported.
+    if (device.Close() != kPlaybackOk && !host.Failed()) {
+      err << "kestrix-send: " << device.LastError() << '\n';
+      status = kToneSendDeviceError;
+    }
+  } catch (const std::exception& e) {
+    log.Line(std::string("stopped: ") + e.what());
+    status = 1;
+  }
+  err << host.TakeLines();
+  return status;
+}
+
+int RunCwdaemonTone(const CwdaemonOptions& options, const ToneSendOptions& tone,
+                    std::atomic<bool>& stop, std::ostream& err) {
+  if (!CheckToneOptions(tone, err)) return kToneSendUsage;
+  int index = 0;
+  const std::unique_ptr<PlaybackDevice> device = ChoosePlayback(tone, index, err);
+  if (!device) return kToneSendDeviceError;
+  return RunCwdaemonToneOn(*device, index,
+                           tone.wavPath.empty() ? ToneClock::kRealTime : ToneClock::kFile, options,
+                           tone, stop, err);
 }
 
 }  // namespace kestrix::cli

@@ -2,9 +2,9 @@
 // until a logger sends ESC 5), keying the line or the sound card the command line chose.
 //
 //   kestrix-send --cwdaemon [--udp-port N] [--listen ADDR:PORT] --serial DEV|--parallel
-//   DEV|--device N
+//   DEV|--device N|NAME|--wav FILE [--tone HZ] [--square] [--silent]
 //
-// The caller opens the keying line (or the sound-card keyers), installs the signal
+// The caller opens the keying line (or names the sound card), installs the signal
 // handler that sets `stop`, and passes both here.
 #pragma once
 
@@ -15,6 +15,8 @@
 #include <string>
 #include <string_view>
 
+#include "cli/send_tone.h"
+#include "platform/playback_device.h"
 #include "transmit/cwdaemon.h"
 #include "transmit/element_timing.h"
 #include "transmit/key_line.h"
@@ -53,5 +55,27 @@ int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, std::at
 // (SoundKeyChar) instead of the port keyer; `line` is still what tune keys.
 int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Waiter& waiter,
                 transmit::SendKeyers* soundKeyers, std::atomic<bool>& stop, std::ostream& err);
+
+// How the tone's device keeps time. A sound card plays in real time, and the keyer's waits
+// (the `~` gap, tune) pass on the clock while it plays nothing. A WAV file takes samples
+// as fast as they come: those waits become silence of the same length in the file, and
+// messages follow each other without the idle time between requests.
+enum class ToneClock { kRealTime, kFile };
+
+// Serves network keying as tone: opens the device `tone` names (a WAV file for --wav,
+// else the sound card --device chooses) once, keys every message through the sound-card
+// keyer at `tone`'s pitch, waveform and side tone, and takes ESC 3 as the pitch of the
+// characters that follow (0: silence of the same length; ESC 0 returns to the start tone).
+// Returns 0 after `stop` or ESC 5; 1 when the device failed (at start or while keying: one
+// line naming the failing call, the server ends and nothing more is echoed) or the socket
+// could not be opened; 2 for a tone option out of range.
+int RunCwdaemonTone(const CwdaemonOptions& options, const ToneSendOptions& tone,
+                    std::atomic<bool>& stop, std::ostream& err);
+
+// The same on a given device with its own index (tests pass a WAV in memory or a scripted
+// device).
+int RunCwdaemonToneOn(PlaybackDevice& device, int deviceIndex, ToneClock clock,
+                      const CwdaemonOptions& options, const ToneSendOptions& tone,
+                      std::atomic<bool>& stop, std::ostream& err);
 
 }  // namespace kestrix::cli

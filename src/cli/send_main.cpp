@@ -164,7 +164,7 @@ std::string WholeText(const cli::SendOptions& o) {
   return text;
 }
 
-int RunTone(const cli::SendOptions& o) {
+cli::ToneSendOptions ToneOptions(const cli::SendOptions& o) {
   cli::ToneSendOptions t;
   t.wavPath = o.wavPath;
   t.device = o.soundDevice;
@@ -173,7 +173,27 @@ int RunTone(const cli::SendOptions& o) {
   t.silent = o.silent;
   t.wpm = o.wpm;
   t.ratios = o.ratios;
-  return cli::RunToneSend(t, WholeText(o), std::cerr);
+  return t;
+}
+
+cli::CwdaemonOptions NetworkOptions(const cli::SendOptions& o) {
+  cli::CwdaemonOptions c;
+  c.udpPort = o.udpPort;
+  c.listenAddress = o.listenAddress;
+  c.wpm = o.wpm;
+  c.ratios = o.ratios;
+  c.onListening = [verbose = o.verbose](uint16_t port) {
+    if (verbose) std::cerr << "kestrix-send: network keying on port " << port << "\n";
+  };
+  return c;
+}
+
+// Network keying as tone: there is no line to open; the device is opened by the server.
+int RunToneServer(const cli::SendOptions& o) {
+  InstallStopSignals();
+  const platform::RealtimeResult rt = platform::RequestRealtime(50);
+  if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
+  return cli::RunCwdaemonTone(NetworkOptions(o), ToneOptions(o), gStopRequested, std::cerr);
 }
 
 int Run(const cli::SendOptions& o) {
@@ -184,15 +204,8 @@ int Run(const cli::SendOptions& o) {
   if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
 
   if (o.mode == cli::SendMode::kCwdaemon) {
-    cli::CwdaemonOptions c;
-    c.udpPort = o.udpPort;
-    c.listenAddress = o.listenAddress;
-    c.wpm = o.wpm;
-    c.ratios = o.ratios;
-    c.onListening = [&](uint16_t port) {
-      if (o.verbose) std::cerr << "kestrix-send: network keying on port " << port << "\n";
-    };
-    const int status = cli::RunCwdaemon(c, sender.Line(), gStopRequested, std::cerr);
+    const int status =
+        cli::RunCwdaemon(NetworkOptions(o), sender.Line(), gStopRequested, std::cerr);
     if (sender.Failed()) return 1;
     return status;
   }
@@ -254,10 +267,12 @@ int main(int argc, char** argv) {
     case cli::SendMode::kListDevices:
       return cli::ListOutputDevices(std::cout);
     case cli::SendMode::kTone:
-      return RunTone(options);
+      return cli::RunToneSend(ToneOptions(options), WholeText(options), std::cerr);
+    case cli::SendMode::kCwdaemon:
+      if (!options.wavPath.empty() || !options.soundDevice.empty()) return RunToneServer(options);
+      return Run(options);
     case cli::SendMode::kKeyText:
     case cli::SendMode::kTune:
-    case cli::SendMode::kCwdaemon:
       return Run(options);
   }
   return 2;

@@ -237,10 +237,6 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
       error = "--cwdaemon takes its text from the network: give no TEXT, - or --tune";
       return false;
     }
-    if (tone) {
-      error = "--cwdaemon keys --serial or --parallel (the sound card is not offered here)";
-      return false;
-    }
     if (o.mode == SendMode::kKeyText) o.mode = SendMode::kCwdaemon;
     return true;
   }
@@ -268,7 +264,9 @@ std::string SendUsage() {
          "       kestrix-send --wav FILE | --device N|NAME [--tone HZ] [--square] [--silent] "
          "[--wpm W] [TEXT... | -]\n"
          "       kestrix-send --cwdaemon [--udp-port N] [--listen ADDR:PORT] [--serial DEV | "
-         "--parallel DEV]\n"
+         "--parallel DEV |\n"
+         "                    --device N|NAME | --wav FILE] [--tone HZ] [--square] [--silent] "
+         "[--wpm W]\n"
          "  --serial DEV    key DTR and RTS of DEV (/dev/ttyUSB0, or COM n as numbered by "
          "--list-ports)\n"
          "  --parallel DEV  key data bits 0 and 1 of a ppdev port (/dev/parport0)\n"
@@ -285,7 +283,9 @@ std::string SendUsage() {
          "  --tone HZ       tone frequency, 600, 750 (default) or 1000 as the menu offers, or any\n"
          "  --square        square wave instead of sine\n"
          "  --silent        side tone off: silence of the same length\n"
-         "  --cwdaemon      serve network keying (UDP, default 127.0.0.1:6789) until Ctrl-C\n"
+         "  --cwdaemon      serve network keying (UDP, default 127.0.0.1:6789) until Ctrl-C, on\n"
+         "                  the line, the sound card (--device) or into a WAV file written at "
+         "exit\n"
          "  --udp-port N    the UDP port for --cwdaemon\n"
          "  --listen ADDR:PORT  the address for --cwdaemon (other than loopback: a warning)\n"
          "Without TEXT, or with -, each line of standard input is sent as it arrives.\n"

@@ -1,5 +1,4 @@
 #include "cli/send_tone.h"
-#include "cli/sound_card_choice.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,29 +18,7 @@
 
 namespace kestrix::cli {
 
-namespace {
-
-// Device messages as lines on the error stream; a failure ends the send.
-class SendToneHost final : public transmit::ToneHost {
- public:
-  SendToneHost(PlaybackDevice& device, std::ostream& err) : device_(device), err_(err) {}
-  void ShowMessage(const std::string& /*title*/, const std::string& text) override {
-    err_ << "kestrix-send: " << text;
-    const std::string reason = device_.LastError();
-    if (!reason.empty()) err_ << " (" << reason << ")";
-    err_ << '\n';
-  }
-  void HandleWaveError(int code) override {
-    if (code != 1) failed = true;
-  }
-  bool failed = false;
-
- private:
-  PlaybackDevice& device_;
-  std::ostream& err_;
-};
-
-bool CheckOptions(const ToneSendOptions& o, std::ostream& err) {
+bool CheckToneOptions(const ToneSendOptions& o, std::ostream& err) {
   if (!(o.toneHz > 0.0f && o.toneHz < 22050.0f)) {
     err << "kestrix-send: --tone must be above 0 and below 22050 Hz\n";
     return false;
@@ -59,7 +36,24 @@ bool CheckOptions(const ToneSendOptions& o, std::ostream& err) {
   return true;
 }
 
-}  // namespace
+void SendToneHost::ShowMessage(const std::string& /*title*/, const std::string& text) {
+  std::string line = "kestrix-send: " + text;
+  const std::string reason = device_.LastError();
+  if (!reason.empty()) line += " (" + reason + ")";
+  std::lock_guard<std::mutex> lock(mu_);
+  lines_ += line + '\n';
+}
+
+void SendToneHost::HandleWaveError(int code) {
+  if (code != 1) failed_.store(true, std::memory_order_release);
+}
+
+std::string SendToneHost::TakeLines() {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::string lines;
+  lines.swap(lines_);
+  return lines;
+}
 
 bool ParseToneHz(std::string_view text, float& hz, std::string& error) {
   double value = 0.0;
@@ -77,12 +71,12 @@ bool ParseToneHz(std::string_view text, float& hz, std::string& error) {
 
 int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions& options,
                   std::string_view text, std::ostream& err) {
-  if (!CheckOptions(options, err)) return kToneSendUsage;
+  if (!CheckToneOptions(options, err)) return kToneSendUsage;
   transmit::ElementTiming timing;
   transmit::ComputeElementTiming(timing, options.wpm, options.ratios);
   platform::MonotonicWaiter waiter;
   transmit::DeadlineWatchdog watchdog(&transmit::DeadlineWatchdog::SteadyMs, nullptr);
-  SendToneHost host(device, err);
+  SendToneHost host(device);
   std::ostringstream quiet;  // the reason is on the message line already
   int status = kToneSendOk;
   {
@@ -91,12 +85,16 @@ int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions
     tone.ToneWaveform = options.square ? 1 : 0;
     tone.SideToneEnabled = options.silent ? 0 : 1;
     tone.OutputDevice = 0;
-    if (!tone.OpenToneOutput(deviceIndex)) return kToneSendDeviceError;
+    if (!tone.OpenToneOutput(deviceIndex)) {
+      err << host.TakeLines();
+      return kToneSendDeviceError;
+    }
     const std::string buffer(text.substr(0, text.find('\0')));
     std::atomic<uint8_t> stop{0};
     int32_t position = 0;
     tone.SoundKeyBuffer(buffer.c_str(), position, stop);
-    if (host.failed || tone.Failed()) {
+    err << host.TakeLines();
+    if (host.Failed() || tone.Failed()) {
       status = kToneSendDeviceError;
     } else if (static_cast<size_t>(position) < buffer.size() || tone.CutRuns() > 0) {
       // Every character may be in the mask while the card stopped playing it halfway:
@@ -126,30 +124,35 @@ int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions
   return status;
 }
 
-int RunToneSend(const ToneSendOptions& options, std::string_view text, std::ostream& err) {
-  if (!CheckOptions(options, err)) return kToneSendUsage;
-  if (!options.wavPath.empty()) {
-    WavPlayback wav(options.wavPath);
-    return RunToneSendOn(wav, 0, options, text, err);
+std::unique_ptr<PlaybackDevice> ChoosePlayback(const ToneSendOptions& options, int& index,
+                                               std::ostream& err) {
+  index = 0;
+  if (!options.wavPath.empty()) return std::make_unique<WavPlayback>(options.wavPath);
+  auto card = std::make_unique<PortAudioPlayback>();
+  if (!card->InitError().empty()) {
+    err << "kestrix-send: " << card->InitError() << '\n';
+    return nullptr;
   }
-  PortAudioPlayback card;
-  if (!card.InitError().empty()) {
-    err << "kestrix-send: " << card.InitError() << '\n';
-    return kToneSendDeviceError;
-  }
-  int index = 0;
   if (!options.device.empty()) {
     std::string error;
-    index = ResolveOutputDevice(card, options.device, error);
+    index = ResolveOutputDevice(*card, options.device, error);
     if (index < 0) {
       err << "kestrix-send: " << error << '\n';
-      return kToneSendDeviceError;
+      return nullptr;
     }
-  } else if (card.DeviceCount() == 0) {
+  } else if (card->DeviceCount() == 0) {
     err << "kestrix-send: No Sound Card Detected\n";
-    return kToneSendDeviceError;
+    return nullptr;
   }
-  return RunToneSendOn(card, index, options, text, err);
+  return card;
+}
+
+int RunToneSend(const ToneSendOptions& options, std::string_view text, std::ostream& err) {
+  if (!CheckToneOptions(options, err)) return kToneSendUsage;
+  int index = 0;
+  const std::unique_ptr<PlaybackDevice> device = ChoosePlayback(options, index, err);
+  if (!device) return kToneSendDeviceError;
+  return RunToneSendOn(*device, index, options, text, err);
 }
 
 int ListOutputDevices(std::ostream& out) {

@@ -3,12 +3,16 @@
 // sound card. kestrix-send's main parses the flags into ToneSendOptions and calls these.
 #pragma once
 
+#include <atomic>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 #include "platform/playback_device.h"
 #include "transmit/element_timing.h"
+#include "transmit/tone_output.h"
 
 namespace kestrix::cli {
 
@@ -29,6 +33,34 @@ struct ToneSendOptions {
 // --tone's value: a frequency in Hz above 0 and below half the sample rate. False with
 // one line in `error` otherwise.
 bool ParseToneHz(std::string_view text, float& hz, std::string& error);
+
+// Checks the tone, speed and ratios; false with one line on `err` when one is out of range.
+bool CheckToneOptions(const ToneSendOptions& options, std::ostream& err);
+
+// The device the options name: a WAV file for --wav (index 0), else the sound card
+// --device chooses (the system default without it) with its index in `index`. Null with
+// one line on `err` when the sound system cannot start or there is no such card.
+std::unique_ptr<PlaybackDevice> ChoosePlayback(const ToneSendOptions& options, int& index,
+                                               std::ostream& err);
+
+// The tone keyer's host in kestrix-send: a device failure becomes one line,
+// "kestrix-send: TEXT (the sound library's reason)", and ends the send. The failure may
+// come from a keyer thread, so the lines are kept until the caller prints them.
+class SendToneHost final : public transmit::ToneHost {
+ public:
+  explicit SendToneHost(PlaybackDevice& device) : device_(device) {}
+  void ShowMessage(const std::string& title, const std::string& text) override;
+  void HandleWaveError(int code) override;
+  bool Failed() const { return failed_.load(std::memory_order_acquire); }
+  // The lines kept so far (each ending in a newline), handed over once.
+  std::string TakeLines();
+
+ private:
+  PlaybackDevice& device_;
+  std::atomic<bool> failed_{false};
+  std::mutex mu_;
+  std::string lines_;
+};
 
 // Checks the options (exit status 2 with a line on `err` when one is out of range), then
 // sends `text` (bytes as send codes; a NUL ends it). Returns 0 when it was sent, 1 when the

@@ -64,6 +64,56 @@ TEST(SendOptions, ToneAndNetworkKeyingChooseTheirModes) {
   EXPECT_EQ(list.mode, SendMode::kListDevices);
 }
 
+TEST(SendOptions, NetworkKeyingOnTheSoundCardKeepsTheToneOptions) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string device;
+    std::string wav;
+    float hz;
+    bool square;
+    bool silent;
+    int wpm;
+  };
+  const std::vector<Case> cases = {
+      {{"--cwdaemon", "--device", "2"}, "2", "", 750.0f, false, false, 25},
+      {{"--device", "USB Audio", "--tone", "600", "--square", "--cwdaemon", "--wpm", "30"},
+       "USB Audio",
+       "",
+       600.0f,
+       true,
+       false,
+       30},
+      {{"--cwdaemon", "--wav=keyed.wav", "--silent", "--udp-port", "0"},
+       "",
+       "keyed.wav",
+       750.0f,
+       false,
+       true,
+       25},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    SendOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseSendOptions(c.args, o, error)) << error;
+    EXPECT_EQ(o.mode, SendMode::kCwdaemon) << "not the one-shot tone send";
+    EXPECT_EQ(o.line, SendLine::kNone);
+    EXPECT_EQ(o.soundDevice, c.device);
+    EXPECT_EQ(o.wavPath, c.wav);
+    EXPECT_EQ(o.toneHz, c.hz);
+    EXPECT_EQ(o.square, c.square);
+    EXPECT_EQ(o.silent, c.silent);
+    EXPECT_EQ(o.wpm, c.wpm);
+    EXPECT_FALSE(o.readStdin) << "the server takes its text from the network";
+  }
+  // A line and the sound card at once: the window keys one or the other, and so does this.
+  SendOptions both;
+  std::string error;
+  EXPECT_FALSE(
+      ParseSendOptions({"--cwdaemon", "--serial", "/dev/ttyUSB0", "--device", "1"}, both, error));
+  EXPECT_NE(error.find("without --serial or --parallel"), std::string::npos) << error;
+}
+
 TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--wpm", "4"},
@@ -88,7 +138,11 @@ TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
       {"--tone", "0"},
       {"--cwdaemon", "CQ"},
       {"--cwdaemon", "--tune", "2"},
-      {"--cwdaemon", "--device", "1"},
+      {"--cwdaemon", "--device", "1", "--serial", "/dev/ttyUSB0"},
+      {"--cwdaemon", "--parallel", "/dev/parport0", "--wav", "a.wav"},
+      {"--cwdaemon", "--wav", "a.wav", "--device", "1"},
+      {"--cwdaemon", "--device", "1", "-"},
+      {"--cwdaemon", "--device", "1", "--tone", "22050"},
       {"--cwdaemon", "--udp-port", "70000"},
   };
   for (const auto& args : bad) {

@@ -55,10 +55,10 @@ class UdpClient {
         static_cast<ssize_t>(bytes.size()))
       throw std::runtime_error("sendto");
   }
-  // The next datagram, or "<nothing>" after 20 s.
-  std::string Receive() const {
+  // The next datagram, or "<nothing>" after `timeoutMs` (0: only what has arrived).
+  std::string Receive(int timeoutMs = 20000) const {
     pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, 20000) != 1) return "<nothing>";
+    if (::poll(&p, 1, timeoutMs) != 1) return "<nothing>";
     char buf[1024];
     const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     return n < 0 ? "<error>" : std::string(buf, static_cast<size_t>(n));

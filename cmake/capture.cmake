@@ -27,6 +27,7 @@ if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/receive/receive_loop_test.cpp)
     tests/receive/sound_card_select_test.cpp
     tests/platform/capture_queue_test.cpp
     tests/platform/file_capture_test.cpp
+    tests/platform/stream_recovery_test.cpp
     tests/cli/live_decode_test.cpp
   )
   target_link_libraries(kestrix_capture_tests PRIVATE

@@ -1,22 +1,12 @@
 #include "platform/portaudio_capture.h"
 
-#include <time.h>
-
 #include <iostream>
 
 namespace kestrix {
 
-namespace {
-
-double MonotonicSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-}  // namespace
-
-PortAudioCapture::PortAudioCapture() : session_(PortAudioSession::Acquire()) {
+PortAudioCapture::PortAudioCapture()
+    : session_(PortAudioSession::Acquire()),
+      recovery_(kLostStreamGraceSeconds, "input", "recording", std::cerr) {
   if (!session_->Ok()) return;
   if (const PaError err = ListPortAudioDevices(false, devices_); err < 0) Fail(err);
 }
@@ -119,7 +109,7 @@ int PortAudioCapture::Open(int device, const CaptureFormat& format) {
   if (err != paNoError) return Fail(err);
   stream_ = stream;
   fresh_ = false;
-  lostSince_ = -1.0;
+  recovery_.Forget();
   openDevice_ = device;
   parameters_ = in;
   rate_ = format.SamplesPerSecond;
@@ -157,7 +147,7 @@ int PortAudioCapture::Close() {
   if (stream_ == nullptr) {
     if (fresh_) queue_.Flush();
     fresh_ = false;
-    lostSince_ = -1.0;
+    recovery_.Forget();
     openDevice_ = -1;
     return kCaptureOk;
   }
@@ -230,29 +220,17 @@ int PortAudioCapture::StartFreshStream() {
   if (err == paNoError) {
     stream_ = stream;
     fresh_ = false;
-    if (lossReported_) std::cerr << "kestrix: the sound input is recording again\n";
-    lostSince_ = -1.0;
-    lossReported_ = false;
+    recovery_.Recovered();
     callbacksAtStart_ = callbacks_.load(std::memory_order_relaxed);
     lastError_.clear();
     return kCaptureOk;
   }
   const int result = Fail(err);
-  const double now = MonotonicSeconds();
-  if (lostSince_ < 0.0) lostSince_ = now;
-  if (now - lostSince_ < kLostStreamGraceSeconds) {
-    // The sound server may be restarting: the buffers stay queued and the next late
-    // buffer tries again. Said once per loss, on the error stream, not in a box.
-    if (!lossReported_) {
-      lossReported_ = true;
-      std::cerr << "kestrix: the sound input stopped (" << lastError_ << "); trying to reopen it\n";
-    }
-    return kCaptureOk;
-  }
+  // The sound server may be restarting: the buffers stay queued and the next late buffer
+  // tries again.
+  if (recovery_.KeepTrying(lastError_)) return kCaptureOk;
   // Gone for good: what was queued is handed back and the device counts as closed.
   fresh_ = false;
-  lostSince_ = -1.0;
-  lossReported_ = false;
   queue_.Flush();
   openDevice_ = -1;
   return result;

@@ -30,6 +30,7 @@
 #include "platform/capture_device.h"
 #include "platform/capture_queue.h"
 #include "platform/portaudio_session.h"
+#include "platform/stream_recovery.h"
 
 namespace kestrix {
 
@@ -56,7 +57,7 @@ class PortAudioCapture final : public CaptureDevice {
   uint64_t DroppedFrames() const { return dropped_.load(std::memory_order_relaxed); }
   uint64_t Overflows() const { return overflows_.load(std::memory_order_relaxed); }
   // True while a lost stream is being tried again (see above).
-  bool Recovering() const { return lostSince_ >= 0.0; }
+  bool Recovering() const { return recovery_.Recovering(); }
 
   int DeviceCount() override;
   std::string ProductName(int index) override;
@@ -105,9 +106,8 @@ class PortAudioCapture final : public CaptureDevice {
   std::atomic<uint64_t> overflows_{0};
   std::atomic<uint64_t> callbacks_{0};
   uint64_t callbacksAtStart_ = 0;
-  bool fresh_ = false;       // no stream: Start opens one
-  double lostSince_ = -1.0;  // monotonic seconds of the first failed fresh open
-  bool lossReported_ = false;
+  bool fresh_ = false;  // no stream: Start opens one
+  StreamRecovery recovery_;
 };
 
 }  // namespace kestrix

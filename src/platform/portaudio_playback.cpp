@@ -1,22 +1,12 @@
 #include "platform/portaudio_playback.h"
 
-#include <time.h>
-
 #include <iostream>
 
 namespace kestrix {
 
-namespace {
-
-double MonotonicSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-}  // namespace
-
-PortAudioPlayback::PortAudioPlayback() : session_(PortAudioSession::Acquire()) {
+PortAudioPlayback::PortAudioPlayback()
+    : session_(PortAudioSession::Acquire()),
+      recovery_(kLostPlaybackGraceSeconds, "output", "playing", std::cerr) {
   if (!session_->Ok()) return;
   if (const PaError err = ListPortAudioDevices(true, devices_); err < 0) Fail(err);
 }
@@ -127,7 +117,7 @@ int PortAudioPlayback::Open(int device, const PlaybackFormat& format) {
   fresh_ = true;
   parameters_ = out;
   rate_ = format.SamplesPerSecond;
-  lostSince_ = -1.0;
+  recovery_.Forget();
   lastError_.clear();
   return kPlaybackOk;
 }
@@ -165,22 +155,11 @@ bool PortAudioPlayback::OpenFreshStream(int& result) {
     stream_ = stream;
     fresh_ = false;
     started_ = false;
-    if (lossReported_) std::cerr << "kestrix: the sound output is playing again\n";
-    lostSince_ = -1.0;
-    lossReported_ = false;
+    recovery_.Recovered();
     return true;
   }
   const int failed = Fail(err);
-  const double now = MonotonicSeconds();
-  if (lostSince_ < 0.0) lostSince_ = now;
-  if (now - lostSince_ < kLostPlaybackGraceSeconds) {
-    if (!lossReported_) {
-      lossReported_ = true;
-      std::cerr << "kestrix: the sound output stopped (" << lastError_
-                << "); trying to reopen it\n";
-    }
-    return false;
-  }
+  if (recovery_.KeepTrying(lastError_)) return false;
   result = failed;
   return false;
 }

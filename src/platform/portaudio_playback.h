@@ -31,6 +31,7 @@
 #include "platform/playback_device.h"
 #include "platform/playback_queue.h"
 #include "platform/portaudio_session.h"
+#include "platform/stream_recovery.h"
 
 namespace kestrix {
 
@@ -96,8 +97,7 @@ class PortAudioPlayback final : public PlaybackDevice {
   bool fresh_ = false;               // the stream was dropped: Write opens a new one
   PaStreamParameters parameters_{};  // of the open stream, for a fresh one
   double rate_ = 44100.0;
-  double lostSince_ = -1.0;  // monotonic seconds of the first failed fresh open
-  bool lossReported_ = false;
+  StreamRecovery recovery_;
   PlaybackQueue queue_;
   std::string lastError_;
   std::atomic<float> gain_{1.0f};

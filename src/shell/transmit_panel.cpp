@@ -38,6 +38,9 @@ void TransmitPanel::Build(QWidget* form, QWidget* imagePanel) {
   Memo1->setFrameShape(QFrame::NoFrame);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setTabChangesFocus(false);  // tabs are text here
+  // Every echo of a sent character rewrites the pane; kept as undo history for a whole
+  // session that would grow without end (and keys go to the sender, not to undo).
+  Memo1->setUndoRedoEnabled(false);
   QPalette red = Memo1->palette();
   red.setColor(QPalette::Text, kRed);
   red.setColor(QPalette::Base, kWhite);

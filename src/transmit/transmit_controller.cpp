@@ -332,10 +332,11 @@ void TransmitController::ReapSendThreads() {
 }
 
 void TransmitController::StopSending() {
-  if (tx_.SendActive.load(r) == 1) SendBtnClick();
-  // Typed text that has not gone out is dropped, as SEND drops it.
+  // Typed text that has not gone out is dropped, as SEND drops it; first, since SEND's
+  // stop lets a typed key that waits for the buffer send go, and it must find nothing.
   EmptyQueues();
   tx_.TextQueued.store(0, r);
+  if (tx_.SendActive.load(r) == 1) SendBtnClick();
   tx_.StopRequested.store(1, r);
   tx_.SendingState.store(0, r);
   keyers_.AbortTone();

@@ -524,7 +524,9 @@ void TransmitController::SendTextQueue(Worker& self) {
       tx_.TypedWhileIdle.store(0, r);
       tx_.SendingState.store(0, r);
       SpeedUpDnFromWorker(false);
-      host_.CallOnGui([this, n] {
+      host_.CallOnGui([this, n, pos] {
+        // STOP, SEND or Xmit Enable may have emptied the queue before this ran.
+        if (Text.SendPos.load(r) != pos + 1 || Text.Count.load(r) <= pos) return;
         tx_.MemoryOpArmed.store(0, r);
         host_.MemoryButtonClick(n);
       });

@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "transmit/gui_call_queue.h"
@@ -540,6 +541,28 @@ TEST_F(Controller, PaneStaysWritableForKeysTypedAfterAScreenSendWasStopped) {
   EXPECT_FALSE(host.readOnly);
   EXPECT_EQ(host.pane, "abcd");
   EXPECT_EQ(keyers.Keyed(), "a");
+}
+
+// Waits for `done` without serving the window calls (10 s at most).
+bool WaitUnserved(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST_F(Controller, StopBeforeTheWindowRunsAFunctionKeysMemoryButtonCancelsIt) {
+  tx.SetBuffer(3, "M3");
+  StartImmediate();
+  Key(vk::kF3);
+  // The sender has taken F3 and asks the GUI thread for M3's button, which has not run.
+  ASSERT_TRUE(WaitUnserved([&] { return ctrl.Text.SendPos == 1; }));
+  ctrl.StopSending();
+  Type("k");
+  ASSERT_TRUE(KeyedIs("K")) << keyers.Keyed();
+  EXPECT_TRUE(host.memoryClicks.empty());
 }
 
 TEST_F(Controller, SendStoppedBeforeItsThreadReachedTheWindowChangesNothing) {

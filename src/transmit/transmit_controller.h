@@ -17,7 +17,10 @@
 // (keyLine_) for its whole run and TCharThread for each typed character; the GUI thread
 // never takes it. START's buffer-send thread only tidies up: it keys nothing and leaves
 // the pane alone, since the pane's text (screen mode) or buffer 13 would otherwise go
-// out, or replace the pane, each time reception starts.
+// out, or replace the pane, each time reception starts. A typed key waiting for a buffer
+// send is dropped by STOP or Xmit Enable OFF (it would go out after them), an Escape typed
+// behind it stops that send at once, and once it goes out it is typing again (SendingState
+// 3, the speed spinner off), which SEND stops.
 #pragma once
 
 #include <array>

@@ -519,7 +519,10 @@ void TransmitController::SendTextQueue(Worker& self) {
       // F1..F10: the memory goes out after everything typed before it, unless a stop has
       // emptied the queue meanwhile.
       if (!WaitForIdleSender(self)) return;
-      if (tx_.XmitEnable.load(r) != 3 || !Text.Advance(pos)) return;
+      if (tx_.XmitEnable.load(r) != 3 || !Text.Advance(pos)) {
+        SpeedUpDnFromWorker(true);  // as after any stop
+        return;
+      }
       tx_.EchoSuppressed.store(0, r);
       tx_.TypedWhileIdle.store(0, r);
       tx_.SendingState.store(0, r);
@@ -539,8 +542,13 @@ void TransmitController::SendTextQueue(Worker& self) {
     rx_.TxActive.store(1, r);
     tx_.SendingState.store(3, r);
     SpeedUpDnFromWorker(false);
-    // STOP, SEND or Xmit Enable OFF while this key waited: it does not go out.
-    if (tx_.XmitEnable.load(r) != 3 || !Text.Advance(pos)) return;
+    // STOP, SEND or Xmit Enable OFF while this key waited: it does not go out, and the
+    // speed is free again as after any stop (the emptied queue leaves no idle round to
+    // free it).
+    if (tx_.XmitEnable.load(r) != 3 || !Text.Advance(pos)) {
+      SpeedUpDnFromWorker(true);
+      return;
+    }
     if (tx_.EchoSuppressed.load(r) == 1 || tx_.TypedWhileIdle.load(r) == 1) {
       tx_.EchoSuppressed.store(1, r);
     } else {

@@ -258,8 +258,10 @@ bool TransmitController::Memo1KeyDown(int32_t key) {
     KeyQueueWrite.compare_exchange_strong(w, w - 1, r);
     return false;
   }
-  // Marked before the key is queued: the sender may take it at once.
-  if (tx_.SendThreadIdle.load(r) == 1) tx_.TypedWhileIdle.store(1, r);
+  // Marked before the key is queued: the sender may take it at once. A key typed during a
+  // buffer send clears the mark again: the read-only pane did not take it, so its echo is
+  // all that shows it (set once, the mark kept every later send's typing out of the pane).
+  tx_.TypedWhileIdle.store(tx_.SendThreadIdle.load(r) == 1 ? 1 : 0, r);
   QueueKey(static_cast<uint32_t>(key) & 0xFFFF);
   return key == vk::kF10;  // F10 would open the menu
 }

@@ -321,6 +321,20 @@ TEST_F(Controller, TypingDuringABufferSendQueuesAndEchoesAfterIt) {
   EXPECT_FALSE(host.sendRed);
 }
 
+TEST_F(Controller, KeysTypedDuringABufferSendAreEchoedAfterEarlierTyping) {
+  tx.SetBuffer(1, "TEST");
+  StartImmediate();
+  Type("cq");  // typed while idle: the pane shows them, no echo
+  ASSERT_TRUE(KeyedIs("CQ")) << keyers.Keyed();
+  keyers.CloseGateAt(3);
+  host.MemoryButtonClick(1);
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Blocked(); }));
+  Type("ab");  // the pane is read-only: only the echo shows them
+  keyers.OpenGate();
+  ASSERT_TRUE(KeyedIs("CQTESTAB")) << keyers.Keyed();
+  EXPECT_EQ(host.pane, "cqTESTab");
+}
+
 TEST_F(Controller, BackspaceBeforeSendingTakesTheKeyBack) {
   StartImmediate();
   keyers.CloseGateAt(1);

@@ -466,6 +466,10 @@ struct StopCase {
   const char* want;  // keyed in all, with a "k" typed afterwards
 };
 
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ControllerStop : public Controller, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(ControllerStop, TheWaitingKeyGoesOutOnlyIfTheStopKeepsIt) {

@@ -17,10 +17,24 @@ char LowerCase(int32_t code) {
 }  // namespace
 
 void TextQueue::Append(int32_t code) {
+  std::lock_guard<std::mutex> lock(mu_);
   const int32_t n = Count.load(r);
   if (n < 0 || n >= kTextQueueSlots) return;
   codes_[static_cast<size_t>(n)] = code;
   Count.store(n + 1, r);
+}
+
+void TextQueue::Clear() {
+  std::lock_guard<std::mutex> lock(mu_);
+  Count.store(0, r);
+  SendPos.store(0, r);
+}
+
+bool TextQueue::Advance(int32_t pos) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (SendPos.load(r) != pos || pos >= Count.load(r)) return false;
+  SendPos.store(pos + 1, r);
+  return true;
 }
 
 void TransmitController::Doorbell::Ring() {
@@ -110,7 +124,6 @@ void TransmitController::SendBtnClick() {
       currentSend_->stop.store(true, r);
       currentSend_ = nullptr;
     }
-    tx_.SendThreadIdle.store(1, r);
     tx_.SendActive.store(0, r);
     tx_.EchoSuppressed.store(0, r);
     tx_.FinishOnEnd.store(0, r);
@@ -131,7 +144,10 @@ void TransmitController::SendBtnClick() {
       rx_.ReceiveStop.store(0, r);
       rx_.TxActive.store(0, r);
     }
-    doorbell_.Ring();  // typed keys waiting for the sender go out now
+    // Last: typed keys waiting for the sender go out now, and see every flag above (their
+    // echo reads EchoSuppressed).
+    tx_.SendThreadIdle.store(1, std::memory_order_release);
+    doorbell_.Ring();
     return;
   }
   if (tx_.XmitEnable.load(r) == 0) {
@@ -242,8 +258,10 @@ bool TransmitController::Memo1KeyDown(int32_t key) {
     KeyQueueWrite.compare_exchange_strong(w, w - 1, r);
     return false;
   }
-  // Marked before the key is queued: the sender may take it at once.
-  if (tx_.SendThreadIdle.load(r) == 1) tx_.TypedWhileIdle.store(1, r);
+  // Marked before the key is queued: the sender may take it at once. A key typed during a
+  // buffer send clears the mark again: the read-only pane did not take it, so its echo is
+  // all that shows it (set once, the mark kept every later send's typing out of the pane).
+  tx_.TypedWhileIdle.store(tx_.SendThreadIdle.load(r) == 1 ? 1 : 0, r);
   QueueKey(static_cast<uint32_t>(key) & 0xFFFF);
   return key == vk::kF10;  // F10 would open the menu
 }
@@ -290,13 +308,14 @@ void TransmitController::StartWorkers() {
   }
   // START's buffer-send thread finds nothing to send and tidies up as a finished send
   // does; while a send runs it would only cut it short, so none is started then.
-  if (tx_.SendActive.load(r) == 0 && currentSend_ == nullptr) StartSendThread();
+  if (tx_.SendActive.load(r) == 0 && currentSend_ == nullptr) StartSendThread(false);
 }
 
-void TransmitController::StartSendThread() {
+void TransmitController::StartSendThread(bool keys) {
   ReapSendThreads();
   auto worker = std::make_unique<Worker>();
   Worker* w = worker.get();
+  w->keys = keys;
   currentSend_ = w;
   ++sendThreadsStarted_;
   sendThreads_.push_back(std::move(worker));
@@ -315,10 +334,11 @@ void TransmitController::ReapSendThreads() {
 }
 
 void TransmitController::StopSending() {
-  if (tx_.SendActive.load(r) == 1) SendBtnClick();
-  // Typed text that has not gone out is dropped, as SEND drops it.
+  // Typed text that has not gone out is dropped, as SEND drops it; first, since SEND's
+  // stop lets a typed key that waits for the buffer send go, and it must find nothing.
   EmptyQueues();
   tx_.TextQueued.store(0, r);
+  if (tx_.SendActive.load(r) == 1) SendBtnClick();
   tx_.StopRequested.store(1, r);
   tx_.SendingState.store(0, r);
   keyers_.AbortTone();
@@ -378,12 +398,30 @@ bool TransmitController::WaitForKey(Worker& self) {
   }
 }
 
+bool TransmitController::EscapeWaiting() const {
+  const int32_t w = KeyQueueWrite.load(std::memory_order_acquire);
+  return KeyQueueRead.load(r) < w && KeyAt(w - 1) == vk::kEscape;
+}
+
 bool TransmitController::WaitForIdleSender(Worker& self) {
-  while (tx_.SendThreadIdle.load(r) != 1) {
+  while (tx_.SendThreadIdle.load(std::memory_order_acquire) != 1) {
     if (self.stop.load(r)) return false;
+    // Escape stops the very send this key waits for; only the main loop acts on it.
+    if (EscapeWaiting()) return false;
     doorbell_.Wait(kKeyWaitMs);
   }
   return !self.stop.load(r);
+}
+
+bool TransmitController::TakeKeyLine(Worker& self, std::unique_lock<std::mutex>& line) {
+  for (;;) {
+    if (!WaitForIdleSender(self)) return false;
+    // A stopped send holds the line until its character is out; a send started meanwhile
+    // holds it for its whole run, and this key waits for that one too.
+    line.lock();
+    if (tx_.SendThreadIdle.load(std::memory_order_acquire) == 1) return !self.stop.load(r);
+    line.unlock();
+  }
 }
 
 void TransmitController::CharThreadBody(Worker& self) {
@@ -420,7 +458,11 @@ void TransmitController::CharThreadBody(Worker& self) {
     // 4.
     if ((tx_.ScreenMode.load(r) == 1 || tx_.SelectedBuffer.load(r) != 0) &&
         tx_.SendInProgress.load(r) == 1) {
-      host_.CallOnGui([this] { host_.SetPaneReadOnly(true); });
+      // Asked again on the GUI thread: a send stopped or ended meanwhile has made the pane
+      // writable, and it stays so (a stopped send's thread may still be in its character).
+      host_.CallOnGui([this] {
+        if (tx_.SendActive.load(r) == 1) host_.SetPaneReadOnly(true);
+      });
     }
     // 5. Translate and queue.
     if (key == vk::kCtrl) tx_.CtrlHeld.store(1, r);
@@ -476,20 +518,39 @@ void TransmitController::SendTextQueue(Worker& self) {
     const int32_t pos = Text.SendPos.load(r);
     const int32_t code = Text.At(pos);
     if (const int n = MemoryForCode(code)) {
-      // F1..F10: the memory goes out after everything typed before it.
+      // F1..F10: the memory goes out after everything typed before it, unless a stop has
+      // emptied the queue meanwhile.
       if (!WaitForIdleSender(self)) return;
-      Text.SendPos.store(pos + 1, r);
+      if (tx_.XmitEnable.load(r) != 3 || !Text.Advance(pos)) {
+        SpeedUpDnFromWorker(true);  // as after any stop
+        return;
+      }
       tx_.EchoSuppressed.store(0, r);
       tx_.TypedWhileIdle.store(0, r);
       tx_.SendingState.store(0, r);
       SpeedUpDnFromWorker(false);
-      host_.CallOnGui([this, n] {
+      host_.CallOnGui([this, n, pos] {
+        // STOP, SEND or Xmit Enable may have emptied the queue before this ran.
+        if (Text.SendPos.load(r) != pos + 1 || Text.Count.load(r) <= pos) return;
         tx_.MemoryOpArmed.store(0, r);
         host_.MemoryButtonClick(n);
       });
       continue;
     }
-    if (!WaitForIdleSender(self)) return;
+    std::unique_lock<std::mutex> line(keyLine_, std::defer_lock);
+    if (!TakeKeyLine(self, line)) return;
+    // A buffer send's clean-up has run meanwhile and marked the transmitter idle; this
+    // character is typing again, which SEND stops and during which the speed stays put.
+    rx_.TxActive.store(1, r);
+    tx_.SendingState.store(3, r);
+    SpeedUpDnFromWorker(false);
+    // STOP, SEND or Xmit Enable OFF while this key waited: it does not go out, and the
+    // speed is free again as after any stop (the emptied queue leaves no idle round to
+    // free it).
+    if (tx_.XmitEnable.load(r) != 3 || !Text.Advance(pos)) {
+      SpeedUpDnFromWorker(true);
+      return;
+    }
     if (tx_.EchoSuppressed.load(r) == 1 || tx_.TypedWhileIdle.load(r) == 1) {
       tx_.EchoSuppressed.store(1, r);
     } else {
@@ -497,9 +558,9 @@ void TransmitController::SendTextQueue(Worker& self) {
       host_.PostToGui([this, c] { host_.AppendPaneText(std::string_view(&c, 1)); });
       if (KeyQueueDrained()) tx_.EchoSuppressed.store(1, r);
     }
-    Text.SendPos.store(pos + 1, r);
     if (self.stop.load(r)) return;
     KeyCode(code, KeyQueueWrite.load(r));
+    line.unlock();
     if (tx_.SendingState.load(r) == 0) {
       SpeedUpDnFromWorker(true);
       return;
@@ -520,20 +581,30 @@ void TransmitController::KeyCode(int32_t code, int32_t firstBlock) {
 // --- TSendThread ---------------------------------------------------------------------------
 
 void TransmitController::SendThreadBody(Worker& self) {
-  SendMessageBuffer(self);
+  {
+    // After a stopped send's last character, never beside it.
+    std::lock_guard<std::mutex> line(keyLine_);
+    SendMessageBuffer(self);
+  }
   tx_.SendInProgress.store(0, r);
   // The end of the thread runs on the GUI thread. A send that SEND (or a later send) has
-  // replaced leaves the flags to the one that runs now.
+  // replaced leaves the flags to the one that runs now; with none running, it takes back
+  // the SendThreadIdle = 0 it may have written after SEND had stopped it.
   host_.CallOnGui([this, &self] {
-    if (currentSend_ != &self) return;
+    if (currentSend_ != &self) {
+      if (currentSend_ == nullptr) tx_.SendThreadIdle.store(1, std::memory_order_release);
+      return;
+    }
     currentSend_ = nullptr;
-    tx_.SendThreadIdle.store(1, r);
     if (tx_.FinishOnEnd.load(r) == 1) {
       tx_.SendActive.store(1, r);
-      SendBtnClick();
+      SendBtnClick();  // sets SendThreadIdle last
+    } else {
+      tx_.SendThreadIdle.store(1, std::memory_order_release);
     }
   });
   doorbell_.Ring();
+  sendThreadsEnded_.fetch_add(1, std::memory_order_release);
   self.done.store(true, std::memory_order_release);
 }
 
@@ -543,9 +614,14 @@ void TransmitController::SendMessageBuffer(Worker& self) {
     tx_.SendInProgress.store(1, r);
     if (tx_.SelectedBuffer.load(r) == 0) tx_.StopRequested.store(1, r);
     tx_.SendThreadIdle.store(0, r);
-    if (tx_.XmitEnable.load(r) == 3) {
+    if (self.keys && !self.stop.load(r) && tx_.XmitEnable.load(r) == 3) {
       std::string text;
-      const bool fetched = host_.CallOnGui([this, &text] {
+      bool fetched = false;
+      host_.CallOnGui([this, &self, &text, &fetched] {
+        // Stopped before the GUI thread got here: the pane, the caret and a loaded file
+        // stay as the stop left them.
+        if (self.stop.load(r)) return;
+        fetched = true;
         host_.FocusPane();
         const int n = tx_.SelectedBuffer.load(r);
         if (n < 0 || n >= kSendBufferCount) return;
@@ -564,7 +640,10 @@ void TransmitController::SendMessageBuffer(Worker& self) {
       } else if (fetched && !text.empty()) {
         while (tx_.SendingState.load(r) == 3 && tx_.LoopMode.load(r) == 3 &&
                tx_.StopRequested.load(r) == 0 && !self.stop.load(r)) {
-          const bool again = host_.CallOnGui([this, &text] {
+          bool again = false;
+          host_.CallOnGui([this, &self, &text, &again] {
+            if (self.stop.load(r)) return;
+            again = true;
             host_.SetCaret(tx_.PaneTextLength.load(r));
             const int n = tx_.SelectedBuffer.load(r);
             if (n > 0 && n < kSendBufferCount) text = std::string(tx_.Buffer(n));

@@ -11,6 +11,16 @@
 // window change to the GUI thread (TransmitHost::CallOnGui), so they see the window's
 // effects in order. Stopping is cooperative, checked between characters; every thread is
 // joined by Shutdown (or the destructor): none outlives the controller.
+//
+// One sender on the key line at a time: a send stopped by SEND, Escape or STOP reports
+// idle at once but finishes the character it is in, so a buffer send holds the key line
+// (keyLine_) for its whole run and TCharThread for each typed character; the GUI thread
+// never takes it. START's buffer-send thread only tidies up: it keys nothing and leaves
+// the pane alone, since the pane's text (screen mode) or buffer 13 would otherwise go
+// out, or replace the pane, each time reception starts. A typed key waiting for a buffer
+// send is dropped by STOP or Xmit Enable OFF (it would go out after them), an Escape typed
+// behind it stops that send at once, and once it goes out it is typing again (SendingState
+// 3, the speed spinner off), which SEND stops.
 #pragma once
 
 #include <array>
@@ -51,21 +61,24 @@ struct ReceiveFlags {
 };
 
 // The text queue: up to 16384 send codes appended and sent by TCharThread; the counts are
-// atomics because SEND and Xmit Enable empty the queue from the GUI thread.
+// atomics because SEND, STOP and Xmit Enable empty the queue from the GUI thread. Append,
+// Clear and Advance are serialised, so a code is never sent, nor a count kept, from a
+// queue emptied under it.
 class TextQueue {
  public:
   TextQueue() : codes_(kTextQueueSlots, 0) {}
   // Appends `code` while the queue holds fewer than 16384 codes; later ones are dropped.
   void Append(int32_t code);
   int32_t At(int32_t i) const { return codes_[static_cast<size_t>(i)]; }
-  void Clear() {
-    Count.store(0, std::memory_order_relaxed);
-    SendPos.store(0, std::memory_order_relaxed);
-  }
+  void Clear();
+  // Moves the send position past `pos` if that code is still queued there. False: the
+  // queue was emptied (or moved on) meanwhile and the code must not go out.
+  bool Advance(int32_t pos);
   std::atomic<int32_t> Count{0};    // TextQueueCount
   std::atomic<int32_t> SendPos{0};  // TextQueueSendPos
 
  private:
+  std::mutex mu_;
   std::vector<int32_t> codes_;
 };
 
@@ -107,14 +120,16 @@ class TransmitController final : public SendControl {
   bool CharThreadRunning() const { return charThread_ != nullptr; }
   // A buffer-send thread is running that has not ended yet (GUI thread).
   bool BufferSendRunning() const { return currentSend_ != nullptr; }
-  // Send threads started so far (START's included).
+  // Send threads started so far (START's included), and those that have ended (any thread).
   int SendThreadsStarted() const { return sendThreadsStarted_; }
+  int SendThreadsEnded() const { return sendThreadsEnded_.load(std::memory_order_acquire); }
 
  private:
   struct Worker {
     std::thread thread;
     std::atomic<bool> stop{false};
     std::atomic<bool> done{false};
+    bool keys = true;  // false: START's buffer-send thread, which only tidies up
   };
 
   // Wakes TCharThread's waits early (a key arrived, a buffer send ended, shutdown).
@@ -132,14 +147,19 @@ class TransmitController final : public SendControl {
   // TCharThread and its steps.
   void CharThreadBody(Worker& self);
   bool WaitForKey(Worker& self);
+  // Waits for the buffer send to end; false on a stop, or on an Escape typed meanwhile
+  // (the caller goes back for it: it stops that very send).
   bool WaitForIdleSender(Worker& self);
+  // WaitForIdleSender, then the key line once no buffer send holds it.
+  bool TakeKeyLine(Worker& self, std::unique_lock<std::mutex>& line);
+  bool EscapeWaiting() const;
   void SendTextQueue(Worker& self);
   void KeyCode(int32_t code, int32_t firstBlock);
   // TSendThread: SendMessageBuffer, then the end of the thread on the GUI thread.
   void SendThreadBody(Worker& self);
   void SendMessageBuffer(Worker& self);
   void SendBuffer(Worker& self, const std::string& text);
-  void StartSendThread();
+  void StartSendThread(bool keys = true);
   void ReapSendThreads();
 
   int32_t IdleBuffer() const;  // 14 in screen mode, else 0
@@ -162,8 +182,10 @@ class TransmitController final : public SendControl {
 
   std::array<std::atomic<uint32_t>, kKeyQueueSlots> keyQueue_{};
   Doorbell doorbell_;
+  std::mutex keyLine_;                  // held by whoever keys; never by the GUI thread
   std::atomic<int8_t> speedWanted_{1};  // what XmitSpeedUpDn was last asked to be
   std::atomic<bool> closing_{false};
+  std::atomic<int> sendThreadsEnded_{0};
 
   // GUI thread only.
   std::unique_ptr<Worker> charThread_;

@@ -3,11 +3,13 @@
 // calls while it waits for a condition (never a sleep followed by an assertion).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "transmit/gui_call_queue.h"
@@ -18,7 +20,8 @@ namespace kestrix::transmit {
 namespace {
 
 // Records every code; with a gate set, blocks once `gateAt` codes have been keyed until
-// the test opens it (a character that is still going out).
+// the test opens or moves it (a character that is still going out). Counts the calls that
+// were under way at once: two senders on one key line garble both.
 class FakeKeyers final : public SendKeyers {
  public:
   void SendCharToPort(uint8_t code) override { Key(code); }
@@ -31,8 +34,11 @@ class FakeKeyers final : public SendKeyers {
   void AbortTone() override { aborts.fetch_add(1); }
 
   void CloseGateAt(size_t n) {
-    std::lock_guard<std::mutex> lock(mu_);
-    gateAt_ = n;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      gateAt_ = n;
+    }
+    cv_.notify_all();
   }
   void OpenGate() {
     {
@@ -49,21 +55,29 @@ class FakeKeyers final : public SendKeyers {
     std::lock_guard<std::mutex> lock(mu_);
     return blocked_;
   }
+  int MostAtOnce() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return mostAtOnce_;
+  }
   std::atomic<int> aborts{0};
 
  private:
   void Key(uint8_t code) {
     std::unique_lock<std::mutex> lock(mu_);
+    mostAtOnce_ = std::max(mostAtOnce_, ++underWay_);
     keyed_ += static_cast<char>(code);
     blocked_ = keyed_.size() >= gateAt_;
     cv_.wait(lock, [&] { return keyed_.size() < gateAt_; });
     blocked_ = false;
+    --underWay_;
   }
   mutable std::mutex mu_;
   std::condition_variable cv_;
   std::string keyed_;
   size_t gateAt_ = SIZE_MAX;
   bool blocked_ = false;
+  int underWay_ = 0;
+  int mostAtOnce_ = 0;
 };
 
 // The window as the controller sees it; touched only on the test (GUI) thread.
@@ -151,6 +165,13 @@ class Controller : public ::testing::Test {
       host.cv.wait_for(lock, std::chrono::milliseconds(1));
     }
   }
+  // Serves the window calls for 50 ms: time for a worker that ought to wait to go wrong
+  // where it would show. What the tests expect never depends on it.
+  void Settle() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+    WaitUntil([&] { return std::chrono::steady_clock::now() > until; });
+  }
+  bool AllSendThreadsEnded() { return ctrl.SendThreadsEnded() == ctrl.SendThreadsStarted(); }
   bool Idle() {
     return tx.SendActive == 0 && tx.SendThreadIdle == 1 && tx.SendingState == 0 && txActive == 0 &&
            ctrl.KeyQueueWrite == ctrl.KeyQueueRead && host.speedEnabled;
@@ -159,7 +180,7 @@ class Controller : public ::testing::Test {
   void StartImmediate() {
     ctrl.MsgButton13Click();
     ctrl.StartWorkers();
-    ASSERT_TRUE(WaitUntil([&] { return !ctrl.BufferSendRunning() && tx.SendActive == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return AllSendThreadsEnded() && tx.SendActive == 0; }));
     ctrl.XmitButtonClick();
   }
   void Key(int vk, bool shift = false) {
@@ -300,6 +321,20 @@ TEST_F(Controller, TypingDuringABufferSendQueuesAndEchoesAfterIt) {
   EXPECT_FALSE(host.sendRed);
 }
 
+TEST_F(Controller, KeysTypedDuringABufferSendAreEchoedAfterEarlierTyping) {
+  tx.SetBuffer(1, "TEST");
+  StartImmediate();
+  Type("cq");  // typed while idle: the pane shows them, no echo
+  ASSERT_TRUE(KeyedIs("CQ")) << keyers.Keyed();
+  keyers.CloseGateAt(3);
+  host.MemoryButtonClick(1);
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Blocked(); }));
+  Type("ab");  // the pane is read-only: only the echo shows them
+  keyers.OpenGate();
+  ASSERT_TRUE(KeyedIs("CQTESTAB")) << keyers.Keyed();
+  EXPECT_EQ(host.pane, "cqTESTab");
+}
+
 TEST_F(Controller, BackspaceBeforeSendingTakesTheKeyBack) {
   StartImmediate();
   keyers.CloseGateAt(1);
@@ -391,6 +426,187 @@ TEST_F(Controller, ShutdownReleasesAWorkerWaitingForTheWindow) {
   EXPECT_FALSE(ctrl.CharThreadRunning());
   ctrl.SendBtnClick();  // no new thread after shutdown
   EXPECT_EQ(ctrl.SendThreadsStarted(), 2);
+}
+
+TEST_F(Controller, StartWithXmitEnableOnKeysNothingAndKeepsThePane) {
+  struct Case {
+    const char* name;
+    bool screenMode;
+    const char* pane;
+    const char* immediateBuffer;
+  };
+  const Case cases[] = {
+      {"screen mode", true, "hi de k", ""},
+      {"immediate mode", false, "cq cq", "ZZ"},
+  };
+  StartImmediate();
+  for (const Case& c : cases) {
+    if (c.screenMode) {
+      ctrl.MsgButton14Click();
+    } else {
+      ctrl.MsgButton13Click();
+    }
+    tx.SetBuffer(kImmediateBuffer, c.immediateBuffer);
+    host.SetPane(c.pane);
+    const std::string keyedBefore = keyers.Keyed();
+    const int started = ctrl.SendThreadsStarted();
+    ctrl.StartWorkers();  // reception stopped and started again
+    EXPECT_EQ(ctrl.SendThreadsStarted(), started + 1) << c.name;
+    ASSERT_TRUE(WaitUntil([&] { return AllSendThreadsEnded() && Idle(); })) << c.name;
+    EXPECT_EQ(keyers.Keyed(), keyedBefore) << c.name;
+    EXPECT_EQ(host.pane, c.pane) << c.name;
+  }
+}
+
+// A key typed during a buffer send waits for it; then the send is ended one way or another
+// while its thread is still in its character.
+struct StopCase {
+  const char* name;
+  void (*stop)(TransmitController&, FakeHost&);
+  const char* want;  // keyed in all, with a "k" typed afterwards
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ControllerStop : public Controller, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(ControllerStop, TheWaitingKeyGoesOutOnlyIfTheStopKeepsIt) {
+  tx.SetBuffer(1, "TEST");
+  StartImmediate();
+  keyers.CloseGateAt(1);
+  host.MemoryButtonClick(1);
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Blocked(); }));
+  Type("a");
+  ASSERT_TRUE(WaitUntil([&] { return ctrl.Text.Count == 1; }));
+  Settle();
+  GetParam().stop(ctrl, host);
+  ASSERT_TRUE(WaitUntil([&] { return tx.SendActive == 0; }));
+  Settle();
+  keyers.OpenGate();
+  if (tx.XmitEnable != 3) ctrl.XmitButtonClick();
+  Type("k");
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Keyed().back() == 'K' && Idle(); })) << keyers.Keyed();
+  EXPECT_EQ(keyers.Keyed(), GetParam().want);
+  EXPECT_EQ(keyers.MostAtOnce(), 1) << "two senders keyed at once";
+  EXPECT_FALSE(host.readOnly);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, ControllerStop,
+    ::testing::Values(
+        StopCase{"Send", [](TransmitController& c, FakeHost&) { c.SendBtnClick(); }, "TAK"},
+        StopCase{"Escape", [](TransmitController& c, FakeHost&) { c.Memo1KeyDown(vk::kEscape); },
+                 "TAK"},
+        StopCase{"Stop", [](TransmitController& c, FakeHost&) { c.StopSending(); }, "TK"},
+        StopCase{"XmitOff", [](TransmitController& c, FakeHost&) { c.XmitButtonClick(); }, "TK"}),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Controller, ASendRightAfterAStoppedOneWaitsForItsCharacter) {
+  tx.SetBuffer(1, "TEST");
+  tx.SetBuffer(2, "MM");
+  StartImmediate();
+  keyers.CloseGateAt(1);
+  host.MemoryButtonClick(1);
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Blocked(); }));
+  ctrl.SendBtnClick();
+  host.MemoryButtonClick(2);
+  Settle();
+  keyers.OpenGate();
+  ASSERT_TRUE(KeyedIs("TMM")) << keyers.Keyed();
+  EXPECT_EQ(keyers.MostAtOnce(), 1) << "two senders keyed at once";
+}
+
+TEST_F(Controller, AKeyAfterABufferSendIsTypingThatSendStops) {
+  tx.SetBuffer(1, "TE");
+  StartImmediate();
+  keyers.CloseGateAt(1);
+  host.MemoryButtonClick(1);
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Blocked(); }));
+  Type("a");
+  ASSERT_TRUE(WaitUntil([&] { return ctrl.Text.Count == 1; }));  // waiting for the send
+  keyers.CloseGateAt(3);  // the memory goes out, the typed A stays in its character
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Blocked() && keyers.Keyed() == "TEA"; }));
+  host.queue.ServePending();
+  EXPECT_EQ(tx.SendingState.load(), 3);
+  EXPECT_FALSE(host.speedEnabled) << "no speed change in the middle of a character";
+  Type("b");
+  host.messages.clear();
+  ctrl.SendBtnClick();  // drops the typed text not sent yet
+  EXPECT_TRUE(host.messages.empty()) << host.messages.front();
+  keyers.OpenGate();
+  ASSERT_TRUE(WaitUntil([&] { return Idle(); }));
+  Type("k");
+  ASSERT_TRUE(KeyedIs("TEAK")) << keyers.Keyed();
+}
+
+TEST_F(Controller, PaneStaysWritableForKeysTypedAfterAScreenSendWasStopped) {
+  StartImmediate();
+  ctrl.MsgButton14Click();
+  Type("abc");
+  keyers.CloseGateAt(1);
+  ctrl.SendBtnClick();
+  ASSERT_TRUE(WaitUntil([&] { return keyers.Blocked(); }));
+  EXPECT_TRUE(host.readOnly);
+  ctrl.SendBtnClick();  // its thread is still in its character
+  EXPECT_FALSE(host.readOnly);
+  Type("d");
+  Key(vk::kOemTilde);  // LOOP toggles once the sender has taken the keys before it
+  ASSERT_TRUE(WaitUntil([&] { return host.loopRed; }));
+  keyers.OpenGate();
+  ASSERT_TRUE(WaitUntil([&] { return AllSendThreadsEnded() && Idle(); }));
+  EXPECT_FALSE(host.readOnly);
+  EXPECT_EQ(host.pane, "abcd");
+  EXPECT_EQ(keyers.Keyed(), "a");
+}
+
+// Waits for `done` without serving the window calls (10 s at most).
+bool WaitUnserved(const std::function<bool()>& done) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+TEST_F(Controller, StopBeforeTheWindowRunsAFunctionKeysMemoryButtonCancelsIt) {
+  tx.SetBuffer(3, "M3");
+  StartImmediate();
+  Key(vk::kF3);
+  // The sender has taken F3 and asks the GUI thread for M3's button, which has not run.
+  ASSERT_TRUE(WaitUnserved([&] { return ctrl.Text.SendPos == 1; }));
+  ctrl.StopSending();
+  Type("k");
+  ASSERT_TRUE(KeyedIs("K")) << keyers.Keyed();
+  EXPECT_TRUE(host.memoryClicks.empty());
+}
+
+TEST_F(Controller, SendStoppedBeforeItsThreadReachedTheWindowChangesNothing) {
+  struct Case {
+    const char* name;
+    int selected;
+    uint8_t fileLoaded;
+  };
+  const Case cases[] = {
+      {"loaded file", 15, 1},
+      {"memory chosen by an armed button", 3, 0},
+  };
+  StartImmediate();
+  tx.SetBuffer(3, "M3 TEXT");
+  for (const Case& c : cases) {
+    host.SetPane("pane text");
+    tx.SelectedBuffer = c.selected;
+    tx.XmitFileLoaded = c.fileLoaded;
+    ctrl.SendBtnClick();
+    ctrl.SendBtnClick();  // stopped at once: the GUI thread has served nothing in between
+    ASSERT_TRUE(WaitUntil([&] { return AllSendThreadsEnded() && Idle(); })) << c.name;
+    EXPECT_EQ(host.pane, "pane text") << c.name;
+    EXPECT_EQ(host.caret, kCaretEnd) << c.name;
+    EXPECT_EQ(tx.XmitFileLoaded.load(), c.fileLoaded) << c.name;
+    EXPECT_EQ(keyers.Keyed(), "") << c.name;
+  }
 }
 
 }  // namespace

@@ -236,10 +236,7 @@ int RunCwdaemonToneOn(PlaybackDevice& device, int deviceIndex, ToneClock clock,
     platform::MonotonicWaiter clockWaiter;
     DeadlineWatchdog watchdog(&DeadlineWatchdog::SteadyMs, nullptr);
     ToneOutput output(device, SendTable(), timing, clockWaiter, watchdog, host, quiet);
-    output.SideToneFrequency = tone.toneHz;
-    output.ToneWaveform = tone.square ? 1 : 0;
-    output.SideToneEnabled = tone.silent ? 0 : 1;
-    output.OutputDevice = 0;
+    ApplyToneOptions(tone, output);
     if (!output.OpenToneOutput(deviceIndex)) {
       err << host.TakeLines();
       return kToneSendDeviceError;

@@ -69,6 +69,13 @@ bool ParseToneHz(std::string_view text, float& hz, std::string& error) {
   return true;
 }
 
+void ApplyToneOptions(const ToneSendOptions& options, transmit::ToneOutput& tone) {
+  tone.SideToneFrequency = options.toneHz;
+  tone.ToneWaveform = options.square ? 1 : 0;
+  tone.SideToneEnabled = options.silent ? 0 : 1;
+  tone.OutputDevice = 0;
+}
+
 int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions& options,
                   std::string_view text, std::ostream& err) {
   if (!CheckToneOptions(options, err)) return kToneSendUsage;
@@ -81,10 +88,7 @@ int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions
   int status = kToneSendOk;
   {
     transmit::ToneOutput tone(device, transmit::SendTable(), timing, waiter, watchdog, host, quiet);
-    tone.SideToneFrequency = options.toneHz;
-    tone.ToneWaveform = options.square ? 1 : 0;
-    tone.SideToneEnabled = options.silent ? 0 : 1;
-    tone.OutputDevice = 0;
+    ApplyToneOptions(options, tone);
     if (!tone.OpenToneOutput(deviceIndex)) {
       err << host.TakeLines();
       return kToneSendDeviceError;

@@ -37,6 +37,9 @@ bool ParseToneHz(std::string_view text, float& hz, std::string& error);
 // Checks the tone, speed and ratios; false with one line on `err` when one is out of range.
 bool CheckToneOptions(const ToneSendOptions& options, std::ostream& err);
 
+// The tone the command line asked for, on the sound card as the output device.
+void ApplyToneOptions(const ToneSendOptions& options, transmit::ToneOutput& tone);
+
 // The device the options name: a WAV file for --wav (index 0), else the sound card
 // --device chooses (the system default without it) with its index in `index`. Null with
 // one line on `err` when the sound system cannot start or there is no such card.

@@ -13,6 +13,8 @@ namespace kestrix::shell {
 // the AppStream component id.
 inline constexpr const char* kDesktopId = "org.kestrix.Kestrix";
 inline constexpr const char* kApplicationName = "Kestrix";
+// The style's pixmap cache, kB (see ConfigureApplication).
+inline constexpr int kPixmapCacheKb = 1024;
 
 // Call once, right after the QApplication is made.
 void ConfigureApplication();

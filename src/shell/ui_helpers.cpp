@@ -47,6 +47,10 @@ QLabel* MakePanel(QWidget* parent, const char* name, const QString& text, const 
 
 void SetCaption(QPushButton* button, const QString& caption, const QColor& colour) {
   button->setText(caption);
+  if (button->testAttribute(Qt::WA_SetPalette) &&
+      button->palette().color(QPalette::ButtonText) == colour) {
+    return;  // unchanged: every new palette is a new key in the style's pixmap cache
+  }
   QPalette p = button->palette();
   p.setColor(QPalette::ButtonText, colour);
   button->setPalette(p);

@@ -129,7 +129,9 @@ void CheckOptions(const cli::SendOptions& o, const std::vector<std::string>& arg
       if (hasText) Fail("tune with text that is never sent", args);
       break;
     case SendMode::kCwdaemon:
-      if (!o.cwdaemon || tone || hasText) Fail("network keying mixed", args);
+      // The requests key the line or the sound card (a card or a file), never both.
+      if (!o.cwdaemon || hasText) Fail("network keying mixed", args);
+      if (tone && o.line != cli::SendLine::kNone) Fail("network keying on a line and a tone", args);
       if (o.listenAddress.empty()) Fail("network keying without an address", args);
       break;
     case SendMode::kListPorts:

@@ -17,7 +17,7 @@
 
 #include "shell/cwdaemon_link.h"
 #include "shell/main_window.h"
-#include "shell/window_fixture.h"
+#include "shell/sending_window_fixture.h"
 #include "transmit/element_timing.h"
 #include "transmit/fake_line.h"
 #include "transmit/key_translation.h"
@@ -79,25 +79,12 @@ std::string Esc(const std::string& request) {
   return "\x1b" + request;
 }
 
-class CwdaemonWindow : public WindowTest {
+class CwdaemonWindow : public SendingWindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    WindowSeams seams;
-    seams.message = [this](const std::string& t, const std::string& x) {
-      messages_.push_back({t, x});
-    };
-    seams.terminate = [this] { ++terminated_; };
-    seams.sleep = [](int) {};
-    seams.keyLine = &line_;
-    seams.keyWaiter = &paced_;
-    window_ = std::make_unique<MainWindow>(std::make_unique<FakeCapture>(), WindowOptions{}, seams);
-    W().show();
-    FirstTick();
-    // What START does for the transmitter, without entering the receive loop.
-    W().MsgButton13Click();
-    W().Transmitter().StartWorkers();
-    ASSERT_TRUE(WaitFor([&] { return !W().Transmitter().BufferSendRunning(); }));
+    StartSending(paced_);
+    if (HasFatalFailure()) return;
     link_ = std::make_unique<CwdaemonLink>(W(), log_);
     transmit::CwdaemonServerOptions serve;
     serve.port = 0;  // any free port
@@ -106,19 +93,8 @@ class CwdaemonWindow : public WindowTest {
   }
   void TearDown() override {
     link_.reset();
-    window_.reset();
-    WindowTest::TearDown();
+    SendingWindowTest::TearDown();
   }
-  bool WaitFor(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (;;) {
-      QCoreApplication::processEvents();
-      if (done()) return true;
-      if (std::chrono::steady_clock::now() > until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-  std::string Sent() { return test::ReadLine(line_.Edges(), W().Tx().Timing.UnitMs.load()); }
   bool LineUp() {
     const auto edges = line_.Edges();
     return edges.empty() || edges.back().state == transmit::kKeyUp;
@@ -126,8 +102,6 @@ class CwdaemonWindow : public WindowTest {
   QString Pane() { return W().TransmitControls().Memo1->toPlainText(); }
   bool Send(const std::string& datagram) { return logger_.Send(link_->Port(), datagram); }
 
-  test::FakeClock clock_;
-  test::FakeKeyLine line_{clock_};
   PacedClock paced_{clock_};
   std::ostringstream log_;
   std::unique_ptr<CwdaemonLink> link_;

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "shell/main_window.h"
+#include "shell/sending_window_fixture.h"
 #include "shell/transmit_host.h"
 #include "shell/up_down.h"
-#include "shell/window_fixture.h"
 #include "transmit/fake_line.h"
 #include "transmit/line_reader.h"
 #include "transmit/transmit_controller.h"
@@ -18,49 +18,17 @@
 namespace kestrix::shell::testing {
 namespace {
 
-class SendWindow : public WindowTest {
+class SendWindow : public SendingWindowTest {
  protected:
   void SetUp() override {
     WindowTest::SetUp();
-    WindowSeams seams;
-    seams.message = [this](const std::string& t, const std::string& x) {
-      messages_.push_back({t, x});
-    };
-    seams.terminate = [this] { ++terminated_; };
-    seams.sleep = [](int) {};
-    seams.keyLine = &line_;
-    seams.keyWaiter = &clock_;
-    window_ = std::make_unique<MainWindow>(std::make_unique<FakeCapture>(), WindowOptions{}, seams);
-    W().show();
-    FirstTick();
-    // What START does for the transmitter, without entering the receive loop.
-    W().MsgButton13Click();
-    W().Transmitter().StartWorkers();
-    ASSERT_TRUE(WaitFor([&] { return !W().Transmitter().BufferSendRunning(); }));
+    StartSending(clock_);
   }
-  void TearDown() override {
-    window_.reset();
-    WindowTest::TearDown();
-  }
-  // Runs the window's events until `done` holds (10 s at most).
-  bool WaitFor(const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    for (;;) {
-      QCoreApplication::processEvents();
-      if (done()) return true;
-      if (std::chrono::steady_clock::now() > until) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-  std::string Sent() { return test::ReadLine(line_.Edges(), W().Tx().Timing.UnitMs.load()); }
   bool Idle() {
     const TransmitState& tx = W().Tx();
     return tx.SendActive == 0 && tx.SendingState == 0 && W().Loop().TxActive == 0;
   }
   QPlainTextEdit* Memo1() { return W().TransmitControls().Memo1; }
-
-  test::FakeClock clock_;
-  test::FakeKeyLine line_{clock_};
 };
 
 TEST_F(SendWindow, TypedTextKeysAsTyped) {

@@ -5,6 +5,7 @@ find_package(Threads REQUIRED)
 
 add_library(kestrix_send STATIC
   src/transmit/transmit_controller.cpp
+  src/transmit/send_threads.cpp
   src/transmit/key_translation.cpp
   src/transmit/gui_call_queue.cpp
   src/platform/key_codes.cpp

@@ -6,6 +6,7 @@ add_library(kestrix_transmit STATIC
   src/transmit/element_timing.cpp
   src/transmit/morse_send_table.cpp
   src/transmit/port_keyer.cpp
+  src/transmit/line_latency.cpp
   src/transmit/key_mask.cpp
   src/platform/monotonic_wait.cpp
 )

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 namespace {
 
-using kestrix::testing::MorseSignalParams;
+using kestrix::signalgen::MorseSignalParams;
 
 constexpr int kExitOk = 0;
 constexpr int kExitIo = 1;
@@ -184,7 +184,7 @@ Command ParseArgs(int argc, char** argv) {
     throw UsageError{"--interferer-hz must be below half the sample rate"};
   }
   for (char c : cmd.text) {
-    if (c != '<' && c != '>' && c != ' ' && kestrix::testing::MorsePattern(c).empty()) {
+    if (c != '<' && c != '>' && c != ' ' && kestrix::signalgen::MorsePattern(c).empty()) {
       throw UsageError{std::string("no Morse code for character '") + c + "' in TEXT"};
     }
   }
@@ -206,8 +206,8 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
-  const std::vector<int16_t> samples = kestrix::testing::GenerateMorse(cmd.text, cmd.params);
-  if (!kestrix::testing::WriteWav16(cmd.out, samples, cmd.params.sampleRate)) {
+  const std::vector<int16_t> samples = kestrix::signalgen::GenerateMorse(cmd.text, cmd.params);
+  if (!kestrix::signalgen::WriteWav16(cmd.out, samples, cmd.params.sampleRate)) {
     std::fprintf(stderr, "kestrix-morsegen: cannot write '%s'\n", cmd.out.c_str());
     return kExitIo;
   }

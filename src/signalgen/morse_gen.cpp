@@ -1,4 +1,4 @@
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 #include <sndfile.h>
 
@@ -9,7 +9,7 @@
 
 #include "morse/alphabet.h"
 
-namespace kestrix::testing {
+namespace kestrix::signalgen {
 
 namespace {
 
@@ -237,4 +237,4 @@ bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, in
   return sf_close(file) == 0 && written;
 }
 
-}  // namespace kestrix::testing
+}  // namespace kestrix::signalgen

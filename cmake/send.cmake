@@ -49,6 +49,7 @@ endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(kestrix_send_fuzzer tests/cli/send_fuzzer.cpp
     src/cli/send_options.cpp
+    src/cli/command_line.cpp
     src/cli/send_cwdaemon.cpp
     src/transmit/port_keyer.cpp
     src/transmit/morse_send_table.cpp

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 #include "soft/segment_viterbi.h"
 #include "soft/soft_decoder.h"
 #include "text_metrics.h"
@@ -69,7 +69,7 @@ TEST(SoftDecoder, ReadsGeneratedMorse) {
       {"drift 60 Hz a minute", "WX CLOUDY 12C 73 ES GUD DX SK CQ CQ DE K1ABC", 22, 10, 0, 0, 60, 1},
   };
   for (const Case& c : cases) {
-    testing::MorseSignalParams p;
+    signalgen::MorseSignalParams p;
     p.sampleRate = kRate;
     p.wpm = c.wpm;
     p.snrDb = c.snrDb;
@@ -79,29 +79,29 @@ TEST(SoftDecoder, ReadsGeneratedMorse) {
     p.driftHzPerMin = c.driftHzPerMin;
     p.seed = 7;
     const std::string sent = Normalised(c.text);
-    const std::string got = Normalised(Decode(testing::GenerateMorse(c.text, p), p.toneHz));
+    const std::string got = Normalised(Decode(signalgen::GenerateMorse(c.text, p), p.toneHz));
     EXPECT_LE(testing::InfixEditDistance(sent, got), c.maxErrors)
         << c.name << ": sent \"" << sent << "\", got \"" << got << '"';
   }
 }
 
 TEST(SoftDecoder, FollowsASpeedChange) {
-  testing::MorseSignalParams p;
+  signalgen::MorseSignalParams p;
   p.sampleRate = kRate;
   p.snrDb = 10;
   p.wpm = 15;
   p.tailS = 0.3;
-  std::vector<int16_t> audio = testing::GenerateMorse("CQ CQ DE W1AW W1AW", p);
+  std::vector<int16_t> audio = signalgen::GenerateMorse("CQ CQ DE W1AW W1AW", p);
   p.wpm = 24;
   p.leadInS = 0.3;
-  const std::vector<int16_t> fast = testing::GenerateMorse("QRL? DE W1AW W1AW K", p);
+  const std::vector<int16_t> fast = signalgen::GenerateMorse("QRL? DE W1AW W1AW K", p);
   audio.insert(audio.end(), fast.begin(), fast.end());
   const std::string got = Normalised(Decode(audio, p.toneHz));
   EXPECT_LE(testing::InfixEditDistance("cq cq de w1aw w1aw qrl? de w1aw w1aw k", got), 3) << got;
 }
 
 TEST(SoftDecoder, GivesNoTextForNoiseOrSilence) {
-  testing::MorseSignalParams p;
+  signalgen::MorseSignalParams p;
   p.sampleRate = kRate;
   p.leadInS = 20;
   p.tailS = 0;
@@ -109,7 +109,7 @@ TEST(SoftDecoder, GivesNoTextForNoiseOrSilence) {
   for (double snr : {200.0, 0.0}) {
     p.snrDb = snr;
     // With snr 200 the tone itself is the only thing there: scale the noise in by hand.
-    std::vector<int16_t> audio = testing::GenerateMorse("E", p);
+    std::vector<int16_t> audio = signalgen::GenerateMorse("E", p);
     if (snr > 100) {
       uint32_t state = 1;
       for (auto& s : audio) {

@@ -1,0 +1,17 @@
+# kestrix-skim: every CW signal in a band segment decoded at once, spots for loggers.
+# The engine (channel bank, signal finder, per-signal soft decoders) and the inputs (I/Q
+# and audio recordings, SigMF, SoapySDR, sound cards, rigctld) are the library
+# kestrix_skim; the program adds only its options and main. No Qt.
+pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
+find_package(SoapySDR REQUIRED)
+find_package(Threads REQUIRED)
+
+add_library(kestrix_skim STATIC
+  src/skim/filter_design.cpp
+  src/skim/fftw_plan.cpp
+  src/skim/channelizer.cpp
+  src/skim/signal_finder.cpp
+  src/skim/skimmer.cpp
+)
+target_include_directories(kestrix_skim PUBLIC src)
+target_link_libraries(kestrix_skim PUBLIC kestrix_soft PkgConfig::FFTW3F Threads::Threads)

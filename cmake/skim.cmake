@@ -15,3 +15,11 @@ add_library(kestrix_skim STATIC
 )
 target_include_directories(kestrix_skim PUBLIC src)
 target_link_libraries(kestrix_skim PUBLIC kestrix_soft PkgConfig::FFTW3F Threads::Threads)
+
+add_executable(kestrix_skim_tests
+  tests/skim/channelizer_test.cpp
+  tests/skim/signal_finder_test.cpp
+)
+target_include_directories(kestrix_skim_tests PRIVATE tests/skim)
+target_link_libraries(kestrix_skim_tests PRIVATE kestrix_skim kestrix_morsegen GTest::gtest_main)
+gtest_discover_tests(kestrix_skim_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "skim/filter_design.h"
 
@@ -12,8 +14,12 @@ namespace {
 constexpr int kBlock = 256;             // bins per floor block
 constexpr float kGateFactor = 3.0f;     // a block's frame median this far over its reference
 constexpr int kGateGiveUpFrames = 20;   // gated this long: the band itself changed
-constexpr double kMaskReachHz = 200.0;  // skirt of a strong peak
-constexpr double kMaskDb = 30.0;        // how far under a strong peak a neighbour may be
+constexpr double kSkirtDb = 10.0;        // a peak this much stronger may own a neighbour
+constexpr double kSkirtMaxHz = 6000.0;   // widest skirt looked at
+constexpr double kSkirtCorrelation = 0.5;
+constexpr size_t kRecent = 24;           // frames of power kept per bin (about 4 s)
+constexpr float kKeyedFactor = 10.0f;    // a frame this far over the floor is keyed
+constexpr size_t kKeyedLatelyFrames = 12;  // a new signal was keyed within these frames
 constexpr double kTrackReachHz = 18.0;  // a tracked signal follows a peak this near
 
 double Db(double p) {
@@ -28,7 +34,6 @@ struct SignalFinder::Peak {
   double ratio;   // over the background, linear
   double peakDb;  // averaged power, dB
   bool used;
-  bool masked;
 };
 
 SignalFinder::SignalFinder(const SignalFinderConfig& config)
@@ -46,10 +51,13 @@ SignalFinder::SignalFinder(const SignalFinderConfig& config)
   power_.resize(static_cast<size_t>(n_));
   average_.resize(static_cast<size_t>(n_));
   scratch_.resize(static_cast<size_t>(n_));
+  recent_.resize(kRecent * static_cast<size_t>(n_));
   background_.resize(static_cast<size_t>(n_));
   const int blocks = n_ / kBlock;
   blockRef_.resize(static_cast<size_t>(blocks));
   blockGated_.resize(static_cast<size_t>(blocks));
+  blockMedian_.resize(static_cast<size_t>(blocks));
+  blockFrames_.resize(static_cast<size_t>(blocks));
   blockFloor_.resize(static_cast<size_t>(blocks));
   peaks_.reserve(1024);
   candidates_.reserve(1024);
@@ -61,6 +69,8 @@ SignalFinder::SignalFinder(const SignalFinderConfig& config)
   }
   binLo_ = std::clamp(static_cast<int>(std::ceil(lo / BinHz())) + n_ / 2, 0, n_ - 1);
   binHi_ = std::clamp(static_cast<int>(std::floor(hi / BinHz())) + n_ / 2, 0, n_ - 1);
+  blocksInRange_ = std::max(1, 2 * ((binHi_ - binLo_) / kBlock + 1));
+  blocksInRange_ = std::min(blocksInRange_, blocks);
   Reset();
 }
 
@@ -73,6 +83,9 @@ void SignalFinder::Reset() {
   std::fill(average_.begin(), average_.end(), 0.0f);
   std::fill(blockRef_.begin(), blockRef_.end(), 0.0f);
   std::fill(blockGated_.begin(), blockGated_.end(), 0);
+  std::fill(blockFrames_.begin(), blockFrames_.end(), 0);
+  recentHead_ = 0;
+  recentFilled_ = 0;
   candidates_.clear();
   signals_.clear();
   events_.born.clear();
@@ -130,30 +143,42 @@ void SignalFinder::Frame() {
     // Shifted so that index i is (i - N/2) bins from the centre.
     power_[static_cast<size_t>(i)] = std::norm(y[(i + half) % n_]);
   }
+  std::copy(power_.begin(), power_.end(), recent_.begin() + static_cast<std::ptrdiff_t>(recentHead_ * n_));
+  recentHead_ = (recentHead_ + 1) % kRecent;
+  recentFilled_ = std::min(recentFilled_ + 1, kRecent);
   ++frameCount_;
   const double frameS = n_ / rate_;
-  const float alpha = static_cast<float>(
-      std::max(1.0 / static_cast<double>(frameCount_), frameS / config_.averageS));
+  const float alpha = static_cast<float>(frameS / config_.averageS);
   const int blocks = n_ / kBlock;
+  // Block medians against their running references: a frame that lifts many blocks at
+  // once is an impulse (a click, a static crash), and the blocks it lifted keep their
+  // average. A strong station lifting a few blocks around it is left to the skirt test.
+  int lifted = 0;
   for (int b = 0; b < blocks; ++b) {
     float* p = power_.data() + static_cast<size_t>(b) * kBlock;
     float* s = scratch_.data();
     std::copy(p, p + kBlock, s);
     std::nth_element(s, s + kBlock / 2, s + kBlock);
-    const float median = s[kBlock / 2];
+    blockMedian_[static_cast<size_t>(b)] = s[kBlock / 2];
+    if (frameCount_ > 3 && s[kBlock / 2] > kGateFactor * blockRef_[static_cast<size_t>(b)]) ++lifted;
+  }
+  const bool impulse = lifted >= std::max(2, blocksInRange_ / 3);
+  for (int b = 0; b < blocks; ++b) {
+    const float median = blockMedian_[static_cast<size_t>(b)];
     float& ref = blockRef_[static_cast<size_t>(b)];
     int& gated = blockGated_[static_cast<size_t>(b)];
-    const bool wide = frameCount_ > 3 && median > kGateFactor * ref && gated < kGateGiveUpFrames;
-    if (wide) {
+    if (impulse && frameCount_ > 3 && median > kGateFactor * ref && gated < kGateGiveUpFrames) {
       ++gated;
       continue;
     }
     gated = 0;
+    const float alphaBlock = std::max(alpha, 1.0f / static_cast<float>(++blockFrames_[static_cast<size_t>(b)]));
     ref = frameCount_ <= 3 ? (ref * static_cast<float>(frameCount_ - 1) + median) /
                                  static_cast<float>(frameCount_)
                            : ref + 0.05f * (median - ref);
+    const float* p = power_.data() + static_cast<size_t>(b) * kBlock;
     float* a = average_.data() + static_cast<size_t>(b) * kBlock;
-    for (int i = 0; i < kBlock; ++i) a[i] += alpha * (p[i] - a[i]);
+    for (int i = 0; i < kBlock; ++i) a[i] += alphaBlock * (p[i] - a[i]);
   }
   Track();
 }
@@ -209,19 +234,8 @@ void SignalFinder::Track() {
     const double l = Db(av[i - 1]), c = Db(v), r = Db(av[i + 1]);
     const double den = l - 2.0 * c + r;
     const double delta = den < 0.0 ? std::clamp(0.5 * (l - r) / den, -0.5, 0.5) : 0.0;
-    peaks_.push_back({i, (i - n_ / 2 + delta) * BinHz(), ratio, c, false, false});
+    peaks_.push_back({i, (i - n_ / 2 + delta) * BinHz(), ratio, c, false});
     if (peaks_.size() >= peaks_.capacity()) break;
-  }
-  // Skirts of strong peaks: a much weaker peak close beside one is its leakage or splatter.
-  const int reach = static_cast<int>(kMaskReachHz / BinHz());
-  for (size_t q = 0; q < peaks_.size(); ++q) {
-    for (size_t s = q; s-- > 0;) {
-      if (peaks_[q].bin - peaks_[s].bin > reach) break;
-      if (peaks_[s].peakDb - peaks_[q].peakDb > kMaskDb) peaks_[q].masked = true;
-    }
-    for (size_t s = q + 1; s < peaks_.size() && peaks_[s].bin - peaks_[q].bin <= reach; ++s) {
-      if (peaks_[s].peakDb - peaks_[q].peakDb > kMaskDb) peaks_[q].masked = true;
-    }
   }
   // Tracked signals follow the nearest peak.
   for (TrackedSignal& sig : signals_) {
@@ -240,16 +254,19 @@ void SignalFinder::Track() {
     // A decaying maximum: about the key-down level of a keyed carrier.
     sig.keyDownDb = std::max(framePowerDb, sig.keyDownDb - 0.3);
     sig.floorDb = Db(blockFloor_[static_cast<size_t>(bin / kBlock)]);
+    if (KeyedNow(bin)) sig.lastSeenS = now;
     if (best == nullptr) continue;
     best->used = true;
     sig.freqHz += 0.3 * (best->freqHz - sig.freqHz);
     sig.levelDb = Db(best->ratio);
     sig.peakDb = best->peakDb;
-    sig.lastSeenS = now;
   }
-  // Peaks beside no tracked signal are candidates; a few frames in a row make a signal.
+  // Peaks beside no tracked signal are candidates; a few frames in a row make a signal. The
+  // average of the first frames is too rough to tell a carrier from noise.
+  const int settled = static_cast<int>(0.5 * config_.averageS * rate_ / n_);
   for (Peak& p : peaks_) {
-    if (p.used || p.masked || p.ratio < onRatio) continue;
+    if (p.used || p.ratio < onRatio) continue;
+    if (blockFrames_[static_cast<size_t>(p.bin / kBlock)] < settled) continue;
     bool near = false;
     for (const TrackedSignal& sig : signals_) {
       if (std::abs(sig.freqHz - p.freqHz) < config_.minSpacingHz) {
@@ -271,6 +288,11 @@ void SignalFinder::Track() {
     c->lastFrame = frameCount_;
     if (++c->seen < config_.confirmFrames) continue;
     if (static_cast<int>(signals_.size()) >= config_.maxSignals) continue;
+    if (InSkirt(p) || !KeyedLately(p.bin)) continue;
+    if (getenv("SKIMDBG")) {
+      fprintf(stderr, "born %.1f ratio %.1f peakDb %.1f t=%.2f\n", p.freqHz, Db(p.ratio), p.peakDb, now);
+      for (const Peak& s : peaks_) if (s.peakDb - p.peakDb > 10) fprintf(stderr, "   strong %.1f %.1f corr %.2f\n", s.freqHz, s.peakDb, RecentCorrelation(s.bin, p.bin));
+    }
     TrackedSignal sig;
     sig.id = nextId_++;
     sig.freqHz = p.freqHz;
@@ -306,6 +328,71 @@ void SignalFinder::Track() {
       }
     }
   }
+}
+
+bool SignalFinder::InSkirt(const Peak& p) const {
+  // Keying sidebands and clicks are amplitude modulation: they stand on both sides of
+  // their carrier alike and rise and fall together. A peak whose mirror image about a
+  // much stronger peak carries about as much power, in step with it, is such a sideband.
+  for (const Peak& s : peaks_) {
+    const double stronger = s.peakDb - p.peakDb;
+    if (stronger < kSkirtDb) continue;
+    const double reach = std::min(kSkirtMaxHz, 8.0 * std::pow(10.0, stronger / 20.0));
+    if (std::abs(s.freqHz - p.freqHz) > reach) continue;
+    const int mirror = 2 * s.bin - p.bin;
+    if (mirror < 1 || mirror >= n_ - 1) continue;
+    double mirrorPower = 0.0;
+    for (int j = -1; j <= 1; ++j) mirrorPower = std::max(mirrorPower, double{average_[static_cast<size_t>(mirror + j)]});
+    if (std::abs(Db(mirrorPower) - p.peakDb) > 8.0) continue;
+    if (RecentCorrelation(p.bin, mirror) > kSkirtCorrelation) return true;
+  }
+  return false;
+}
+
+double SignalFinder::RecentCorrelation(int a, int b) const {
+  const size_t frames = recentFilled_;
+  if (frames < 6) return 1.0;  // too early to tell: assume the worst
+  double best = -1.0;
+  for (int db = -1; db <= 1; ++db) {
+    const int bb = std::clamp(b + db, 0, n_ - 1);
+    double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+    for (size_t f = 0; f < frames; ++f) {
+      const float* row = recent_.data() + f * static_cast<size_t>(n_);
+      const double x = row[a], y = row[bb];
+      sa += x;
+      sb += y;
+      saa += x * x;
+      sbb += y * y;
+      sab += x * y;
+    }
+    const double n = static_cast<double>(frames);
+    const double cov = sab - sa * sb / n;
+    const double va = saa - sa * sa / n, vb = sbb - sb * sb / n;
+    if (va <= 0.0 || vb <= 0.0) continue;
+    best = std::max(best, cov / std::sqrt(va * vb));
+  }
+  return best;
+}
+
+bool SignalFinder::KeyedLately(int bin) const {
+  const float floor = blockFloor_[static_cast<size_t>(bin / kBlock)];
+  const size_t frames = std::min(recentFilled_, kKeyedLatelyFrames);
+  for (size_t f = 0; f < frames; ++f) {
+    const size_t row = (recentHead_ + kRecent - 1 - f) % kRecent;
+    const float* p = recent_.data() + row * static_cast<size_t>(n_);
+    for (int b = std::max(0, bin - 1); b <= std::min(n_ - 1, bin + 1); ++b) {
+      if (p[b] > kKeyedFactor * floor) return true;
+    }
+  }
+  return false;
+}
+
+bool SignalFinder::KeyedNow(int bin) const {
+  const float floor = blockFloor_[static_cast<size_t>(bin / kBlock)];
+  for (int b = std::max(0, bin - 1); b <= std::min(n_ - 1, bin + 1); ++b) {
+    if (power_[static_cast<size_t>(b)] > kKeyedFactor * floor) return true;
+  }
+  return false;
 }
 
 void SignalFinder::RetireAll() {

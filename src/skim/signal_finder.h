@@ -4,18 +4,19 @@
 //
 // Every FrameSize() input samples make one Blackman-Harris windowed spectrum (bins about
 // 6 Hz wide). Per block of 256 bins the frame's median is compared with the block's
-// running median: a frame in which a whole block rises at once (a click, a static crash,
-// a strong station's key-click splatter) is wideband, not a carrier, and is left out of
-// the average there. The average follows the band with a time constant of a few seconds.
+// running median: a frame in which many blocks rise at once (a click, a static crash) is
+// wideband, not a carrier, and is left out of the average there. The average follows the
+// band with a time constant of a few seconds.
 //
 // A bin is a candidate when it is a local maximum of the average that stands `onDb` above
 // its own background (the quieter of the two flanks 35..80 Hz to either side: a
 // neighbour on one side does not hide it) and above the block's floor. Within the skirts of
-// a much stronger peak (its window leakage and splatter) a candidate must stand out
-// further still. A candidate seen on `confirmFrames` frames in a row away from every
-// tracked signal becomes a new signal; a tracked signal follows the nearest peak within a
-// few bins (its fine frequency from a parabola through the log spectrum) and is retired
-// when none has stood `offDb` above the background for `retireS` seconds.
+// a much stronger peak a candidate with a mirror image about that peak, as strong and
+// rising and falling with it over the last few seconds, is the strong station's keying
+// sidebands or clicks, not a station of its own. A candidate seen on `confirmFrames` frames in a row away from every tracked signal
+// becomes a new signal; a tracked signal follows the nearest peak within a few bins (its
+// fine frequency from a parabola through the log spectrum) and is retired when its bins
+// have not been keyed (a frame 10 dB over the floor) for `retireS` seconds.
 //
 // Memory is taken at construction; Push does not allocate once the signal table has
 // reached its high-water mark. One thread at a time.
@@ -37,9 +38,9 @@ struct SignalFinderConfig {
   double loHz = 0.0;            // search range, Hz from the band centre (lo < hi);
   double hiHz = 0.0;            // both 0: the whole band less 4 % at each edge
   double averageS = 3.0;        // time constant of the averaged spectrum
-  double onDb = 5.0;            // birth threshold over the background
+  double onDb = 6.5;            // birth threshold over the background
   double offDb = 2.5;           // a tracked signal is still there above this
-  int confirmFrames = 2;        // frames in a row a new peak must be seen
+  int confirmFrames = 3;        // frames in a row a new peak must be seen
   double retireS = 15.0;        // silence before a signal is retired
   double minSpacingHz = 30.0;   // two signals closer than this are one
   int maxSignals = 250;         // tracked at once
@@ -102,6 +103,14 @@ class SignalFinder {
   struct Peak;
   void Frame();
   void Track();
+  // Pearson correlation of the recent frame powers of bins `a` and `b` (b's best of +-1).
+  double RecentCorrelation(int a, int b) const;
+  // Whether a frame power within +-1 bin of `bin` is 10 dB over the floor.
+  bool KeyedNow(int bin) const;
+  // The same on any of the last two seconds' frames.
+  bool KeyedLately(int bin) const;
+  // Whether peak `p` rises and falls with a much stronger peak near it.
+  bool InSkirt(const Peak& p) const;
 
   double rate_;
   int n_ = 0;
@@ -115,8 +124,14 @@ class SignalFinder {
   int64_t frameCount_ = 0;
   std::vector<float> power_;     // this frame's bin powers (bins in natural FFT order)
   std::vector<float> average_;   // averaged bin powers
+  std::vector<float> blockMedian_;  // this frame's median per block
   std::vector<float> blockRef_;  // running median of each block's frame medians
-  std::vector<int> blockGated_;  // frames in a row each block was left out
+  std::vector<int> blockGated_;
+  std::vector<int> blockFrames_;  // frames averaged into each block
+  int blocksInRange_ = 1;         // blocks the search range and its mirror cover  // frames in a row each block was left out
+  std::vector<float> recent_;  // frame powers of the last kRecent frames, ring of n_ each
+  size_t recentHead_ = 0;
+  size_t recentFilled_ = 0;
   std::vector<float> scratch_;
   std::vector<float> background_;
   std::vector<float> blockFloor_;

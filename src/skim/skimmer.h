@@ -44,7 +44,7 @@ struct SkimmerConfig {
   double historyS = 4.0;        // channel history a new signal's decoder starts with
   double signalPassHz = 35.0;   // each signal's low-pass: flat to this, 40 dB down at
   double signalStopHz = 65.0;   // this, either side of its carrier
-  double onDb = 5.0;            // the finder's thresholds (see SignalFinderConfig)
+  double onDb = 6.5;            // the finder's thresholds (see SignalFinderConfig)
   double offDb = 2.5;
   double retireS = 15.0;
   int maxSignals = 250;

@@ -12,9 +12,12 @@ add_library(kestrix_skim STATIC
   src/skim/channelizer.cpp
   src/skim/signal_finder.cpp
   src/skim/skimmer.cpp
+  src/skim/json_lite.cpp
+  src/skim/sigmf.cpp
+  src/skim/sample_source.cpp
 )
 target_include_directories(kestrix_skim PUBLIC src)
-target_link_libraries(kestrix_skim PUBLIC kestrix_soft PkgConfig::FFTW3F Threads::Threads)
+target_link_libraries(kestrix_skim PUBLIC kestrix_soft PkgConfig::FFTW3F PkgConfig::SNDFILE Threads::Threads)
 
 add_executable(kestrix_skim_tests
   tests/skim/channelizer_test.cpp

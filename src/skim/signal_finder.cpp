@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "skim/filter_design.h"
 
@@ -14,13 +12,13 @@ namespace {
 constexpr int kBlock = 256;             // bins per floor block
 constexpr float kGateFactor = 3.0f;     // a block's frame median this far over its reference
 constexpr int kGateGiveUpFrames = 20;   // gated this long: the band itself changed
-constexpr double kSkirtDb = 10.0;        // a peak this much stronger may own a neighbour
-constexpr double kSkirtMaxHz = 6000.0;   // widest skirt looked at
+constexpr double kSkirtDb = 10.0;       // a peak this much stronger may own a neighbour
+constexpr double kSkirtMaxHz = 6000.0;  // widest skirt looked at
 constexpr double kSkirtCorrelation = 0.5;
-constexpr size_t kRecent = 24;           // frames of power kept per bin (about 4 s)
-constexpr float kKeyedFactor = 10.0f;    // a frame this far over the floor is keyed
+constexpr size_t kRecent = 24;             // frames of power kept per bin (about 4 s)
+constexpr float kKeyedFactor = 10.0f;      // a frame this far over the floor is keyed
 constexpr size_t kKeyedLatelyFrames = 12;  // a new signal was keyed within these frames
-constexpr double kTrackReachHz = 18.0;  // a tracked signal follows a peak this near
+constexpr double kTrackReachHz = 18.0;     // a tracked signal follows a peak this near
 
 double Db(double p) {
   return 10.0 * std::log10(std::max(p, 1e-30));
@@ -143,7 +141,8 @@ void SignalFinder::Frame() {
     // Shifted so that index i is (i - N/2) bins from the centre.
     power_[static_cast<size_t>(i)] = std::norm(y[(i + half) % n_]);
   }
-  std::copy(power_.begin(), power_.end(), recent_.begin() + static_cast<std::ptrdiff_t>(recentHead_ * n_));
+  std::copy(power_.begin(), power_.end(),
+            recent_.begin() + static_cast<std::ptrdiff_t>(recentHead_ * n_));
   recentHead_ = (recentHead_ + 1) % kRecent;
   recentFilled_ = std::min(recentFilled_ + 1, kRecent);
   ++frameCount_;
@@ -160,7 +159,8 @@ void SignalFinder::Frame() {
     std::copy(p, p + kBlock, s);
     std::nth_element(s, s + kBlock / 2, s + kBlock);
     blockMedian_[static_cast<size_t>(b)] = s[kBlock / 2];
-    if (frameCount_ > 3 && s[kBlock / 2] > kGateFactor * blockRef_[static_cast<size_t>(b)]) ++lifted;
+    if (frameCount_ > 3 && s[kBlock / 2] > kGateFactor * blockRef_[static_cast<size_t>(b)])
+      ++lifted;
   }
   const bool impulse = lifted >= std::max(2, blocksInRange_ / 3);
   for (int b = 0; b < blocks; ++b) {
@@ -172,7 +172,8 @@ void SignalFinder::Frame() {
       continue;
     }
     gated = 0;
-    const float alphaBlock = std::max(alpha, 1.0f / static_cast<float>(++blockFrames_[static_cast<size_t>(b)]));
+    const float alphaBlock =
+        std::max(alpha, 1.0f / static_cast<float>(++blockFrames_[static_cast<size_t>(b)]));
     ref = frameCount_ <= 3 ? (ref * static_cast<float>(frameCount_ - 1) + median) /
                                  static_cast<float>(frameCount_)
                            : ref + 0.05f * (median - ref);
@@ -289,10 +290,6 @@ void SignalFinder::Track() {
     if (++c->seen < config_.confirmFrames) continue;
     if (static_cast<int>(signals_.size()) >= config_.maxSignals) continue;
     if (InSkirt(p) || !KeyedLately(p.bin)) continue;
-    if (getenv("SKIMDBG")) {
-      fprintf(stderr, "born %.1f ratio %.1f peakDb %.1f t=%.2f\n", p.freqHz, Db(p.ratio), p.peakDb, now);
-      for (const Peak& s : peaks_) if (s.peakDb - p.peakDb > 10) fprintf(stderr, "   strong %.1f %.1f corr %.2f\n", s.freqHz, s.peakDb, RecentCorrelation(s.bin, p.bin));
-    }
     TrackedSignal sig;
     sig.id = nextId_++;
     sig.freqHz = p.freqHz;
@@ -342,7 +339,8 @@ bool SignalFinder::InSkirt(const Peak& p) const {
     const int mirror = 2 * s.bin - p.bin;
     if (mirror < 1 || mirror >= n_ - 1) continue;
     double mirrorPower = 0.0;
-    for (int j = -1; j <= 1; ++j) mirrorPower = std::max(mirrorPower, double{average_[static_cast<size_t>(mirror + j)]});
+    for (int j = -1; j <= 1; ++j)
+      mirrorPower = std::max(mirrorPower, double{average_[static_cast<size_t>(mirror + j)]});
     if (std::abs(Db(mirrorPower) - p.peakDb) > 8.0) continue;
     if (RecentCorrelation(p.bin, mirror) > kSkirtCorrelation) return true;
   }

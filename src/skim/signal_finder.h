@@ -13,10 +13,10 @@
 // neighbour on one side does not hide it) and above the block's floor. Within the skirts of
 // a much stronger peak a candidate with a mirror image about that peak, as strong and
 // rising and falling with it over the last few seconds, is the strong station's keying
-// sidebands or clicks, not a station of its own. A candidate seen on `confirmFrames` frames in a row away from every tracked signal
-// becomes a new signal; a tracked signal follows the nearest peak within a few bins (its
-// fine frequency from a parabola through the log spectrum) and is retired when its bins
-// have not been keyed (a frame 10 dB over the floor) for `retireS` seconds.
+// sidebands or clicks, not a station of its own. A candidate seen on `confirmFrames` frames in a
+// row away from every tracked signal becomes a new signal; a tracked signal follows the nearest
+// peak within a few bins (its fine frequency from a parabola through the log spectrum) and is
+// retired when its bins have not been keyed (a frame 10 dB over the floor) for `retireS` seconds.
 //
 // Memory is taken at construction; Push does not allocate once the signal table has
 // reached its high-water mark. One thread at a time.
@@ -122,13 +122,14 @@ class SignalFinder {
   size_t frameFill_ = 0;
   int64_t samples_ = 0;
   int64_t frameCount_ = 0;
-  std::vector<float> power_;     // this frame's bin powers (bins in natural FFT order)
-  std::vector<float> average_;   // averaged bin powers
+  std::vector<float> power_;        // this frame's bin powers (bins in natural FFT order)
+  std::vector<float> average_;      // averaged bin powers
   std::vector<float> blockMedian_;  // this frame's median per block
-  std::vector<float> blockRef_;  // running median of each block's frame medians
+  std::vector<float> blockRef_;     // running median of each block's frame medians
   std::vector<int> blockGated_;
   std::vector<int> blockFrames_;  // frames averaged into each block
-  int blocksInRange_ = 1;         // blocks the search range and its mirror cover  // frames in a row each block was left out
+  int blocksInRange_ = 1;  // blocks the search range and its mirror cover  // frames in a row each
+                           // block was left out
   std::vector<float> recent_;  // frame powers of the last kRecent frames, ring of n_ each
   size_t recentHead_ = 0;
   size_t recentFilled_ = 0;

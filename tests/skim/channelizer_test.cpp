@@ -109,7 +109,7 @@ TEST(ChannelizerTest, ChannelResponseIsFlatInsideAndDeepOutside) {
     double minDb, maxDb;
   };
   const Case cases[] = {
-      {0.0, -0.1, 0.1},       {62.5, -0.2, 0.1},    {100.0, -0.5, 0.1},
+      {0.0, -0.1, 0.1},       {62.5, -0.2, 0.1},      {100.0, -0.5, 0.1},
       {250.0, -200.0, -65.0}, {400.0, -200.0, -65.0}, {-300.0, -200.0, -65.0},
   };
   for (const Case& c : cases) {
@@ -168,7 +168,8 @@ TEST(FilterDesignTest, KaiserLowPassHasUnityDcGainAndItsCutoffAtMinusSixDb) {
   std::complex<double> at;
   for (size_t i = 0; i < h.size(); ++i) {
     dc += h[i];
-    at += static_cast<double>(h[i]) * std::polar(1.0, -2.0 * std::numbers::pi * 1000.0 * i / 8000.0);
+    at +=
+        static_cast<double>(h[i]) * std::polar(1.0, -2.0 * std::numbers::pi * 1000.0 * i / 8000.0);
   }
   EXPECT_NEAR(dc, 1.0, 1e-6);
   EXPECT_NEAR(20.0 * std::log10(std::abs(at)), -6.02, 0.2);

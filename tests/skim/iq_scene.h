@@ -83,7 +83,9 @@ inline std::vector<std::complex<float>> MakeScene(const Scene& scene) {
   std::mt19937 rng(scene.seed);
   std::normal_distribution<float> gauss(0.0f, 1.0f);
   if (scene.noise > 0.0) {
-    for (auto& v : x) v = {static_cast<float>(scene.noise) * gauss(rng), static_cast<float>(scene.noise) * gauss(rng)};
+    for (auto& v : x)
+      v = {static_cast<float>(scene.noise) * gauss(rng),
+           static_cast<float>(scene.noise) * gauss(rng)};
   }
   // Noise density per Hz: 2 sigma^2 / rate.
   const double density = 2.0 * scene.noise * scene.noise / scene.rate;

@@ -15,9 +15,19 @@ add_library(kestrix_skim STATIC
   src/skim/json_lite.cpp
   src/skim/sigmf.cpp
   src/skim/sample_source.cpp
+  src/skim/skim_run.cpp
+  src/skim/rigctld_client.cpp
+  src/skim/soapy_source.cpp
+  src/skim/audio_device_source.cpp
+  src/skim/spot_feed.cpp
 )
 target_include_directories(kestrix_skim PUBLIC src)
-target_link_libraries(kestrix_skim PUBLIC kestrix_soft PkgConfig::FFTW3F PkgConfig::SNDFILE Threads::Threads)
+target_link_libraries(kestrix_skim PUBLIC kestrix_soft kestrix_skim_calls kestrix_capture SoapySDR
+  PkgConfig::FFTW3F PkgConfig::SNDFILE Threads::Threads)
+
+add_executable(kestrix-skim src/cli/skim_main.cpp src/cli/skim_options.cpp)
+target_link_libraries(kestrix-skim PRIVATE kestrix_skim)
+install(TARGETS kestrix-skim RUNTIME DESTINATION bin)
 
 add_executable(kestrix_skim_tests
   tests/skim/channelizer_test.cpp

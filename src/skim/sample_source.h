@@ -3,7 +3,8 @@
 //
 // A source hands out blocks of samples as floats: I/Q sources interleaved I, Q with full
 // scale 1.0 (a complex sample per pair), audio sources one float per sample. Read returns
-// how many samples it stored, 0 at the end, -1 on a failure with Error() set. A recording
+// how many samples it stored, 0 at the end, -1 on a failure with Error() set, or
+// kSourceAgain (live sources) when nothing came within a short wait. A recording
 // that ends early (a truncated file, a last sample cut in half) reads to its end and then
 // says so in Warning(): the caller decodes what is there and reports it.
 //
@@ -24,6 +25,10 @@
 #include <string>
 
 namespace kestrix::skim {
+
+// Read's answer from a live source that has nothing yet (it is waiting for samples or
+// reopening a lost device); ask again.
+inline constexpr long kSourceAgain = -2;
 
 class SampleSource {
  public:

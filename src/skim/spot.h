@@ -62,7 +62,9 @@ struct SpotPolicyConfig {
 // is read once it is spot-ready; Offer() says yes to the first report of a call, then to a
 // report at least `respotAfterS` after the last spot of that call, or one more than
 // `moveHz` away from where it was last spotted. A DX spot of a call already spotted as CQ
-// within the re-spot time is not repeated merely because its type changed.
+// within the re-spot time is not repeated merely because its type changed. A "move" back to
+// the frequency of the spot before (one call heard on two neighbouring channels, each
+// taking turns) is not a move.
 //
 // Time is the caller's clock in seconds (stream time for a recording, wall time live); it
 // only needs to be monotonic per call. One thread.
@@ -86,6 +88,8 @@ class SpotPolicy {
   struct Last {
     double freqHz = 0;
     double timeS = 0;
+    double previousFreqHz = 0;  // the spot before, for telling a move from flip-flopping
+    bool hasPrevious = false;
   };
   SpotPolicyConfig config_;
   std::unordered_map<std::string, Last> spotted_;

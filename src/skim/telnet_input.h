@@ -9,7 +9,9 @@
 //
 // Bytes are handled the way a tolerant line reader must on an open port:
 //   - telnet IAC sequences (IAC IAC as a data 0xFF, IAC WILL/WONT/DO/DONT x, IAC SB ... IAC
-//     SE, other IAC commands) are stripped and never become text;
+//     SE, other IAC commands) are stripped and never become text; a subnegotiation longer
+//     than kMaxSubnegotiation bytes is given up (a client that never sends IAC SE must not
+//     make us deaf to it);
 //   - CR, LF, CR LF, CR NUL and NUL end a line; an empty line is ignored;
 //   - backspace and DEL remove the last character; other control bytes and bytes >= 0x80
 //     are dropped;
@@ -30,6 +32,7 @@ namespace kestrix::skim {
 
 inline constexpr size_t kMaxTelnetLine = 128;
 inline constexpr size_t kMaxLoginCall = 16;
+inline constexpr size_t kMaxSubnegotiation = 64;
 
 struct TelnetEvent {
   enum class Kind : uint8_t {
@@ -61,6 +64,7 @@ class TelnetInput {
   std::string line_;
   std::string call_;
   Iac iac_ = Iac::None;
+  size_t subBytes_ = 0;
   bool lastWasCr_ = false;
   bool overlong_ = false;
   bool ended_ = false;

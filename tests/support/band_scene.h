@@ -28,7 +28,7 @@ enum class StationRole {
   Cq,       // calls CQ ("CQ TEST K1ABC K1ABC TEST", "CQ CQ DE K1ABC K1ABC K") and works callers
   Caller,   // answers a runner near its frequency with its own call, then the exchange
   Ragchew,  // a long contact with one partner on the same frequency
-  Beacon,   // "VVV VVV DE K1ABC/B K1ABC/B" and a long dash, over and over
+  Beacon,   // "VVV VVV DE K1ABC/B K1ABC/B", over and over
 };
 
 const char* StationRoleName(StationRole role);  // "CQ", "CALLER", "RAGCHEW", "BEACON"
@@ -52,8 +52,7 @@ struct SceneStation {
   double fadePeriodS = 8.0;
   double driftHz = 0;  // total slide of the tone over the scene
   std::vector<SceneTransmission> sends;
-  // Filled by PlanScene()/Finish(): how often `call` is sent as a word of its own, and
-  // whether it is sent at least once in a CQ/beacon context.
+  // Filled by PlanScene()/Finish(): how often `call` is sent as a word of its own.
   int callCount = 0;
 };
 
@@ -111,8 +110,8 @@ class BandSceneRenderer {
     bool audio = false;
     double passLowHz = 200, passHighHz = 3000;  // audio only
     // Noise power in 500 Hz, full scale 1.0 (so a 0 dB station's carrier has this power).
-    // Kept low enough that the strongest stations do not clip 16-bit output.
-    double noiseIn500Hz = 1e-4;
+    // Low enough that a 45 dB station among 90 others stays well inside full scale.
+    double noiseIn500Hz = 1e-6;
   };
   BandSceneRenderer(const BandScenePlan& plan, const Options& options);
   ~BandSceneRenderer();

@@ -79,8 +79,8 @@ class AudioDeviceSource final : public SampleSource {
         // Late: the stream stopped on its own. A fresh one (the device's grace rule).
         const int rc = capture_.Start();
         if (rc != kCaptureOk && !capture_.Recovering()) {
-          error_ = "the sound card '" + name_ +
-                   "' stopped and did not come back: " + std::string(CaptureResultText(rc));
+          error_ = "the sound card '" + name_ + "' stopped and did not come back (code " +
+                   std::to_string(rc) + ") " + capture_.LastError();
           return -1;
         }
         lastFilled_ = Clock::now();

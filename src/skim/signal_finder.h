@@ -36,7 +36,7 @@ struct SignalFinderConfig {
   double inputRate = 192000.0;  // complex samples per second
   double binHz = 6.0;           // wanted bin width; the FFT size is the nearest power of 2
   double loHz = 0.0;            // search range, Hz from the band centre (lo < hi);
-  double hiHz = 0.0;            // both 0: the whole band less 4 % at each edge
+  double hiHz = 0.0;            // both 0: the whole band less 3 % at each edge
   double averageS = 3.0;        // time constant of the averaged spectrum
   double onDb = 6.5;            // birth threshold over the background
   double offDb = 2.5;           // a tracked signal is still there above this
@@ -103,6 +103,8 @@ class SignalFinder {
   struct Peak;
   void Frame();
   void Track();
+  // Median of a floor block's bins (a sample of them); uses scratch_.
+  float SampledMedian(const float* block);
   // Pearson correlation of the recent frame powers of bins `a` and `b` (b's best of +-1).
   double RecentCorrelation(int a, int b) const;
   // Whether a frame power within +-1 bin of `bin` is 10 dB over the floor.

@@ -59,6 +59,9 @@ the text as it is decoded until Ctrl-C; --input-file runs the same loop on a rec
 played in real time.
 
 Options (defaults are the program's own):
+  --engine classic|soft  classic (default): the window's own chain, byte for byte its text;
+                        soft: the soft-decision decoder, for weak signals (with it only
+                        --tone, --speed (hints), --case and --channel apply)
   --tone HZ|auto        click on the spectrum at HZ before the first block; auto (default)
                         clicks where the peak finder sees the strongest tone in the
                         first seconds
@@ -175,6 +178,16 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
       return false;
     };
     int n = 0;
+    if (name == "--engine") {
+      if (value == "classic") {
+        out.engine = DecodeEngine::kClassic;
+      } else if (value == "soft") {
+        out.engine = DecodeEngine::kSoft;
+      } else {
+        return bad("classic or soft");
+      }
+      continue;
+    }
     if (name == "--tone") {
       if (value == "auto") {
         out.toneHz.reset();
@@ -254,6 +267,27 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
     }
   }
   if (out.listDevices) return true;
+  if (out.engine == DecodeEngine::kSoft) {
+    // The soft engine has no threshold, AFC, gain or spectrum: those controls would do
+    // nothing, so they are refused rather than ignored.
+    const char* classicOnly = out.afc                  ? "--afc"
+                              : out.threshold          ? "--threshold"
+                              : out.manualLevel        ? "--manual-level"
+                              : out.noiseFilter        ? "--noise-filter"
+                              : out.spaceTime          ? "--space-time"
+                              : out.gain               ? "--gain"
+                              : out.dispGain           ? "--disp-gain"
+                              : out.bar                ? "--bar"
+                              : out.spaces             ? "--spaces"
+                              : out.prosigns           ? "--prosigns"
+                              : out.nonEnglish         ? "--non-english"
+                              : !out.tracePath.empty() ? "--trace"
+                                                       : nullptr;
+    if (classicOnly != nullptr) {
+      error = std::string(classicOnly) + " works with --engine classic only";
+      return false;
+    }
+  }
   if (!out.device.empty() && !out.inputFile.empty()) {
     error = "--device and --input-file exclude each other";
     return false;

@@ -1,0 +1,250 @@
+#include "skim/call_extractor.h"
+
+#include <algorithm>
+
+namespace kestrix::skim {
+
+namespace {
+
+// Words kept for context: enough for "VVV VVV DE <call> <call>" and "CQ CQ DE <call>".
+constexpr size_t kKeepWords = 8;
+// How far in front of a DE we look for CQ or VVV, words.
+constexpr size_t kDeLookBack = 4;
+
+bool IsCq(std::string_view w) {
+  return w == "CQ" || w == "CQCQ";
+}
+
+// A word after CQ that says what the CQ is for. A fixed list: any short word would let a
+// garbled runner's call ("CQ KAB") turn the caller after it into a CQ.
+bool IsCqQualifier(std::string_view w) {
+  static constexpr std::string_view kQualifiers[] = {
+      "TEST", "DX",   "NA",   "EU", "AS", "AF", "OC",  "SA",   "JA",  "VK",  "US",  "POTA",
+      "SOTA", "WWFF", "IOTA", "FD", "SS", "WW", "QRP", "SKCC", "FOC", "CWT", "SST", "QRS"};
+  return std::find(std::begin(kQualifiers), std::end(kQualifiers), w) != std::end(kQualifiers);
+}
+
+bool IsTest(std::string_view w) {
+  return w == "TEST" || w == "CQTEST";
+}
+
+// A signal report as sent after the call of the station worked: 5NN, 599, 579, 5NN9...
+bool IsReport(std::string_view w) {
+  if (w.size() < 3 || w.size() > 4 || w[0] != '5') return false;
+  for (char c : w.substr(1))
+    if (!(c == 'N' || (c >= '1' && c <= '9'))) return false;
+  return true;
+}
+
+bool EndsBeacon(std::string_view call) {
+  return call.size() > 2 && call.substr(call.size() - 2) == "/B";
+}
+
+// Same length, exactly one character different.
+bool OneLetterApart(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  int diff = 0;
+  for (size_t i = 0; i < a.size() && diff < 2; ++i) diff += a[i] != b[i];
+  return diff == 1;
+}
+
+int Rank(SpotKind kind) {
+  switch (kind) {
+    case SpotKind::Beacon:
+      return 2;
+    case SpotKind::Cq:
+      return 1;
+    case SpotKind::Dx:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+CallExtractor::CallExtractor(const CallBook& book, const CallExtractorConfig& config)
+    : book_(book), config_(config) {}
+
+void CallExtractor::Feed(std::string_view text, double timeS) {
+  for (char raw : text) {
+    char c = raw;
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+      EndWord(timeS);
+      continue;
+    }
+    const bool callChar = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/';
+    if (!callChar) partialBroken_ = true;
+    if (partial_.size() < config_.maxWordLength) {
+      partial_.push_back(callChar ? c : '?');
+    } else {
+      partialBroken_ = true;
+    }
+    partialTimeS_ = timeS;
+  }
+}
+
+void CallExtractor::Flush(double timeS) {
+  EndWord(timeS);
+  while (judged_ < words_.size()) Judge(judged_++);
+}
+
+void CallExtractor::Reset() {
+  partial_.clear();
+  partialBroken_ = false;
+  words_.clear();
+  judged_ = 0;
+  reads_.clear();
+  ready_.clear();
+  reports_.clear();
+  current_.clear();
+}
+
+size_t CallExtractor::TakeReports(std::vector<CallReport>& out) {
+  const size_t n = reports_.size();
+  for (CallReport& r : reports_) out.push_back(std::move(r));
+  reports_.clear();
+  return n;
+}
+
+std::string CallExtractor::CurrentCall() const {
+  return current_;
+}
+
+void CallExtractor::EndWord(double timeS) {
+  (void)timeS;
+  if (partial_.empty()) return;
+  words_.push_back(Word{partial_, partialTimeS_, partialBroken_});
+  partial_.clear();
+  partialBroken_ = false;
+  // A word is judged once the one after it is known.
+  while (judged_ + 1 < words_.size()) Judge(judged_++);
+  while (words_.size() > kKeepWords && judged_ > 0) {
+    words_.pop_front();
+    --judged_;
+  }
+}
+
+void CallExtractor::Judge(size_t i) {
+  const Word& w = words_[i];
+  if (w.broken || !book_.IsValid(w.text)) return;
+  auto word = [&](size_t k) -> std::string_view {
+    return k < words_.size() && !words_[k].broken ? std::string_view(words_[k].text)
+                                                  : std::string_view();
+  };
+  const std::string_view prev = i > 0 ? word(i - 1) : std::string_view();
+  const std::string_view prev2 = i > 1 ? word(i - 2) : std::string_view();
+  const std::string_view next = word(i + 1);
+  // A call followed by a report or DE was sent to that station, not by it: "W9XYZ 5NN 05",
+  // "K1ABC DE W1AW". It doesn't double the word before it either, which is how a runner's
+  // "W9XYZ 5NN" after a zero-beat caller's "W9XYZ" must read.
+  auto addressed = [&](size_t k) {
+    const std::string_view after = word(k + 1);
+    return after == "DE" || IsReport(after);
+  };
+
+  bool read = false;
+  SpotKind kind = SpotKind::Dx;
+  if (prev == "DE") {
+    read = true;
+    // What stands in front of DE: CQ makes it a CQ, VVV a beacon, a call (W1AW DE K1ABC)
+    // or nothing a contact.
+    for (size_t back = 2; back <= kDeLookBack + 1 && back <= i; ++back) {
+      const std::string_view before = word(i - back);
+      if (before.empty()) break;
+      if (before == "VVV") {
+        kind = SpotKind::Beacon;
+        break;
+      }
+      if (IsCq(before)) {
+        kind = SpotKind::Cq;
+        break;
+      }
+      if (book_.IsValid(before)) break;
+    }
+  } else if (IsCq(prev) || (IsCqQualifier(prev) && IsCq(prev2))) {
+    // CQ K1ABC, CQ TEST K1ABC, CQ DX K1ABC.
+    read = true;
+    kind = SpotKind::Cq;
+  } else if (IsTest(next)) {
+    // K1ABC TEST: a runner between contacts (a caller never sends TEST).
+    read = true;
+    kind = SpotKind::Cq;
+  } else if (prev == "TU" && !addressed(i)) {
+    // TU K1ABC: a runner closing a contact. Its type comes from its other reads.
+    read = true;
+  } else if (!addressed(i) &&
+             (((prev == w.text || OneLetterApart(prev, w.text)) && !addressed(i - 1)) ||
+              ((next == w.text || OneLetterApart(next, w.text)) && !addressed(i + 1)))) {
+    // Doubled: a caller giving its call, or a CQ repeating it (typed by the other reads).
+    read = true;
+  }
+  // "TEST K1ABC" alone is not a read: the word after a runner's closing TEST is as often a
+  // caller answering it.
+  if (!read) return;
+  if (EndsBeacon(w.text)) kind = SpotKind::Beacon;
+  AddRead(w.text, kind, w.timeS);
+}
+
+void CallExtractor::AddRead(const std::string& call, SpotKind kind, double timeS) {
+  ForgetBefore(timeS - config_.memoryS);
+  reads_.push_back(Read{call, kind, timeS});
+
+  const int exact = ExactReads(call);
+  int strongest = 0;
+  const int variants = VariantReads(call, &strongest);
+  const bool rare = book_.ReadsNeeded(call) > 2;
+  const bool enough =
+      exact >= config_.minReads && (!rare || exact + variants >= config_.minReadsRare);
+  if (!enough || exact <= strongest) return;
+
+  CallReport report;
+  report.call = call;
+  report.kind = KindOf(call);
+  report.reads = exact;
+  report.timeS = timeS;
+  report.firstReport = std::find(ready_.begin(), ready_.end(), call) == ready_.end();
+  if (report.firstReport) ready_.push_back(call);
+  current_ = call;
+  reports_.push_back(std::move(report));
+}
+
+void CallExtractor::ForgetBefore(double timeS) {
+  while (!reads_.empty() && reads_.front().timeS < timeS) reads_.pop_front();
+  // A call with no reads left must earn its spot-ready state again.
+  ready_.erase(std::remove_if(ready_.begin(), ready_.end(),
+                              [&](const std::string& c) { return ExactReads(c) == 0; }),
+               ready_.end());
+  if (!current_.empty() && ExactReads(current_) == 0) current_.clear();
+}
+
+int CallExtractor::ExactReads(std::string_view call) const {
+  int n = 0;
+  for (const Read& r : reads_) n += r.call == call;
+  return n;
+}
+
+int CallExtractor::VariantReads(std::string_view call, int* strongestVariant) const {
+  int total = 0;
+  int strongest = 0;
+  std::vector<std::string_view> seen;
+  for (const Read& r : reads_) {
+    if (!OneLetterApart(r.call, call)) continue;
+    ++total;
+    if (std::find(seen.begin(), seen.end(), r.call) != seen.end()) continue;
+    seen.push_back(r.call);
+    strongest = std::max(strongest, ExactReads(r.call));
+  }
+  if (strongestVariant) *strongestVariant = strongest;
+  return total;
+}
+
+SpotKind CallExtractor::KindOf(std::string_view call) const {
+  SpotKind kind = EndsBeacon(call) ? SpotKind::Beacon : SpotKind::Dx;
+  for (const Read& r : reads_) {
+    if (r.call == call && Rank(r.kind) > Rank(kind)) kind = r.kind;
+  }
+  return kind;
+}
+
+}  // namespace kestrix::skim

@@ -1,0 +1,98 @@
+// Spots: the line a DX cluster writes for a station heard on the air, and the rule that
+// decides when a station is spotted (again).
+//
+// The line, byte for byte (C printf, never the user's locale: a decimal comma breaks every
+// logger that reads it):
+//
+//   "DX de %-9s%9s  %-13s  %-4s%4d dB%4d WPM  %-8s%02d%02dZ"
+//
+//   spotter   our call with "-#:" appended ("W9XG" -> "W9XG-#:"), padded to 9
+//   frequency kHz with one decimal, right-aligned in 9 ("14057.6")
+//   call      the station heard, padded to 13
+//   mode      "CW", padded to 4
+//   SNR       key-down signal over the noise in 500 Hz, dB, in 4
+//   speed     WPM, in 4
+//   type      "CQ", "DX" or "BEACON", padded to 8
+//   time      UTC HHMM and 'Z'
+//
+//   DX de W9XG-#:    14057.6  K7GT           CW     7 dB  21 WPM  CQ      2259Z
+//
+// Loggers read it by fixed columns (frequency from column 17, call from column 27, time in
+// columns 71-74) or by splitting on spaces and ':'; the fields are never truncated, so a
+// spotter call longer than 6 characters pushes the columns right, as any cluster does.
+// No line end: the telnet server adds CR LF, standard output adds LF.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+namespace kestrix::skim {
+
+enum class SpotKind {
+  Cq,      // the station calls CQ (or runs a contest: "TEST", "TU <call>")
+  Dx,      // heard identifying in a contact ("W1AW DE K1ABC"), or answering a CQ
+  Beacon,  // "VVV DE <call>", or a call with /B
+};
+
+// "CQ", "DX" or "BEACON".
+const char* SpotKindName(SpotKind kind);
+
+struct Spot {
+  std::string spotter;  // the skimmer's call, without "-#:"
+  double freqKhz = 0;   // RF frequency of the station, kHz (rounded to 0.1 kHz when written)
+  std::string call;     // the station heard
+  int snrDb = 0;        // clamped to -99..999 when written
+  int wpm = 0;          // clamped to 0..999 when written
+  SpotKind kind = SpotKind::Cq;
+  int64_t utcSeconds = 0;  // seconds since 1970-01-01 UTC; only HH and MM are written
+};
+
+// The cluster line for `spot`, without a line end. Locale-independent.
+std::string FormatSpotLine(const Spot& spot);
+
+struct SpotPolicyConfig {
+  double respotAfterS = 600.0;  // a station heard again is spotted again after this long
+  double moveHz = 100.0;        // ... or at once when it moved more than this
+  bool cqOnly = false;          // --cq-only: only CQ and BEACON spots go out
+};
+
+// Decides which heard calls become spots. The call extractor reports a call every time it
+// is read once it is spot-ready; Offer() says yes to the first report of a call, then to a
+// report at least `respotAfterS` after the last spot of that call, or one more than
+// `moveHz` away from where it was last spotted. A DX spot of a call already spotted as CQ
+// within the re-spot time is not repeated merely because its type changed. A "move" back to
+// the frequency of the spot before (one call heard on two neighbouring channels, each
+// taking turns) is not a move.
+//
+// Time is the caller's clock in seconds (stream time for a recording, wall time live); it
+// only needs to be monotonic per call. One thread.
+class SpotPolicy {
+ public:
+  explicit SpotPolicy(const SpotPolicyConfig& config = {}) : config_(config) {}
+
+  // True when a spot of `call` at `freqHz` of type `kind` heard at `timeS` should go out
+  // now; the policy then remembers it as spotted.
+  bool Offer(std::string_view call, double freqHz, SpotKind kind, double timeS);
+
+  // Forgets calls last spotted before `timeS - respotAfterS` (memory stays bounded on a
+  // long run; forgetting them changes no decision).
+  void Prune(double timeS);
+
+  void Reset() { spotted_.clear(); }
+  size_t Remembered() const { return spotted_.size(); }
+  const SpotPolicyConfig& Config() const { return config_; }
+
+ private:
+  struct Last {
+    double freqHz = 0;
+    double timeS = 0;
+    double previousFreqHz = 0;  // the spot before, for telling a move from flip-flopping
+    bool hasPrevious = false;
+  };
+  SpotPolicyConfig config_;
+  std::unordered_map<std::string, Last> spotted_;
+};
+
+}  // namespace kestrix::skim

@@ -1,0 +1,89 @@
+#include "skim/spot.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+namespace kestrix::skim {
+namespace {
+
+// 2259 UTC on some day.
+constexpr int64_t kAt2259 = 1700000000 - 1700000000 % 86400 + 22 * 3600 + 59 * 60 + 30;
+
+TEST(Spot, LineMatchesTheClusterFormatByteForByte) {
+  const Spot spot{"W9XG", 14057.6, "K7GT", 7, 21, SpotKind::Cq, kAt2259};
+  EXPECT_EQ(FormatSpotLine(spot),
+            "DX de W9XG-#:    14057.6  K7GT           CW     7 dB  21 WPM  CQ      2259Z");
+}
+
+TEST(Spot, FieldsKeepTheirColumns) {
+  const struct {
+    Spot spot;
+    const char* line;
+  } cases[] = {
+      {{"W9XG", 3512.04, "DL/K1ABC/P", -3, 8, SpotKind::Dx, 0},
+       "DX de W9XG-#:     3512.0  DL/K1ABC/P     CW    -3 dB   8 WPM  DX      0000Z"},
+      {{"W9XG", 28199.96, "W1ABC/B", 35, 18, SpotKind::Beacon, 86399},
+       "DX de W9XG-#:    28200.0  W1ABC/B        CW    35 dB  18 WPM  BEACON  2359Z"},
+      {{"K1TTT", 1822.56, "OH2AB", 12, 120, SpotKind::Cq, -60},  // before 1970: 2359
+       "DX de K1TTT-#:    1822.6  OH2AB          CW    12 dB 120 WPM  CQ      2359Z"},
+      {{"W9XG", 50090.0, "K7GT", 5000, -5, SpotKind::Cq, 3600},  // clamped
+       "DX de W9XG-#:    50090.0  K7GT           CW   999 dB   0 WPM  CQ      0100Z"},
+  };
+  for (const auto& c : cases) {
+    const std::string line = FormatSpotLine(c.spot);
+    EXPECT_EQ(line, c.line);
+    // Where loggers read them by column: frequency ends at column 24, call from 27, time
+    // in columns 71-74 (1-based).
+    EXPECT_EQ(line.size(), 75u);
+    EXPECT_EQ(line.substr(26, c.spot.call.size()), c.spot.call);
+  }
+}
+
+TEST(Spot, DecimalPointUnderACommaLocale) {
+  const char* old = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string saved = old ? old : "C";
+  // Not every machine has one; the line must be the same either way.
+  if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+  const std::string line = FormatSpotLine({"W9XG", 7012.3, "K1ABC", 9, 25, SpotKind::Cq, 0});
+  std::setlocale(LC_NUMERIC, saved.c_str());
+  EXPECT_NE(line.find("   7012.3  K1ABC"), std::string::npos) << line;
+}
+
+TEST(Spot, PolicyRespotsAfterTenMinutesOrAMoveOfMoreThan100Hz) {
+  SpotPolicy policy;
+  const struct {
+    const char* call;
+    double hz;
+    SpotKind kind;
+    double t;
+    bool spot;
+  } steps[] = {
+      {"K1ABC", 14025000, SpotKind::Cq, 0, true},     // first time
+      {"K1ABC", 14025000, SpotKind::Cq, 30, false},   // heard again
+      {"K1ABC", 14025090, SpotKind::Dx, 60, false},   // 90 Hz, type changed: no
+      {"W1AW", 14025000, SpotKind::Dx, 61, true},     // another call
+      {"K1ABC", 14025150, SpotKind::Cq, 120, true},   // moved 150 Hz
+      {"K1ABC", 14025010, SpotKind::Cq, 130, false},  // back where it was: flip-flop
+      {"K1ABC", 14025160, SpotKind::Cq, 140, false},
+      {"K1ABC", 14025150, SpotKind::Cq, 719, false},  // 599 s after its last spot
+      {"K1ABC", 14025150, SpotKind::Cq, 720, true},   // 600 s
+      {"K1ABC", 14030000, SpotKind::Cq, 721, true},   // a real move
+  };
+  for (const auto& s : steps) {
+    EXPECT_EQ(policy.Offer(s.call, s.hz, s.kind, s.t), s.spot) << s.call << " at " << s.t;
+  }
+  policy.Prune(721 + 600);
+  EXPECT_EQ(policy.Remembered(), 0u);
+}
+
+TEST(Spot, CqOnlyPassesCqAndBeaconSpots) {
+  SpotPolicy policy({600, 100, true});
+  EXPECT_FALSE(policy.Offer("W1AW", 7000000, SpotKind::Dx, 0));
+  EXPECT_TRUE(policy.Offer("W1AW", 7000000, SpotKind::Cq, 1));
+  EXPECT_TRUE(policy.Offer("K1ABC/B", 7000000, SpotKind::Beacon, 2));
+}
+
+}  // namespace
+}  // namespace kestrix::skim

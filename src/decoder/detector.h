@@ -4,7 +4,9 @@
 // the key-down level and the noise, sets the decision threshold by the threshold mode,
 // decides key down or up for each sample, removes short spikes and hands the decisions on
 // delayed by 32 ticks. Two recovery rules watch for a lost signal and for runaway codes.
-// Receive-loop thread only; no allocation.
+// Levels, ticks and contrast units as decoder/state.h defines them: a tick is one envelope
+// value (2.90 ms at a 44100 Hz capture), a level a tenth of an envelope unit above three
+// quarters of the noise floor. Receive-loop thread only; no allocation.
 #pragma once
 
 #include "decoder/options.h"
@@ -23,11 +25,13 @@ class KeyingDetector {
   // CLEAR in Text mode: floor cut back, peak and threshold from it, not idle.
   void LevelReset();
 
-  // One block: envelope[0..63] and the squelch figure. Leaves the delayed key states in
-  // state.keys[2..65].
+  // One block: envelope[0..63] (envelope units, one per tick) and the squelch figure (the
+  // ratio Squelch::Measure gives, 20 for equal power in the tone and its neighbours).
+  // Leaves the delayed key states in state.keys[2..65].
   void ProcessBlock(const float* envelope, int squelchRatio);
 
-  // The integer shown on the AvgSignalCntr label.
+  // The integer shown on the AvgSignalCntr label: Contrast, or NoiseContrast while idle
+  // (contrast units).
   int AvgSignalCount() const;
 
  private:

@@ -1,6 +1,7 @@
 // Element timing and speed tracking: key states in, dot/dash/character-end flags out.
 //
-// Interval lengths are counted in thirds of a tick (TickStep = 3 per tick). The first dot
+// Interval lengths are counted in thirds of a tick (TickStep = 3 per tick; a tick is
+// 2.90 ms at a 44100 Hz capture, see decoder/state.h). The first dot
 // and dash are learnt from a pair of key-down intervals with a ratio above 2; afterwards
 // each interval is classified against the running averages of the last two dots and
 // dashes. The speed in wpm follows from the dash average. Receive-loop thread only.
@@ -24,6 +25,7 @@ class ElementTiming {
 
   // After the 64 ticks of a block. `blockCount` advances here.
   void PerBlockChecks();
+  // `avgDash` in thirds of a tick; sets RawWpm and SpeedWpm (wpm).
   void SpeedUpdate(int avgDash);
 
   void SaveCounters();

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/capture_format.h"
+#include "platform/pcm_format.h"
 
 namespace kestrix {
 

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/pcm_frames.h"
+
 namespace kestrix {
 
 namespace {
@@ -185,14 +187,7 @@ int FileCapture::ReadChunk() {
     const int n = reader_->Read(fileFrames_.data(), want);
     for (int i = 0; i < n; ++i) {
       const int16_t* f = fileFrames_.data() + static_cast<ptrdiff_t>(i) * channels;
-      int16_t* out = chunk_.data() + static_cast<ptrdiff_t>(got + i) * channels_;
-      if (channels_ == 2) {
-        out[0] = f[0];
-        out[1] = channels > 1 ? f[1] : f[0];
-      } else {
-        // The same mono mix-down as the headless decoder's.
-        out[0] = channels > 1 ? static_cast<int16_t>((f[0] + f[1]) / 2) : f[0];
-      }
+      MapFrame(f, channels, chunk_.data() + static_cast<ptrdiff_t>(got + i) * channels_, channels_);
     }
     got += n;
     if (n > 0) continue;

@@ -16,23 +16,23 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-int ChooseSoundCard(int count, const SoundCardText& name, const std::string& spec,
+int ChooseSoundCard(int count, const SoundCardText& name, const std::string& given,
                     std::string& error) {
   if (count <= 0) {
     error = kNoSoundCardText;
     return -1;
   }
-  if (!spec.empty() &&
-      std::all_of(spec.begin(), spec.end(), [](unsigned char c) { return std::isdigit(c) != 0; })) {
-    const long index = spec.size() > 6 ? -1 : std::stol(spec);
+  if (!given.empty() && std::all_of(given.begin(), given.end(),
+                                    [](unsigned char c) { return std::isdigit(c) != 0; })) {
+    const long index = given.size() > 6 ? -1 : std::stol(given);
     if (index < 0 || index >= count) {
-      error = "no sound card " + spec + " (there " +
+      error = "no sound card " + given + " (there " +
               (count == 1 ? "is 1" : "are " + std::to_string(count)) + "; see --list-devices)";
       return -1;
     }
     return static_cast<int>(index);
   }
-  const std::string wanted = Lower(spec);
+  const std::string wanted = Lower(given);
   std::vector<int> matches;
   for (int i = 0; i < count; ++i) {
     const std::string n = Lower(name(i));
@@ -41,9 +41,9 @@ int ChooseSoundCard(int count, const SoundCardText& name, const std::string& spe
   }
   if (matches.size() == 1) return matches[0];
   if (matches.empty()) {
-    error = "no sound card named '" + spec + "' (see --list-devices)";
+    error = "no sound card named '" + given + "' (see --list-devices)";
   } else {
-    error = "'" + spec + "' matches several sound cards:";
+    error = "'" + given + "' matches several sound cards:";
     for (int i : matches) error += " " + std::to_string(i) + " '" + name(i) + "'";
     error += "; give the index";
   }

@@ -17,7 +17,7 @@ using SoundCardText = std::function<std::string(int index)>;
 
 // The chosen index among `count` cards named by `name(i)`, or -1 with one line in `error`
 // (kNoSoundCardText when there is no card at all).
-int ChooseSoundCard(int count, const SoundCardText& name, const std::string& spec,
+int ChooseSoundCard(int count, const SoundCardText& name, const std::string& given,
                     std::string& error);
 
 // One line per card: "index: name (host API)", the host API left out when empty; or
@@ -28,9 +28,9 @@ void ListSoundCards(int count, const SoundCardText& name, const SoundCardText& h
 // The same for a device list with DeviceCount() and ProductName(i) (capture and playback
 // devices), and HostApiName(i) for the listing (the PortAudio devices).
 template <typename Devices>
-int ChooseSoundCard(Devices& devices, const std::string& spec, std::string& error) {
+int ChooseSoundCard(Devices& devices, const std::string& given, std::string& error) {
   return ChooseSoundCard(
-      devices.DeviceCount(), [&](int i) { return devices.ProductName(i); }, spec, error);
+      devices.DeviceCount(), [&](int i) { return devices.ProductName(i); }, given, error);
 }
 
 template <typename Devices>

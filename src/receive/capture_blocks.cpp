@@ -1,5 +1,7 @@
 #include "receive/capture_blocks.h"
 
+#include "platform/pcm_frames.h"
+
 namespace kestrix {
 
 CaptureBlockPacker::CaptureBlockPacker(int captureChannels)
@@ -8,12 +10,13 @@ CaptureBlockPacker::CaptureBlockPacker(int captureChannels)
       block_(static_cast<size_t>(kBlockFrames) * bytesPerFrame_, 0) {}
 
 void CaptureBlockPacker::Put(const int16_t* f, int channels) {
+  int16_t frame[2];
+  MapFrame(f, channels, frame, stereo_ ? 2 : 1);
   if (stereo_) {
-    Store(2 * filled_, f[0]);
-    Store(2 * filled_ + 1, channels > 1 ? f[1] : f[0]);
+    Store(2 * filled_, frame[0]);
+    Store(2 * filled_ + 1, frame[1]);
   } else {
-    // A mono capture of a stereo source hears both channels.
-    Store(filled_, channels > 1 ? static_cast<int16_t>((f[0] + f[1]) / 2) : f[0]);
+    Store(filled_, frame[0]);
   }
 }
 

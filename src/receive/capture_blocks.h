@@ -1,7 +1,8 @@
 // Interleaved 16-bit frames from a recording or a generator, packed into capture blocks of
 // kBlockFrames frames in the capture format, as the sound card would have filled them: a
 // stereo capture (Left or Right) gets both channels (a mono source on both), a mono capture
-// (Mic) gets a mono source or the mean of the two channels of a stereo one.
+// (Mic) gets a mono source or the mean of the two channels of a stereo one (MapFrame, the
+// mapping the recorded-input device uses too).
 //
 // kestrix-decode's file mode and --best pack the same way, so both read the same blocks.
 // One thread at a time; the block buffer is allocated once.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/capture_format.h"
+#include "platform/pcm_format.h"
 
 namespace kestrix {
 

@@ -37,11 +37,12 @@ if(TARGET kestrix_shell)
     KESTRIX_DOC_DIR_FROM_BIN="${kestrix_doc_from_bin}")
 endif()
 
-# The transmitter's programs arrive from their own parts, whose files may be included after
-# this one; the check runs once the whole list has been read. (kestrix and kestrix-decode
-# are installed by gui.cmake and the main list.)
+# The transmitter's programs and the skimmer arrive from their own parts, whose files may be
+# included after this one; the check runs once the whole list has been read, and a program
+# whose part isn't in the tree yet is simply not installed. (kestrix and kestrix-decode are
+# installed by gui.cmake and the main list.)
 function(kestrix_install_transmit_programs)
-  foreach(program kestrix-send kestrix-partner)
+  foreach(program kestrix-send kestrix-partner kestrix-skim)
     if(TARGET ${program})
       install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()
@@ -77,7 +78,7 @@ foreach(picture ${kestrix_manual_pictures})
   get_filename_component(name ${picture} NAME)
   configure_file(${picture} ${CMAKE_CURRENT_BINARY_DIR}/${name} COPYONLY)
 endforeach()
-foreach(note partner-protocol.md network-keying.md live-input.md)
+foreach(note partner-protocol.md network-keying.md live-input.md skimmer.md)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/docs/${note})
     install(FILES docs/${note} DESTINATION ${CMAKE_INSTALL_DOCDIR})
   endif()
@@ -112,8 +113,10 @@ DTR/RTS lines of a serial port, the data lines of a parallel port, or as a
 tone on the sound card.
 .
 Command-line tools decode recordings (kestrix-decode), key text and serve
-loggers over the cwdaemon UDP protocol (kestrix-send) and print the decoded
-text for other programs (kestrix-partner).")
+loggers over the cwdaemon UDP protocol (kestrix-send), print the decoded
+text for other programs (kestrix-partner) and decode every CW signal in a
+band segment from an SDR, an I/Q recording or a receiver's audio, serving
+the call signs heard as DX cluster spots over telnet (kestrix-skim).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

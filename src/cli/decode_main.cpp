@@ -10,6 +10,7 @@
 #include "cli/decode_options.h"
 #include "cli/decode_session.h"
 #include "cli/live_decode.h"
+#include "cli/soft_decode.h"
 
 namespace {
 
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
     status = InstallStopHandlers(error)
                  ? kestrix::RunLiveDecode(options, std::cout, std::cerr, &gStopRequested, error)
                  : kestrix::kExitInputError;
+  } else if (options.engine == kestrix::DecodeEngine::kSoft && !options.best) {
+    status = kestrix::RunSoftDecode(options, std::cout, error);
   } else if (options.best) {
     status = kestrix::RunBestDecode(options, std::cout, error);
   } else {

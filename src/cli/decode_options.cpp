@@ -1,30 +1,19 @@
 #include "cli/decode_options.h"
 
-#include <charconv>
-#include <cmath>
 #include <map>
+
+#include "cli/command_line.h"
 
 namespace kestrix {
 namespace {
 
+using cli::ParseDouble;
+
 bool ParseInt(const std::string& text, int lo, int hi, int& out) {
   int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value < lo || value > hi) return false;
+  if (!cli::ParseInt(text, value) || value < lo || value > hi) return false;
   out = value;
   return true;
-}
-
-bool ParseDouble(const std::string& text, double& out) {
-  if (text.empty()) return false;
-  size_t used = 0;
-  try {
-    out = std::stod(text, &used);
-  } catch (...) {
-    return false;
-  }
-  return used == text.size() && std::isfinite(out);
 }
 
 template <typename T>
@@ -59,6 +48,9 @@ the text as it is decoded until Ctrl-C; --input-file runs the same loop on a rec
 played in real time.
 
 Options (defaults are the program's own):
+  --engine classic|soft  classic (default): the window's own chain, byte for byte its text;
+                        soft: the soft-decision decoder, for weak signals (with it only
+                        --tone, --speed (hints), --case and --channel apply)
   --tone HZ|auto        click on the spectrum at HZ before the first block; auto (default)
                         clicks where the peak finder sees the strongest tone in the
                         first seconds
@@ -157,24 +149,28 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
       out.input = arg;
       continue;
     }
-    std::string name = arg;
-    std::string value;
-    const size_t eq = arg.find('=');
-    if (eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    } else {
-      if (i + 1 >= args.size()) {
-        error = "option " + name + " needs a value";
-        return false;
-      }
-      value = args[++i];
+    cli::OptionArg option = cli::SplitOption(arg);
+    const std::string& name = option.name;
+    const std::string& value = option.value;
+    if (!cli::TakeValue(option, args, i)) {
+      error = "option " + name + " needs a value";
+      return false;
     }
     auto bad = [&](const std::string& expected) {
       error = "bad value '" + value + "' for " + name + " (expected " + expected + ")";
       return false;
     };
     int n = 0;
+    if (name == "--engine") {
+      if (value == "classic") {
+        out.engine = DecodeEngine::kClassic;
+      } else if (value == "soft") {
+        out.engine = DecodeEngine::kSoft;
+      } else {
+        return bad("classic or soft");
+      }
+      continue;
+    }
     if (name == "--tone") {
       if (value == "auto") {
         out.toneHz.reset();
@@ -254,6 +250,27 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
     }
   }
   if (out.listDevices) return true;
+  if (out.engine == DecodeEngine::kSoft) {
+    // The soft engine has no threshold, AFC, gain or spectrum: those controls would do
+    // nothing, so they are refused rather than ignored.
+    const char* classicOnly = out.afc                  ? "--afc"
+                              : out.threshold          ? "--threshold"
+                              : out.manualLevel        ? "--manual-level"
+                              : out.noiseFilter        ? "--noise-filter"
+                              : out.spaceTime          ? "--space-time"
+                              : out.gain               ? "--gain"
+                              : out.dispGain           ? "--disp-gain"
+                              : out.bar                ? "--bar"
+                              : out.spaces             ? "--spaces"
+                              : out.prosigns           ? "--prosigns"
+                              : out.nonEnglish         ? "--non-english"
+                              : !out.tracePath.empty() ? "--trace"
+                                                       : nullptr;
+    if (classicOnly != nullptr) {
+      error = std::string(classicOnly) + " works with --engine classic only";
+      return false;
+    }
+  }
   if (!out.device.empty() && !out.inputFile.empty()) {
     error = "--device and --input-file exclude each other";
     return false;

@@ -16,7 +16,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitInputError = 1;  // unreadable or unsupported recording, I/O failure
 inline constexpr int kExitUsage = 2;       // bad option or value
 
+enum class DecodeEngine { kClassic, kSoft };
+
 struct DecodeOptions {
+  DecodeEngine engine = DecodeEngine::kClassic;  // --engine classic|soft
   std::string input;             // path or "-"
   std::optional<double> toneHz;  // empty: auto
   std::optional<int> bar;        // FrequencyBar position

@@ -1,59 +1,593 @@
-// Stand-in until the decoder proper lands: the interface links and decodes nothing.
 #include "soft/soft_decoder.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "soft/morse_patterns.h"
+#include "soft/segment_viterbi.h"
+
 namespace kestrix::soft {
+namespace {
+
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
+constexpr double kObservationsPerDot = 6.0;  // target observation rate relative to the speed
+constexpr double kWindowDots = 0.5;          // coherent integration window, in dots
+constexpr double kWarmUpS = 3.0;             // held before decoding starts (speed, tone)
+constexpr int kMaxWindow = 512;              // samples of the coherent window ring
+constexpr size_t kTextCapacity = 4096;
+// Fading: how often per second of key-down time the level may take a 3 dB step, the share
+// of a jump to any level per key-down observation, and how slowly the key-down reference
+// itself follows (seconds of key-down time).
+constexpr double kFadeMovesPerS = 8.0;
+constexpr double kFadeJump = 0.005;
+constexpr double kReferenceS = 1.0;
+
+// Natural log of the modified Bessel function I0.
+double LogI0(double x) {
+  x = std::fabs(x);
+  if (x < 3.75) {
+    const double t = (x / 3.75) * (x / 3.75);
+    return std::log(
+        1.0 + t * (3.5156229 +
+                   t * (3.0899424 +
+                        t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+  }
+  const double t = 3.75 / x;
+  const double p =
+      0.39894228 +
+      t * (0.01328592 +
+           t * (0.00225319 +
+                t * (-0.00157565 +
+                     t * (0.00916281 +
+                          t * (-0.02057706 +
+                               t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
+  return x - 0.5 * std::log(x) + std::log(p);
+}
+
+// Log-normal duration prior over 1..kMaxDuration observations.
+void LogNormalDurations(double mean, double sigma,
+                        std::array<float, SegmentViterbi::kMaxDuration + 1>& out,
+                        double floorAt = 0.0) {
+  out.fill(static_cast<float>(SegmentViterbi::kNever));
+  const double mu = std::log(std::max(mean, 0.5));
+  const double norm = -std::log(sigma * std::sqrt(kTwoPi));
+  for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) {
+    const double z = (std::log(static_cast<double>(d)) - mu) / sigma;
+    if (std::fabs(z) > 3.5 && !(floorAt > 0 && d >= floorAt)) continue;
+    out[d] = static_cast<float>(norm - 0.5 * z * z - std::log(static_cast<double>(d)));
+  }
+}
+
+}  // namespace
 
 struct SoftDecoder::Impl {
+  explicit Impl(const SoftDecoderConfig& c) : config(c) {
+    fs = std::clamp(config.sampleRate, 50.0, 4000.0);
+    warm.resize(static_cast<size_t>(kWarmUpS * fs));
+    sampleTimes.resize(SegmentViterbi::kHistory);
+    text.reserve(kTextCapacity);
+    SetTransitions();
+    for (size_t k = 0; k < kFadeDb.size(); ++k) fadeGain[k] = std::pow(10.0, kFadeDb[k] / 10.0);
+    ResetState();
+  }
+
+  void SetTransitions() {
+    auto set = [&](SegmentKind a, SegmentKind b, double p) {
+      viterbi.SetTransition(a, b, std::log(p));
+    };
+    for (SegmentKind m : {kDot, kDash}) {
+      set(m, kElementGap, 0.55);
+      set(m, kCharGap, 0.30);
+      set(m, kWordGap, 0.15);
+    }
+    for (SegmentKind g : {kElementGap, kCharGap}) {
+      set(g, kDot, 0.55);
+      set(g, kDash, 0.45);
+    }
+    set(kWordGap, kDot, 0.3);
+    set(kWordGap, kDash, 0.25);
+    set(kWordGap, kIdle, 0.45);
+    set(kIdle, kIdle, 0.995);
+    set(kIdle, kDot, 0.0025);
+    set(kIdle, kDash, 0.0025);
+  }
+
+  void ResetState() {
+    warmFill = 0;
+    started = false;
+    seen = 0;
+    phase = 0.0;
+    omega = 0.0;
+    ring.fill({});
+    ringPos = 0;
+    sum = {};
+    prevSum = {};
+    sinceObs = 0.0;
+    obsCount = 0;
+    viterbi.Reset();
+    pattern.clear();
+    charEvidence = 0.0;
+    charMarks = 0;
+    lastWasSpace = true;
+    text.clear();
+    const double wpm = config.initialWpm > 0 ? config.initialWpm : 20.0;
+    SetUnit(1.2 / wpm * fs, true);
+    dashRatio = 3.0;
+    gapRatio = {1.0, 3.0, 7.0};
+    noise = 0.0;
+    markPower = 0.0;
+    fade.fill(1.0 / kFadeDb.size());
+    lastMarkSample = -1;
+  }
+
+  double Wpm() const { return 1.2 * fs / unit; }
+
+  // Sets the unit (dot length in samples) and with it the observation hop, the coherent
+  // window and the duration priors.
+  void SetUnit(double samples, bool force = false) {
+    const double lo = 1.2 / config.maxWpm * fs;
+    const double hi = 1.2 / config.minWpm * fs;
+    unit = std::clamp(samples, lo, hi);
+    if (!force && std::fabs(unit / tableUnit - 1.0) < 0.03) return;
+    tableUnit = unit;
+    hop = std::max(1.0, unit / kObservationsPerDot);
+    const int newWindow =
+        std::clamp(static_cast<int>(std::lround(unit * kWindowDots)), 1, kMaxWindow);
+    if (newWindow != window) {
+      window = newWindow;
+      sum = {};
+      for (int i = 0; i < window; ++i) sum += ring[(ringPos - 1 - i) & (kMaxWindow - 1)];
+    }
+    weight = std::min(1.0, hop / window);
+    SetDurations();
+  }
+
+  void SetDurations() {
+    const double dot = unit / hop;  // observations per dot
+    std::array<float, SegmentViterbi::kMaxDuration + 1> table{};
+    LogNormalDurations(dot, 0.33, table);
+    viterbi.SetDurations(kDot, table);
+    LogNormalDurations(dot * dashRatio, 0.28, table);
+    viterbi.SetDurations(kDash, table);
+    LogNormalDurations(dot * gapRatio[0], 0.38, table);
+    viterbi.SetDurations(kElementGap, table);
+    LogNormalDurations(dot * gapRatio[1], 0.33, table);
+    viterbi.SetDurations(kCharGap, table);
+    LogNormalDurations(dot * gapRatio[2], 0.33, table, dot * gapRatio[2]);
+    viterbi.SetDurations(kWordGap, table);
+  }
+
+  // ---- Start-up: tone offset, levels and speed from the held samples ----
+
+  void Start() {
+    EstimateOffset();
+    EstimateSpeed();
+    // Decode the held samples from the start with what was learnt.
+    started = true;
+    for (size_t i = 0; i < warmFill; ++i) Step(warm[i]);
+    warmFill = 0;
+  }
+
+  void EstimateOffset() {
+    // Power spectrum of the held samples, 64-sample segments, searched within a quarter
+    // of the rate around 0 Hz.
+    constexpr int kSeg = 64;
+    const int segments = static_cast<int>(warmFill / kSeg);
+    if (segments == 0) return;
+    const double span = fs / 4.0;
+    const double step = fs / kSeg / 4.0;
+    double bestF = 0.0;
+    double bestP = -1.0;
+    double pPrev = 0.0;
+    double pPrev2 = 0.0;
+    double bestNeighbours[2] = {0.0, 0.0};
+    double prevF = 0.0;
+    for (double f = -span; f <= span + 1e-9; f += step) {
+      const std::complex<double> rot = std::polar(1.0, -kTwoPi * f / fs);
+      double p = 0.0;
+      for (int s = 0; s < segments; ++s) {
+        std::complex<double> acc{};
+        std::complex<double> r{1.0, 0.0};
+        for (int n = 0; n < kSeg; ++n) {
+          acc += std::complex<double>(warm[s * kSeg + n]) * r;
+          r *= rot;
+        }
+        p += std::norm(acc);
+      }
+      if (pPrev > bestP && pPrev >= p && pPrev >= pPrev2) {
+        bestP = pPrev;
+        bestF = prevF;
+        bestNeighbours[0] = pPrev2;
+        bestNeighbours[1] = p;
+      }
+      pPrev2 = pPrev;
+      pPrev = p;
+      prevF = f;
+    }
+    // Parabolic refinement between the neighbours.
+    const double den = bestNeighbours[0] - 2 * bestP + bestNeighbours[1];
+    if (den < 0) bestF += step * 0.5 * (bestNeighbours[0] - bestNeighbours[1]) / den;
+    omega = kTwoPi * bestF / fs;
+  }
+
+  // Observations of the held samples at a fixed fine hop, shared by every speed
+  // hypothesis so that their path scores compare.
+  void EstimateSpeed() {
+    if (config.initialWpm > 0) {
+      SetUnit(1.2 / config.initialWpm * fs, true);
+      return;
+    }
+    const int w = std::max(1, static_cast<int>(std::lround(0.012 * fs)));
+    const int h = std::max(1, static_cast<int>(std::lround(0.008 * fs)));
+    std::vector<float> ys;
+    ys.reserve(warmFill / h + 1);
+    {
+      std::complex<double> acc{};
+      double ph = 0.0;
+      std::vector<std::complex<double>> rot(warmFill);
+      for (size_t i = 0; i < warmFill; ++i) {
+        rot[i] = std::complex<double>(warm[i]) * std::polar(1.0, -ph);
+        ph += omega;
+        acc += rot[i];
+        if (i >= static_cast<size_t>(w)) acc -= rot[i - w];
+        if (i + 1 >= static_cast<size_t>(w) && (i + 1) % h == 0) {
+          ys.push_back(static_cast<float>(std::norm(acc / static_cast<double>(w))));
+        }
+      }
+    }
+    if (ys.size() < 20) return;
+    double n0 = 0.0;
+    double s0 = 0.0;
+    FitLevels(ys, n0, s0);
+    double bestScore = SegmentViterbi::kNever;
+    double bestUnit = unit;
+    const double wgt = std::min(1.0, static_cast<double>(h) / w);
+    for (double wpm = config.minWpm; wpm <= config.maxWpm * 1.001; wpm *= 1.12) {
+      const double u = 1.2 / wpm * fs;
+      const double savedHop = hop;
+      hop = h;
+      unit = u;
+      SetDurations();
+      viterbi.Reset();
+      for (float y : ys) viterbi.Push(static_cast<float>(wgt * Llr(y, n0, s0)));
+      const double score = viterbi.BestScore();
+      hop = savedHop;
+      if (score > bestScore) {
+        bestScore = score;
+        bestUnit = u;
+      }
+    }
+    viterbi.Reset();
+    noise = n0;
+    markPower = s0;
+    SetUnit(bestUnit, true);
+  }
+
+  // Two-level fit of observations: noise (exponential) and key-down power.
+  static void FitLevels(const std::vector<float>& ys, double& noiseOut, double& markOut) {
+    std::vector<float> sorted(ys);
+    std::sort(sorted.begin(), sorted.end());
+    double nz = sorted[sorted.size() / 4] / 0.2877 * 0.6;
+    double mk = sorted[sorted.size() * 95 / 100];
+    for (int iter = 0; iter < 12; ++iter) {
+      double sn = 0, wn = 0, sm = 0, wm = 0;
+      for (float y : sorted) {
+        const double l = Llr(y, nz, mk) + std::log(0.45 / 0.55);
+        const double p = 1.0 / (1.0 + std::exp(-std::clamp(l, -30.0, 30.0)));
+        sn += (1 - p) * y;
+        wn += 1 - p;
+        sm += p * y;
+        wm += p;
+      }
+      if (wn > 0) nz = std::max(1e-20, sn / wn);
+      if (wm > 0) mk = std::max(nz * 1.01, sm / wm);
+      nz = std::max(nz, mk * 1e-4);
+    }
+    noiseOut = nz;
+    markOut = mk;
+  }
+
+  // Key down over key up for one observation: key down is a steady amplitude in complex
+  // Gaussian noise, key up the noise alone.
+  static double Llr(double y, double noisePower, double markPowerTotal) {
+    const double a2 = std::max(markPowerTotal - noisePower, noisePower * 1e-3);
+    const double a = std::sqrt(a2);
+    return -a2 / noisePower + LogI0(2.0 * a * std::sqrt(std::max(y, 0.0)) / noisePower);
+  }
+
+  // ---- Streaming ----
+
+  void Step(std::complex<float> x) {
+    const std::complex<double> z = std::complex<double>(x) * std::polar(1.0, -phase);
+    phase += omega;
+    if (phase > kTwoPi) phase -= kTwoPi;
+    if (phase < -kTwoPi) phase += kTwoPi;
+    const int out = (ringPos - window) & (kMaxWindow - 1);
+    sum += z - ring[out];
+    ring[ringPos] = z;
+    ringPos = (ringPos + 1) & (kMaxWindow - 1);
+    ++seen;
+    sinceObs += 1.0;
+    if (sinceObs >= hop) {
+      sinceObs -= hop;
+      Observe();
+    }
+  }
+
+  // Key-down power relative to the tracked level, in dB, for the fading states: the
+  // signal may be up to 6 dB above it or faded up to 20 dB below.
+  static constexpr std::array<double, 8> kFadeDb{3, 0, -3, -6, -9, -12, -16, -20};
+
+  void Observe() {
+    const std::complex<double> s = sum / static_cast<double>(window);
+    const double y = std::norm(s);
+    if (noise <= 0) {
+      noise = y + 1e-20;
+      markPower = noise * 4;
+      fade.fill(1.0 / kFadeDb.size());
+    }
+    // Fading: a hidden level that moves while the key is down. Predict (a step to a
+    // neighbour, rarely a jump anywhere), score key down at the level expected now, then
+    // update the levels with the observation. A faded element is weak evidence, not none.
+    const double move = std::clamp(prevP * hop / fs * kFadeMovesPerS, 0.0, 0.3);
+    std::array<double, kFadeDb.size()> pred{};
+    for (size_t k = 0; k < fade.size(); ++k) {
+      pred[k] += fade[k] * (1 - move);
+      if (k > 0)
+        pred[k - 1] += fade[k] * move / 2;
+      else
+        pred[k] += fade[k] * move / 2;
+      if (k + 1 < fade.size())
+        pred[k + 1] += fade[k] * move / 2;
+      else
+        pred[k] += fade[k] * move / 2;
+    }
+    for (auto& v : pred) v = v * (1 - kFadeJump * prevP) + kFadeJump * prevP / pred.size();
+    const double a2 = std::max(markPower - noise, noise * 1e-3);
+    std::array<double, kFadeDb.size()> logMark{};
+    double gain = 0.0;
+    for (size_t k = 0; k < fade.size(); ++k) {
+      const double ak2 = a2 * fadeGain[k];
+      logMark[k] = -(y + ak2) / noise + LogI0(2.0 * std::sqrt(ak2 * y) / noise);
+      gain += pred[k] * fadeGain[k];
+    }
+    // Key down at the level the fading states expect now.
+    const double llr = Llr(y, noise, noise + a2 * gain);
+    const double p = 1.0 / (1.0 + std::exp(-std::clamp(llr + std::log(0.45 / 0.55), -30.0, 30.0)));
+    // Update the fading states inside key-down stretches only: an edge, half up, says
+    // nothing about fading.
+    if (p > 0.8 && prevP > 0.8) {
+      const double top = *std::max_element(logMark.begin(), logMark.end());
+      double total = 0.0;
+      for (size_t k = 0; k < fade.size(); ++k) {
+        fade[k] = pred[k] * std::exp(logMark[k] - top);
+        total += fade[k];
+      }
+      for (double& f : fade) f = total > 0 ? f / total : 1.0 / fade.size();
+    } else {
+      fade = pred;
+    }
+    // Levels follow slowly: noise over about 3 s, the key-down reference over about 1 s
+    // of key-down time (the fading states follow the quick changes).
+    const double secondsPerObs = hop / fs;
+    noise += std::min(1.0, secondsPerObs / 3.0) * (1 - p) * (y - noise);
+    markPower += std::min(1.0, secondsPerObs / kReferenceS) * p * (y - markPower);
+    // A clean signal has no noise to speak of: keep the ratio finite (40 dB per observation).
+    noise = std::max(noise, markPower * 1e-4);
+    markPower = std::max(markPower, noise * 1.05);
+    // The tone offset follows the phase advance between key-down observations.
+    if (p > 0.9 && prevP > 0.9) {
+      const double turn = std::arg(s * std::conj(prevSum)) / hop;
+      omega += 0.02 * turn;
+    }
+    prevSum = s;
+    prevP = p;
+    if (p > 0.5) lastMarkSample = seen;
+
+    sampleTimes[obsCount & (SegmentViterbi::kHistory - 1)] = seen;
+    ++obsCount;
+    viterbi.Push(static_cast<float>(weight * llr));
+    const int64_t lagObs = static_cast<int64_t>(config.maxLagS * fs / hop) - 2;
+    if ((obsCount & 3) == 0) {
+      viterbi.Commit(viterbi.Time() - std::max<int64_t>(lagObs, 8),
+                     [&](const Segment& seg) { OnSegment(seg); });
+    }
+  }
+
+  void OnSegment(const Segment& seg) {
+    const double samples = static_cast<double>(seg.end - seg.start) * hop;
+    switch (seg.kind) {
+      case kDot:
+      case kDash:
+        if (pattern.size() < 12) pattern.push_back(seg.kind == kDot ? '.' : '-');
+        charEvidence += seg.evidence * (seg.kind == kDot ? 1.0 : 1.0 / 3.0);
+        ++charMarks;
+        Learn(seg.kind, samples, seg.evidence);
+        break;
+      case kElementGap:
+        Learn(seg.kind, samples, 0);
+        break;
+      case kCharGap:
+        FinishChar();
+        Learn(seg.kind, samples, 0);
+        break;
+      case kWordGap:
+        FinishChar();
+        Learn(seg.kind, samples, 0);
+        Space();
+        break;
+      default:
+        FinishChar();
+        Space();
+        break;
+    }
+  }
+
+  void Learn(SegmentKind kind, double samples, double evidence) {
+    // Marks far from what the speed predicts pull harder, so a new sender's speed is
+    // picked up within a few characters.
+    auto rate = [](double ratio) { return ratio < 0.65 || ratio > 1.5 ? 0.35 : 0.12; };
+    switch (kind) {
+      case kDot:
+        if (evidence > 1.0) SetUnit(unit + rate(samples / unit) * (samples - unit));
+        break;
+      case kDash:
+        if (evidence > 2.0) {
+          const double u = samples / dashRatio;
+          SetUnit(unit + rate(u / unit) * (u - unit));
+          dashRatio = std::clamp(dashRatio + 0.05 * (samples / unit - dashRatio), 2.3, 4.5);
+        }
+        break;
+      case kElementGap:
+        gapRatio[0] = std::clamp(gapRatio[0] + 0.05 * (samples / unit - gapRatio[0]), 0.6, 2.0);
+        break;
+      case kCharGap:
+        gapRatio[1] = std::clamp(gapRatio[1] + 0.08 * (samples / unit - gapRatio[1]), 2.2, 12.0);
+        gapRatio[2] = std::max(gapRatio[2], gapRatio[1] * 1.8);
+        break;
+      case kWordGap:
+        gapRatio[2] = std::clamp(gapRatio[2] + 0.08 * (samples / unit - gapRatio[2]),
+                                 gapRatio[1] * 1.8, 30.0);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void FinishChar() {
+    if (pattern.empty()) return;
+    const double mean = charEvidence / charMarks;
+    const std::string_view t = PatternText(pattern);
+    if (mean >= kMinEvidence && !t.empty()) {
+      for (char c : t)
+        Put(config.upperCase ? c : static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+      lastWasSpace = false;
+    }
+    pattern.clear();
+    charEvidence = 0.0;
+    charMarks = 0;
+  }
+
+  void Space() {
+    if (!lastWasSpace) {
+      Put(' ');
+      lastWasSpace = true;
+    }
+  }
+
+  void Put(char c) {
+    if (text.size() < kTextCapacity) text.push_back(c);
+  }
+
+  static constexpr double kMinEvidence = 2.0;
+
   SoftDecoderConfig config;
+  double fs = 250.0;
+  std::vector<std::complex<float>> warm;
+  size_t warmFill = 0;
+  bool started = false;
   int64_t seen = 0;
+
+  double phase = 0.0;
+  double omega = 0.0;  // tone offset, radians per sample
+  std::array<std::complex<double>, kMaxWindow> ring{};
+  int ringPos = 0;
+  std::complex<double> sum{};
+  std::complex<double> prevSum{};
+  double prevP = 0.0;
+  int window = 0;
+  double hop = 1.0;
+  double weight = 1.0;
+  double sinceObs = 0.0;
+  int64_t obsCount = 0;
+  std::vector<int64_t> sampleTimes;
+
+  double unit = 15.0;  // dot length, samples
+  double tableUnit = 15.0;
+  double dashRatio = 3.0;
+  std::array<double, 3> gapRatio{1.0, 3.0, 7.0};
+  std::array<double, kFadeDb.size()> fade{};      // probability of each fading state
+  std::array<double, kFadeDb.size()> fadeGain{};  // its key-down power over the reference
+  double noise = 0.0;                             // observation power with the key up
+  double markPower = 0.0;                         // observation power with the key down
+  int64_t lastMarkSample = -1;
+
+  SegmentViterbi viterbi;
+  std::string pattern;
+  double charEvidence = 0.0;
+  int charMarks = 0;
+  bool lastWasSpace = true;
   std::string text;
 };
 
-SoftDecoder::SoftDecoder(const SoftDecoderConfig& config) : impl_(std::make_unique<Impl>()) {
-  impl_->config = config;
+SoftDecoder::SoftDecoder(const SoftDecoderConfig& config) : impl_(std::make_unique<Impl>(config)) {
+  impl_->pattern.reserve(16);
 }
 SoftDecoder::~SoftDecoder() = default;
-void SoftDecoder::Process(const std::complex<float>*, size_t count) {
-  impl_->seen += static_cast<int64_t>(count);
+
+void SoftDecoder::Process(const std::complex<float>* samples, size_t count) {
+  Impl& d = *impl_;
+  for (size_t i = 0; i < count; ++i) {
+    if (d.started) {
+      d.Step(samples[i]);
+    } else {
+      d.warm[d.warmFill++] = samples[i];
+      if (d.warmFill == d.warm.size()) d.Start();
+    }
+  }
 }
-void SoftDecoder::Flush() {}
+
+void SoftDecoder::Flush() {
+  Impl& d = *impl_;
+  if (!d.started) d.Start();
+  // Let the last segments end: a word gap of silence with no new evidence.
+  const int64_t end = d.viterbi.Time();
+  const int64_t silence = static_cast<int64_t>(12.0 * d.unit / d.hop) + 8;
+  for (int64_t i = 0; i < silence; ++i) {
+    d.sampleTimes[d.obsCount & (SegmentViterbi::kHistory - 1)] = d.seen;
+    ++d.obsCount;
+    d.viterbi.Push(static_cast<float>(-d.weight * 2.0));
+  }
+  d.viterbi.Commit(d.viterbi.Time(), [&](const Segment& seg) {
+    if (seg.start < end) d.OnSegment(seg);
+  });
+  d.FinishChar();
+}
+
 void SoftDecoder::Reset() {
-  impl_->seen = 0;
-  impl_->text.clear();
+  impl_->ResetState();
 }
+
 size_t SoftDecoder::TakeText(std::string& out) {
-  size_t n = impl_->text.size();
+  const size_t n = impl_->text.size();
   out += impl_->text;
   impl_->text.clear();
   return n;
 }
+
 SoftSignalState SoftDecoder::State() const {
-  return {};
+  const Impl& d = *impl_;
+  SoftSignalState s;
+  s.wpm = d.Wpm();
+  s.noisePower = d.noise * d.window;  // per input sample
+  s.signalPower = std::max(0.0, d.markPower - d.noise);
+  if (s.noisePower > 0 && s.signalPower > 0) {
+    // Noise in 500 Hz: the input's noise density times 500 Hz.
+    const double noise500 = s.noisePower / d.fs * 500.0;
+    s.snrDb = 10.0 * std::log10(s.signalPower / noise500);
+  }
+  s.active = d.lastMarkSample >= 0 && d.seen - d.lastMarkSample < static_cast<int64_t>(5 * d.fs);
+  return s;
 }
+
 const SoftDecoderConfig& SoftDecoder::Config() const {
   return impl_->config;
 }
 int64_t SoftDecoder::SamplesSeen() const {
-  return impl_->seen;
-}
-
-struct AudioSoftDecoder::Impl {
-  explicit Impl(const SoftDecoderConfig& c) : decoder(c) {}
-  SoftDecoder decoder;
-};
-AudioSoftDecoder::AudioSoftDecoder(double, double, const SoftDecoderConfig& config)
-    : impl_(std::make_unique<Impl>(config)) {}
-AudioSoftDecoder::~AudioSoftDecoder() = default;
-void AudioSoftDecoder::Process(const float*, size_t) {}
-void AudioSoftDecoder::Flush() {}
-void AudioSoftDecoder::Reset() {
-  impl_->decoder.Reset();
-}
-size_t AudioSoftDecoder::TakeText(std::string& out) {
-  return impl_->decoder.TakeText(out);
-}
-SoftDecoder& AudioSoftDecoder::Decoder() {
-  return impl_->decoder;
+  return impl_->seen + static_cast<int64_t>(impl_->warmFill);
 }
 
 }  // namespace kestrix::soft

@@ -27,6 +27,7 @@ struct SoftDecoderConfig {
   double initialWpm = 0.0;    // a hint; 0 learns the speed from the signal
   double maxLagS = 1.5;       // text is final at most this long after it was keyed
   bool languageModel = true;  // rescore character candidates with the text model
+  bool upperCase = false;     // letters in upper case (lower case by default, as the window)
 };
 
 // What the decoder believes about the signal right now.

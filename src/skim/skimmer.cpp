@@ -1,0 +1,260 @@
+#include "skim/skimmer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "skim/filter_design.h"
+
+namespace kestrix::skim {
+
+namespace {
+// Samples a chain collects before it hands them to its decoder: one call per 1/8 s keeps
+// the per-call cost of the decoder small against its per-sample cost.
+constexpr size_t kChainBlock = 32;
+// The engine works through its input in pieces this long, so the finder's births reach
+// the channel bank's history in step.
+constexpr size_t kPiece = 4096;
+// Most memory the channel history may take.
+constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
+
+double Db(double p) {
+  return 10.0 * std::log10(std::max(p, 1e-30));
+}
+}  // namespace
+
+struct Skimmer::Chain {
+  uint64_t id = 0;
+  int channel = 0;
+  double offsetHz = 0.0;                  // signal's frequency from 0 Hz of the input
+  double phase = 0.0;                     // mixer phase, radians
+  double step = 0.0;                      // mixer step per channel sample, radians
+  std::vector<std::complex<float>> line;  // filter delay line, doubled for a straight dot
+  size_t lineHead = 0;
+  std::vector<std::complex<float>> block;  // filtered samples waiting for the decoder
+  std::unique_ptr<soft::SoftDecoder> decoder;
+  double keyDownDb = 0.0;
+  double floorDb = 0.0;
+};
+
+class Skimmer::FrameRouter final : public Channelizer::FrameSink {
+ public:
+  explicit FrameRouter(Skimmer& owner) : owner_(owner) {}
+  void OnFrame(const std::complex<float>* channels) override { owner_.OnBankFrame(channels); }
+
+ private:
+  Skimmer& owner_;
+};
+
+Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
+    : config_(config), listener_(listener) {
+  ChannelizerConfig bank;
+  bank.inputRate = config.inputRate;
+  bank.outputRate = config.decoderRate;
+  bank.passHz = 0.0;
+  bank.measure = config.measure;
+  bank_ = std::make_unique<Channelizer>(bank);
+  config_.decoder.sampleRate = bank_->OutputRate();
+
+  SignalFinderConfig finder;
+  finder.inputRate = config.inputRate;
+  finder.loHz = config.loHz;
+  finder.hiHz = config.hiHz;
+  if (config.audio && finder.loHz == 0.0 && finder.hiHz == 0.0) {
+    finder.loHz = 200.0;
+    finder.hiHz = std::min(3000.0, 0.45 * config.inputRate);
+  }
+  finder.onDb = config.onDb;
+  finder.offDb = config.offDb;
+  finder.retireS = config.retireS;
+  finder.maxSignals = config.maxSignals;
+  finder.measure = config.measure;
+  finder_ = std::make_unique<SignalFinder>(finder);
+  router_ = std::make_unique<FrameRouter>(*this);
+
+  const double rate = bank_->OutputRate();
+  const double pass = std::min(config.signalPassHz, 0.4 * rate);
+  const double stop = std::min(std::max(config.signalStopHz, pass + 5.0), 0.5 * rate);
+  signalTaps_ =
+      KaiserLowPass(KaiserLength(stop - pass, rate, 40.0), (pass + stop) / 2.0, rate, 40.0);
+
+  const size_t m = static_cast<size_t>(bank_->Channels());
+  historyFrames_ = static_cast<size_t>(std::max(0.0, config.historyS) * rate);
+  historyFrames_ = std::min(
+      historyFrames_, static_cast<size_t>(kHistoryBytesMax / (m * sizeof(std::complex<float>))));
+  history_.assign(historyFrames_ * m, {});
+  chains_.reserve(static_cast<size_t>(config.maxSignals));
+  textScratch_.reserve(256);
+}
+
+Skimmer::~Skimmer() = default;
+
+double Skimmer::RfHz(double offsetHz) const {
+  return config_.audio && config_.lowerSideband ? config_.centreHz - offsetHz
+                                                : config_.centreHz + offsetHz;
+}
+
+void Skimmer::Process(const std::complex<float>* samples, size_t count) {
+  Run(samples, count);
+}
+
+void Skimmer::ProcessReal(const float* samples, size_t count) {
+  Run(samples, count);
+}
+
+template <typename T>
+void Skimmer::Run(const T* samples, size_t count) {
+  while (count > 0) {
+    const size_t n = std::min(count, kPiece);
+    bool frame;
+    if constexpr (std::is_same_v<T, float>) {
+      frame = finder_->PushReal(samples, n);
+    } else {
+      frame = finder_->Push(samples, n);
+    }
+    if (frame) OnFinderFrame();
+    if constexpr (std::is_same_v<T, float>) {
+      bank_->PushReal(samples, n, *router_);
+    } else {
+      bank_->Push(samples, n, *router_);
+    }
+    samples_ += static_cast<int64_t>(n);
+    samples += n;
+    count -= n;
+  }
+}
+
+void Skimmer::OnFinderFrame() {
+  const SignalFinder::Events& events = finder_->LastEvents();
+  for (const TrackedSignal& gone : events.retired) {
+    for (size_t i = 0; i < chains_.size(); ++i) {
+      if (chains_[i]->id == gone.id) {
+        EndChain(i);
+        break;
+      }
+    }
+  }
+  for (const TrackedSignal& signal : finder_->Signals()) {
+    Chain* chain = nullptr;
+    for (auto& c : chains_) {
+      if (c->id == signal.id) chain = c.get();
+    }
+    if (chain == nullptr) {
+      StartChain(signal);
+      continue;
+    }
+    if (std::abs(chain->offsetHz - signal.freqHz) > 0.05) Tune(*chain, signal.freqHz);
+    chain->keyDownDb = signal.keyDownDb;
+    chain->floorDb = signal.floorDb;
+  }
+}
+
+void Skimmer::Tune(Chain& chain, double offsetHz) {
+  chain.offsetHz = offsetHz;
+  chain.channel = bank_->ChannelFor(offsetHz);
+  const double residual = offsetHz - bank_->CentreHz(chain.channel);
+  chain.step = -2.0 * std::numbers::pi * residual / bank_->OutputRate();
+}
+
+void Skimmer::StartChain(const TrackedSignal& signal) {
+  std::unique_ptr<Chain> chain;
+  if (!pool_.empty()) {
+    chain = std::move(pool_.back());
+    pool_.pop_back();
+    chain->decoder->Reset();
+  } else {
+    chain = std::make_unique<Chain>();
+    chain->decoder = std::make_unique<soft::SoftDecoder>(config_.decoder);
+    chain->line.resize(2 * signalTaps_.size());
+    chain->block.reserve(kChainBlock);
+  }
+  chain->id = signal.id;
+  chain->phase = 0.0;
+  std::fill(chain->line.begin(), chain->line.end(), std::complex<float>{});
+  chain->lineHead = 0;
+  chain->block.clear();
+  chain->keyDownDb = signal.keyDownDb;
+  chain->floorDb = signal.floorDb;
+  Tune(*chain, signal.freqHz);
+  ++started_;
+  listener_.OnSignalStarted(signal.id, TimeS(), RfHz(signal.freqHz));
+  // The last few seconds of its channel first.
+  const size_t m = static_cast<size_t>(bank_->Channels());
+  const size_t oldest =
+      (historyHead_ + historyFrames_ - historyFilled_) % std::max<size_t>(historyFrames_, 1);
+  for (size_t i = 0; i < historyFilled_; ++i) {
+    Feed(*chain, &history_[((oldest + i) % historyFrames_) * m]);
+  }
+  chains_.push_back(std::move(chain));
+}
+
+void Skimmer::EndChain(size_t index) {
+  Chain& chain = *chains_[index];
+  Drain(chain, true);
+  listener_.OnSignalEnded(chain.id, TimeS());
+  pool_.push_back(std::move(chains_[index]));
+  chains_.erase(chains_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void Skimmer::OnBankFrame(const std::complex<float>* channels) {
+  if (historyFrames_ > 0) {
+    const size_t m = static_cast<size_t>(bank_->Channels());
+    std::copy(channels, channels + m,
+              history_.begin() + static_cast<std::ptrdiff_t>(historyHead_ * m));
+    historyHead_ = (historyHead_ + 1) % historyFrames_;
+    historyFilled_ = std::min(historyFilled_ + 1, historyFrames_);
+  }
+  for (auto& chain : chains_) Feed(*chain, channels);
+}
+
+void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
+  const std::complex<float> mix(static_cast<float>(std::cos(chain.phase)),
+                                static_cast<float>(std::sin(chain.phase)));
+  chain.phase = std::remainder(chain.phase + chain.step, 2.0 * std::numbers::pi);
+  const std::complex<float> x = channels[chain.channel] * mix;
+  // The delay line is stored twice over so the newest taps read as one straight run.
+  const size_t taps = signalTaps_.size();
+  chain.line[chain.lineHead] = x;
+  chain.line[chain.lineHead + taps] = x;
+  chain.lineHead = chain.lineHead + 1 == taps ? 0 : chain.lineHead + 1;
+  const std::complex<float>* run = chain.line.data() + chain.lineHead;
+  float re = 0.0f, im = 0.0f;
+  for (size_t i = 0; i < taps; ++i) {
+    re += signalTaps_[i] * run[i].real();
+    im += signalTaps_[i] * run[i].imag();
+  }
+  chain.block.emplace_back(re, im);
+  if (chain.block.size() >= kChainBlock) Drain(chain, false);
+}
+
+void Skimmer::Drain(Chain& chain, bool flush) {
+  if (!chain.block.empty()) {
+    chain.decoder->Process(chain.block.data(), chain.block.size());
+    chain.block.clear();
+  }
+  if (flush) chain.decoder->Flush();
+  textScratch_.clear();
+  if (chain.decoder->TakeText(textScratch_) == 0) return;
+  const soft::SoftSignalState state = chain.decoder->State();
+  SkimText text;
+  text.signal = chain.id;
+  text.timeS = TimeS();
+  text.freqHz = RfHz(chain.offsetHz);
+  text.wpm = state.wpm;
+  if (state.signalPower > 0.0) {
+    // The decoder's key-down power (unity gain through bank and filter) over the band's
+    // own noise density, which the decoder cannot see behind the narrow filter.
+    text.snrDb = Db(state.signalPower) - Db(finder_->NoisePerHz(chain.floorDb) * 500.0);
+  } else {
+    text.snrDb = finder_->SnrDb500(chain.keyDownDb, chain.floorDb);
+  }
+  text.text = textScratch_;
+  listener_.OnText(text);
+}
+
+void Skimmer::Flush() {
+  finder_->RetireAll();
+  while (!chains_.empty()) EndChain(chains_.size() - 1);
+}
+
+}  // namespace kestrix::skim

@@ -1,0 +1,130 @@
+// The skimmer engine: every CW signal in a band decoded at once.
+//
+// Complex samples of a band (or a receiver's real audio) go to two stages side by side: the
+// channel bank (Channelizer), which splits the band into narrow overlapping channels at
+// the soft decoder's rate, and the signal finder (SignalFinder), which watches an averaged
+// fine spectrum for carriers over the noise. For every signal the finder tracks, the
+// engine runs one chain: the nearest channel, mixed by the signal's own fine frequency to
+// 0 Hz, a narrow low-pass that keeps a neighbour in the same channel out, and a
+// soft::SoftDecoder. A new signal's decoder is first fed the last few seconds of its
+// channel, so the call that made the station stand out is read too. When the finder
+// retires a signal its decoder is flushed and returned to a pool.
+//
+// Decoded text goes to a SkimListener as it comes, tagged with the signal, its RF
+// frequency (centre + offset for I/Q; dial +- audio frequency for a receiver's audio), its
+// speed and SNR. The engine is the same for kestrix-skim and the window's band map; it has
+// no threads and no clocks of its own: stream time is samples / rate.
+//
+// Threads: one thread at a time calls everything; the listener is called on that thread.
+// Memory: the bank, finder and history are sized at construction; decoders are made as
+// signals first need them and reused afterwards.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "skim/channelizer.h"
+#include "skim/signal_finder.h"
+#include "soft/soft_decoder.h"
+
+namespace kestrix::skim {
+
+struct SkimmerConfig {
+  double inputRate = 192000.0;  // samples per second (complex, or real with `audio`)
+  bool audio = false;           // real input: a receiver's audio passband
+  double centreHz = 0.0;        // RF of 0 Hz in the input (I/Q) or the dial (audio)
+  bool lowerSideband = false;   // audio only: RF = dial - audio frequency
+  double loHz = 0.0;            // search range from 0 Hz of the input; both 0: the whole
+  double hiHz = 0.0;            // band (I/Q) or 200..3000 Hz (audio)
+  double decoderRate = 250.0;   // the channels' (and decoders') sample rate, about
+  double historyS = 4.0;        // channel history a new signal's decoder starts with
+  double signalPassHz = 35.0;   // each signal's low-pass: flat to this, 40 dB down at
+  double signalStopHz = 65.0;   // this, either side of its carrier
+  double onDb = 6.5;            // the finder's thresholds (see SignalFinderConfig)
+  double offDb = 2.5;
+  double retireS = 15.0;
+  int maxSignals = 250;
+  bool measure = true;              // let FFTW time its plans
+  soft::SoftDecoderConfig decoder;  // sampleRate is set from the bank
+};
+
+// One piece of decoded text.
+struct SkimText {
+  uint64_t signal = 0;  // the finder's id, unique per engine
+  double timeS = 0.0;   // stream time, seconds
+  double freqHz = 0.0;  // RF frequency
+  double wpm = 0.0;
+  double snrDb = 0.0;  // key-down carrier over the noise in 500 Hz
+  std::string text;
+};
+
+class SkimListener {
+ public:
+  virtual ~SkimListener() = default;
+  virtual void OnSignalStarted(uint64_t /*signal*/, double /*timeS*/, double /*freqHz*/) {}
+  virtual void OnText(const SkimText& text) = 0;
+  virtual void OnSignalEnded(uint64_t /*signal*/, double /*timeS*/) {}
+};
+
+class Skimmer {
+ public:
+  Skimmer(const SkimmerConfig& config, SkimListener& listener);
+  ~Skimmer();
+  Skimmer(const Skimmer&) = delete;
+  Skimmer& operator=(const Skimmer&) = delete;
+
+  // I/Q input (config.audio false).
+  void Process(const std::complex<float>* samples, size_t count);
+  // Audio input (config.audio true), full scale 1.0.
+  void ProcessReal(const float* samples, size_t count);
+  // End of input: every signal is retired and its decoder flushed.
+  void Flush();
+
+  // The dial moved (audio with rig control) or the SDR was retuned.
+  void SetCentreHz(double hz) { config_.centreHz = hz; }
+  double CentreHz() const { return config_.centreHz; }
+  // RF frequency of `offsetHz` from 0 Hz of the input.
+  double RfHz(double offsetHz) const;
+
+  double TimeS() const { return static_cast<double>(samples_) / config_.inputRate; }
+  size_t LiveSignals() const { return chains_.size(); }
+  uint64_t SignalsStarted() const { return started_; }
+  const Channelizer& Bank() const { return *bank_; }
+  const SignalFinder& Finder() const { return *finder_; }
+  const SkimmerConfig& Config() const { return config_; }
+
+ private:
+  struct Chain;
+  class FrameRouter;
+  template <typename T>
+  void Run(const T* samples, size_t count);
+  void OnFinderFrame();
+  void StartChain(const TrackedSignal& signal);
+  void EndChain(size_t index);
+  void Tune(Chain& chain, double offsetHz);
+  void OnBankFrame(const std::complex<float>* channels);
+  void Feed(Chain& chain, const std::complex<float>* channels);
+  void Drain(Chain& chain, bool flush);
+
+  SkimmerConfig config_;
+  SkimListener& listener_;
+  std::unique_ptr<Channelizer> bank_;
+  std::unique_ptr<SignalFinder> finder_;
+  std::unique_ptr<FrameRouter> router_;
+  std::vector<float> signalTaps_;
+  std::vector<std::complex<float>> history_;  // ring of bank frames, historyFrames_ x M
+  size_t historyFrames_ = 0;
+  size_t historyHead_ = 0;    // next frame slot
+  size_t historyFilled_ = 0;  // frames held
+  std::vector<std::unique_ptr<Chain>> chains_;
+  std::vector<std::unique_ptr<Chain>> pool_;
+  int64_t samples_ = 0;
+  uint64_t started_ = 0;
+  std::string textScratch_;
+};
+
+}  // namespace kestrix::skim

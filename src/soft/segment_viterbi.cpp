@@ -1,0 +1,155 @@
+#include "soft/segment_viterbi.h"
+
+#include <algorithm>
+
+namespace kestrix::soft {
+
+SegmentViterbi::SegmentViterbi() {
+  for (auto& row : duration_) row.fill(static_cast<float>(kNever));
+  for (auto& row : transition_) row.fill(kNever);
+  minDuration_.fill(1);
+  maxDuration_.fill(0);
+  // Idle is always one observation long.
+  duration_[kIdle][1] = 0.0F;
+  minDuration_[kIdle] = 1;
+  maxDuration_[kIdle] = 1;
+  Reset();
+}
+
+void SegmentViterbi::Reset() {
+  time_ = 0;
+  committed_ = 0;
+  cumulative_[Slot(0)] = 0.0;
+  // Any kind may start the stream.
+  for (int s = 0; s < kSegmentKinds; ++s) {
+    entering_[Slot(0)][s] = 0.0;
+    ending_[Slot(0)][s] = kNever;
+    back_[Slot(0)][s] = Back{0, static_cast<uint8_t>(kIdle)};
+  }
+}
+
+void SegmentViterbi::SetDurations(SegmentKind kind,
+                                  const std::array<float, kMaxDuration + 1>& logProb) {
+  if (kind == kIdle) return;
+  duration_[kind] = logProb;
+  duration_[kind][0] = static_cast<float>(kNever);
+  int lo = 0;
+  int hi = 0;
+  for (int d = 1; d <= kMaxDuration; ++d) {
+    if (duration_[kind][d] > kNever / 2) {
+      if (lo == 0) lo = d;
+      hi = d;
+    }
+  }
+  minDuration_[kind] = lo == 0 ? 1 : lo;
+  maxDuration_[kind] = hi;
+}
+
+void SegmentViterbi::SetTransition(SegmentKind from, SegmentKind to, double logProb) {
+  transition_[from][to] = logProb;
+}
+
+void SegmentViterbi::Push(float llr) {
+  const int64_t now = time_ + 1;
+  const int here = Slot(now);
+  cumulative_[here] = cumulative_[Slot(time_)] + static_cast<double>(llr);
+  const double total = cumulative_[here];
+  const int64_t available = std::min<int64_t>(now, kHistory - 1);
+
+  auto& ending = ending_[here];
+  auto& back = back_[here];
+  for (int s = 0; s < kSegmentKinds; ++s) {
+    double best = kNever;
+    Back from{};
+    const int hi = static_cast<int>(std::min<int64_t>(maxDuration_[s], available));
+    const bool mark = IsMark(s);
+    const auto& durations = duration_[s];
+    for (int d = minDuration_[s]; d <= hi; ++d) {
+      const int start = Slot(now - d);
+      const double enter = entering_[start][s];
+      if (enter <= kNever / 2) continue;
+      double score = enter + static_cast<double>(durations[d]);
+      if (mark) score += total - cumulative_[start];
+      if (score > best) {
+        best = score;
+        from.duration = static_cast<uint16_t>(d);
+      }
+    }
+    ending[s] = best;
+    back[s] = from;
+  }
+  // Entering each kind now: the best way of ending the segment before it here.
+  auto& entering = entering_[here];
+  for (int to = 0; to < kSegmentKinds; ++to) {
+    double best = kNever;
+    for (int s = 0; s < kSegmentKinds; ++s) {
+      const double score = ending[s] + transition_[s][to];
+      if (score > best) best = score;
+    }
+    entering[to] = best;
+  }
+  // Remember where each kind's best segment came from (the kind before it).
+  for (int s = 0; s < kSegmentKinds; ++s) {
+    if (back[s].duration == 0) continue;
+    const int start = Slot(now - back[s].duration);
+    double best = kNever;
+    uint8_t previous = kIdle;
+    if (now - back[s].duration == 0) {
+      previous = kSegmentKinds;  // the first segment of the stream
+    } else {
+      for (int p = 0; p < kSegmentKinds; ++p) {
+        const double score = ending_[start][p] + transition_[p][s];
+        if (score > best) {
+          best = score;
+          previous = static_cast<uint8_t>(p);
+        }
+      }
+    }
+    back[s].previous = previous;
+  }
+  time_ = now;
+}
+
+double SegmentViterbi::BestScore() const {
+  const auto& ending = ending_[Slot(time_)];
+  return *std::max_element(ending.begin(), ending.end());
+}
+
+int SegmentViterbi::Trace(int64_t before) {
+  const int64_t oldest = std::max<int64_t>(0, time_ - (kHistory - kMaxDuration - 1));
+  if (committed_ < oldest) committed_ = oldest;
+  if (before <= committed_ || time_ == 0) return 0;
+  // Walk back from the best kind now, newest segment first, into the tail of trace_.
+  const auto& ending = ending_[Slot(time_)];
+  int kind = static_cast<int>(std::max_element(ending.begin(), ending.end()) - ending.begin());
+  int64_t t = time_;
+  int count = 0;
+  while (t > committed_ && kind < kSegmentKinds && count < kHistory) {
+    const Back b = back_[Slot(t)][kind];
+    if (b.duration == 0) break;
+    const int64_t start = t - b.duration;
+    if (start < oldest) break;
+    Segment seg{static_cast<SegmentKind>(kind), start, t, 0.0};
+    if (IsMark(kind)) seg.evidence = cumulative_[Slot(t)] - cumulative_[Slot(start)];
+    trace_[kHistory - 1 - count] = seg;
+    ++count;
+    t = start;
+    kind = b.previous;
+  }
+  // Oldest first: keep what ends in time and starts where the committed part ended.
+  int n = 0;
+  for (int i = kHistory - count; i < kHistory; ++i) {
+    const Segment seg = trace_[i];
+    if (seg.end > before) break;
+    if (seg.start < committed_) {
+      // The best path now disagrees with what was handed out; skip the overlap.
+      committed_ = seg.end;
+      continue;
+    }
+    trace_[n++] = seg;
+    committed_ = seg.end;
+  }
+  return n;
+}
+
+}  // namespace kestrix::soft

@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+"""Character error rate of kestrix-decode's engines on generated Morse.
+
+Usage: tools/measure_soft.py [--build DIR] [--seeds N] [--engines classic,soft]
+                             [--sweep] [--conditions] [--plot FILE.png] [--only NAME]
+
+--sweep: 20 wpm, SNR -6..+6 dB in 500 Hz (kestrix-morsegen counts in 2500 Hz, 7 dB lower),
+random five-letter groups and QSO text. --conditions: the condition table below. CER counts
+from the first character: the edit distance between what was sent and the best-matching
+stretch of the decoded text, over the length sent.
+"""
+import argparse
+import concurrent.futures
+import os
+import random
+import subprocess
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+QSO = [
+    "CQ CQ DE K1ABC K1ABC THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG 0123456789 PARIS K",
+    "DL2XYZ DE G4ABC GM OM TNX FER CALL UR RST 579 579 NAME JOHN QTH YORK HW? DL2XYZ DE G4ABC KN",
+    "VK3ZZ DE JA1QRP R R FB DR OM RIG HR IS 100W ANT DIPOLE WX CLOUDY 12C 73 ES GUD DX SK",
+    "CQ TEST W9XG W9XG TEST 5NN 14 5NN 14 TU W9XG TEST",
+]
+
+# name, wpm, generator options (SNR in 2500 Hz), text kind
+CONDITIONS = [
+    ("clean 10 wpm", 10, [], "qso"),
+    ("clean 25 wpm", 25, [], "qso"),
+    ("clean 40 wpm", 40, [], "qso"),
+    ("clean 50 wpm", 50, [], "qso"),
+    ("SNR +3 (500 Hz)", 20, ["--snr", "-4"], "qso"),
+    ("SNR -1 (500 Hz)", 20, ["--snr", "-8"], "qso"),
+    ("SNR -3 (500 Hz)", 20, ["--snr", "-10"], "groups"),
+    ("hand-keyed 18 wpm", 18, ["--snr", "10", "--jitter", "0.1", "--dash-ratio", "3.4"], "qso"),
+    ("fading 20 dB / 3 s", 20, ["--snr", "10", "--fade-db", "20", "--fade-period", "3"], "qso"),
+    ("fading 12 dB / 8 s", 25, ["--snr", "0", "--fade-db", "12", "--fade-period", "8"], "qso"),
+    ("interferer +150 Hz", 20, ["--snr", "10", "--interferer-hz", "850", "--interferer-db", "-6",
+                                "--interferer-wpm", "28"], "qso"),
+    ("drift 60 Hz/min", 20, ["--snr", "10", "--drift", "60"], "qso2"),
+    ("Farnsworth 18/8", 18, ["--snr", "10", "--farnsworth", "8"], "qso"),
+    ("combined", 22, ["--snr", "3", "--drift", "60", "--fade-db", "12", "--fade-period", "6",
+                      "--jitter", "0.06", "--filter-hz", "500"], "qso2"),
+    ("noise only", 20, ["--snr", "-10", "--noise-only"], "none"),
+]
+
+
+def groups(seed, count=20):
+    rnd = random.Random(seed)
+    letters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ"
+    return " ".join("".join(rnd.choice(letters) for _ in range(5)) for _ in range(count))
+
+
+def text_for(kind, seed):
+    if kind == "groups":
+        return groups(seed)
+    if kind == "qso2":
+        t = QSO[(seed - 1) % len(QSO)]
+        return t + " " + t
+    if kind == "none":
+        return ""
+    return QSO[(seed - 1) % len(QSO)]
+
+
+def infix_distance(expected, decoded):
+    prev = [0] * (len(decoded) + 1)
+    for i, e in enumerate(expected, 1):
+        cur = [i] + [0] * len(decoded)
+        for j, d in enumerate(decoded, 1):
+            cur[j] = min(prev[j - 1] + (e != d), prev[j] + 1, cur[j - 1] + 1)
+        prev = cur
+    return min(prev)
+
+
+def normalise(text):
+    return " ".join(text.lower().split())
+
+
+def decode_one(build, engine, wpm, extra, text, seed):
+    with tempfile.TemporaryDirectory() as tmp:
+        wav = os.path.join(tmp, "s.wav")
+        gen = [os.path.join(build, "kestrix-morsegen"), "--wpm", str(wpm), "--tone", "700",
+               "--seed", str(seed), "--amplitude", "0.02"]
+        noise_only = "--noise-only" in extra
+        extra = [e for e in extra if e != "--noise-only"]
+        if "--farnsworth" in extra:
+            i = extra.index("--farnsworth")
+            extra = extra[:i] + extra[i + 2:]
+            # Farnsworth spacing: letters at full speed with a long gap between letters.
+            text = "   ".join(text.split(" ")).replace("", "")
+            text = " ".join(list(text.replace(" ", "_"))).replace("_", " ")
+        sent = text if not noise_only else "E"
+        gen += extra
+        if noise_only:
+            gen += ["--lead-in", "20", "--amplitude", "0.0000001"]
+        subprocess.run(gen + [sent, wav], check=True, capture_output=True)
+        cmd = [os.path.join(build, "kestrix-decode"), "--engine", engine, wav]
+        out = normalise(subprocess.run(cmd, check=True, capture_output=True, text=True).stdout)
+    if noise_only:
+        return len(out), 0
+    full = normalise(text)
+    return infix_distance(full, out), len(full)
+
+
+def cer(build, engine, wpm, extra, kind, seeds, pool):
+    jobs = [pool.submit(decode_one, build, engine, wpm, extra, text_for(kind, s), s)
+            for s in range(1, seeds + 1)]
+    e = n = 0
+    for j in jobs:
+        a, b = j.result()
+        e += a
+        n += b
+    return 100.0 * e / n if n else float(e)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", default=os.path.join(HERE, "..", "build"))
+    ap.add_argument("--seeds", type=int, default=3)
+    ap.add_argument("--engines", default="classic,soft")
+    ap.add_argument("--sweep", action="store_true")
+    ap.add_argument("--conditions", action="store_true")
+    ap.add_argument("--only", default="")
+    ap.add_argument("--plot", default="")
+    ap.add_argument("--jobs", type=int, default=2)
+    a = ap.parse_args()
+    engines = a.engines.split(",")
+    with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
+        if a.conditions:
+            print(f"{'condition':<24}" + "".join(f"{e:>10}" for e in engines))
+            for name, wpm, extra, kind in CONDITIONS:
+                if a.only and a.only not in name:
+                    continue
+                row = [cer(a.build, e, wpm, extra, kind, a.seeds, pool) for e in engines]
+                unit = "chars" if kind == "none" else "%"
+                print(f"{name:<24}" + "".join(f"{v:10.1f}" for v in row) + f"  {unit}", flush=True)
+        if a.sweep:
+            results = {e: [] for e in engines}
+            snrs = list(range(-6, 7))
+            print("SNR(500Hz) " + "".join(f"{e + ' grp':>12}{e + ' qso':>12}" for e in engines))
+            for snr in snrs:
+                gen = ["--snr", str(snr - 7)]
+                row = []
+                for e in engines:
+                    g = cer(a.build, e, 20, gen, "groups", a.seeds, pool)
+                    q = cer(a.build, e, 20, gen, "qso", a.seeds, pool)
+                    results[e].append((g, q))
+                    row += [g, q]
+                print(f"{snr:+10d} " + "".join(f"{v:12.1f}" for v in row), flush=True)
+            if a.plot:
+                import matplotlib
+                matplotlib.use("Agg")
+                import matplotlib.pyplot as plt
+                fig, ax = plt.subplots(figsize=(7, 4.5))
+                for e in engines:
+                    ax.plot(snrs, [g for g, _ in results[e]], marker="o", label=f"{e}, groups")
+                    ax.plot(snrs, [q for _, q in results[e]], marker="s", ls="--", label=f"{e}, QSO")
+                ax.set_xlabel("SNR in 500 Hz (dB)")
+                ax.set_ylabel("character error rate (%)")
+                ax.set_title("kestrix-decode at 20 wpm")
+                ax.set_ylim(0, 100)
+                ax.grid(True, alpha=0.3)
+                ax.legend()
+                fig.tight_layout()
+                fig.savefig(a.plot, dpi=100)
+
+
+if __name__ == "__main__":
+    main()

@@ -37,12 +37,11 @@ if(TARGET kestrix_shell)
     KESTRIX_DOC_DIR_FROM_BIN="${kestrix_doc_from_bin}")
 endif()
 
-# The transmitter's programs and the skimmer arrive from their own parts, whose files may be
-# included after this one; the check runs once the whole list has been read, and a program
-# whose part isn't in the tree yet is simply not installed. (kestrix and kestrix-decode are
-# installed by gui.cmake and the main list.)
+# The transmitter's programs arrive from their own parts, whose files may be included after
+# this one; the check runs once the whole list has been read. (kestrix and kestrix-decode
+# are installed by gui.cmake and the main list, kestrix-skim by skim.cmake.)
 function(kestrix_install_transmit_programs)
-  foreach(program kestrix-send kestrix-partner kestrix-skim)
+  foreach(program kestrix-send kestrix-partner)
     if(TARGET ${program})
       install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     endif()

@@ -231,7 +231,7 @@ int CallExtractor::VariantReads(std::string_view call, int* strongestVariant) co
   int strongest = 0;
   std::vector<std::string_view> seen;
   for (const Read& r : reads_) {
-    if (!OneLetterApart(r.call, call)) continue;
+    if (!OneEditApart(r.call, call)) continue;
     ++total;
     if (std::find(seen.begin(), seen.end(), r.call) != seen.end()) continue;
     seen.push_back(r.call);

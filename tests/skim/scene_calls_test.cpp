@@ -64,7 +64,7 @@ Score SkimScene(const BandScenePlan& plan, double channelHalfWidthHz, double err
     extractor.Flush(plan.durationS);
     extractor.TakeReports(reports);
     for (const CallReport& r : reports) {
-      if (policy.Offer(r.call, centre, r.kind, r.timeS) && !spotted.count(r.call))
+      if (policy.Offer(r.call, centre, r.kind, r.timeS, r.reads) && !spotted.count(r.call))
         spotted[r.call] = {centre, r.kind};
     }
   }

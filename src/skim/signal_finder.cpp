@@ -395,6 +395,23 @@ bool SignalFinder::KeyedLately(int bin) const {
   return false;
 }
 
+double SignalFinder::KeyedSinceS(double freqHz) const {
+  const int bin = std::clamp(static_cast<int>(std::lround(freqHz / BinHz())) + n_ / 2, 0, n_ - 1);
+  const float floor = blockFloor_[static_cast<size_t>(bin / kBlock)];
+  size_t oldest = 0;  // frames back, counting the newest as 1
+  for (size_t f = 0; f < recentFilled_; ++f) {
+    const size_t row = (recentHead_ + kRecent - 1 - f) % kRecent;
+    const float* p = recent_.data() + row * static_cast<size_t>(n_);
+    for (int b = std::max(0, bin - 1); b <= std::min(n_ - 1, bin + 1); ++b) {
+      if (p[b] > kKeyedFactor * floor) {
+        oldest = f + 1;
+        break;
+      }
+    }
+  }
+  return static_cast<double>(oldest) * n_ / rate_;
+}
+
 bool SignalFinder::KeyedNow(int bin) const {
   const float floor = blockFloor_[static_cast<size_t>(bin / kBlock)];
   for (int b = std::max(0, bin - 1); b <= std::min(n_ - 1, bin + 1); ++b) {

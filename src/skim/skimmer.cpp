@@ -15,6 +15,8 @@ constexpr size_t kChainBlock = 32;
 // The engine works through its input in pieces this long, so the finder's births reach
 // the channel bank's history in step.
 constexpr size_t kPiece = 4096;
+// History a new signal's decoder gets before the first keyed frame the finder saw.
+constexpr double kHistoryLeadS = 0.3;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -55,6 +57,7 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   bank.measure = config.measure;
   bank_ = std::make_unique<Channelizer>(bank);
   config_.decoder.sampleRate = bank_->OutputRate();
+  config_.decoder.upperCase = true;
 
   SignalFinderConfig finder;
   finder.inputRate = config.inputRate;
@@ -178,11 +181,14 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   Tune(*chain, signal.freqHz);
   ++started_;
   listener_.OnSignalStarted(signal.id, TimeS(), RfHz(signal.freqHz));
-  // The last few seconds of its channel first.
+  // Its channel from a little before the station began keying: the decoder learns speed
+  // and tone from its first seconds, which should hold the signal rather than noise.
   const size_t m = static_cast<size_t>(bank_->Channels());
+  const double since = finder_->KeyedSinceS(signal.freqHz) + kHistoryLeadS;
+  const size_t frames = std::min(historyFilled_, static_cast<size_t>(since * bank_->OutputRate()));
   const size_t oldest =
-      (historyHead_ + historyFrames_ - historyFilled_) % std::max<size_t>(historyFrames_, 1);
-  for (size_t i = 0; i < historyFilled_; ++i) {
+      (historyHead_ + historyFrames_ - frames) % std::max<size_t>(historyFrames_, 1);
+  for (size_t i = 0; i < frames; ++i) {
     Feed(*chain, &history_[((oldest + i) % historyFrames_) * m]);
   }
   chains_.push_back(std::move(chain));

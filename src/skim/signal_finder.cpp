@@ -140,9 +140,10 @@ void SignalFinder::Frame() {
   fft_->Execute();
   const std::complex<float>* y = fft_->Out();
   const int half = n_ / 2;
-  for (int i = 0; i < n_; ++i) {
-    // Shifted so that index i is (i - N/2) bins from the centre.
-    power_[static_cast<size_t>(i)] = std::norm(y[(i + half) % n_]);
+  // Shifted so that index i is (i - N/2) bins from the centre.
+  for (int i = 0; i < half; ++i) {
+    power_[static_cast<size_t>(i)] = std::norm(y[i + half]);
+    power_[static_cast<size_t>(i + half)] = std::norm(y[i]);
   }
   std::copy(power_.begin(), power_.end(),
             recent_.begin() + static_cast<std::ptrdiff_t>(recentHead_ * n_));

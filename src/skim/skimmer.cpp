@@ -17,6 +17,10 @@ constexpr size_t kChainBlock = 32;
 constexpr size_t kPiece = 4096;
 // History a new signal's decoder gets before the first keyed frame the finder saw.
 constexpr double kHistoryLeadS = 0.3;
+// A signal unkeyed this long sleeps: its decoder is not fed until it is keyed again, and
+// then gets the channel from a little before the new keying (seconds).
+constexpr double kSleepAfterS = 3.0;
+constexpr double kWakeLeadS = 0.5;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -37,6 +41,8 @@ struct Skimmer::Chain {
   std::unique_ptr<soft::SoftDecoder> decoder;
   double keyDownDb = 0.0;
   double floorDb = 0.0;
+  bool asleep = false;    // not fed while the station is quiet
+  double sleptAtS = 0.0;  // stream time it fell asleep
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -149,7 +155,27 @@ void Skimmer::OnFinderFrame() {
     if (std::abs(chain->offsetHz - signal.freqHz) > 0.05) Tune(*chain, signal.freqHz);
     chain->keyDownDb = signal.keyDownDb;
     chain->floorDb = signal.floorDb;
+    const double now = TimeS();
+    if (!chain->asleep && now - signal.lastSeenS > kSleepAfterS) {
+      // Quiet for seconds: all its text is out (the decoder's lag is shorter); decoding
+      // noise until the station keys again would only cost time.
+      Drain(*chain, false);
+      chain->asleep = true;
+      chain->sleptAtS = now;
+    } else if (chain->asleep && now - signal.lastSeenS <= kSleepAfterS) {
+      // Keyed again: the decoder goes on from a moment before, with all it has learnt.
+      chain->asleep = false;
+      const double back = std::min(now - chain->sleptAtS, now - signal.lastSeenS + kWakeLeadS);
+      Replay(*chain, std::min(historyFilled_, static_cast<size_t>(back * bank_->OutputRate())));
+    }
   }
+}
+
+void Skimmer::Replay(Chain& chain, size_t frames) {
+  const size_t m = static_cast<size_t>(bank_->Channels());
+  const size_t oldest =
+      (historyHead_ + historyFrames_ - frames) % std::max<size_t>(historyFrames_, 1);
+  for (size_t i = 0; i < frames; ++i) Feed(chain, &history_[((oldest + i) % historyFrames_) * m]);
 }
 
 void Skimmer::Tune(Chain& chain, double offsetHz) {
@@ -172,6 +198,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
     chain->block.reserve(kChainBlock);
   }
   chain->id = signal.id;
+  chain->asleep = false;
   chain->phase = 0.0;
   std::fill(chain->line.begin(), chain->line.end(), std::complex<float>{});
   chain->lineHead = 0;
@@ -183,14 +210,8 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   listener_.OnSignalStarted(signal.id, TimeS(), RfHz(signal.freqHz));
   // Its channel from a little before the station began keying: the decoder learns speed
   // and tone from its first seconds, which should hold the signal rather than noise.
-  const size_t m = static_cast<size_t>(bank_->Channels());
   const double since = finder_->KeyedSinceS(signal.freqHz) + kHistoryLeadS;
-  const size_t frames = std::min(historyFilled_, static_cast<size_t>(since * bank_->OutputRate()));
-  const size_t oldest =
-      (historyHead_ + historyFrames_ - frames) % std::max<size_t>(historyFrames_, 1);
-  for (size_t i = 0; i < frames; ++i) {
-    Feed(*chain, &history_[((oldest + i) % historyFrames_) * m]);
-  }
+  Replay(*chain, std::min(historyFilled_, static_cast<size_t>(since * bank_->OutputRate())));
   chains_.push_back(std::move(chain));
 }
 
@@ -210,7 +231,9 @@ void Skimmer::OnBankFrame(const std::complex<float>* channels) {
     historyHead_ = (historyHead_ + 1) % historyFrames_;
     historyFilled_ = std::min(historyFilled_ + 1, historyFrames_);
   }
-  for (auto& chain : chains_) Feed(*chain, channels);
+  for (auto& chain : chains_) {
+    if (!chain->asleep) Feed(*chain, channels);
+  }
 }
 
 void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
@@ -256,6 +279,12 @@ void Skimmer::Drain(Chain& chain, bool flush) {
   }
   text.text = textScratch_;
   listener_.OnText(text);
+}
+
+size_t Skimmer::AwakeSignals() const {
+  size_t n = 0;
+  for (const auto& c : chains_) n += c->asleep ? 0 : 1;
+  return n;
 }
 
 void Skimmer::Flush() {

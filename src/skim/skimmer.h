@@ -8,7 +8,9 @@
 // 0 Hz, a narrow low-pass that keeps a neighbour in the same channel out, and a
 // soft::SoftDecoder. A new signal's decoder is first fed the last few seconds of its
 // channel, so the call that made the station stand out is read too. When the finder
-// retires a signal its decoder is flushed and returned to a pool.
+// retires a signal its decoder is flushed and returned to a pool. While a station is
+// quiet for more than a few seconds its decoder sleeps (it is not fed noise) and wakes
+// with the channel from a moment before the station keys again.
 //
 // Decoded text goes to a SkimListener as it comes, tagged with the signal, its RF
 // frequency (centre + offset for I/Q; dial +- audio frequency for a receiver's audio), its
@@ -92,6 +94,8 @@ class Skimmer {
 
   double TimeS() const { return static_cast<double>(samples_) / config_.inputRate; }
   size_t LiveSignals() const { return chains_.size(); }
+  // Signals whose decoders run now (the others sleep while their stations are quiet).
+  size_t AwakeSignals() const;
   uint64_t SignalsStarted() const { return started_; }
   const Channelizer& Bank() const { return *bank_; }
   const SignalFinder& Finder() const { return *finder_; }
@@ -108,6 +112,8 @@ class Skimmer {
   void Tune(Chain& chain, double offsetHz);
   void OnBankFrame(const std::complex<float>* channels);
   void Feed(Chain& chain, const std::complex<float>* channels);
+  // Feeds the last `frames` frames of the history.
+  void Replay(Chain& chain, size_t frames);
   void Drain(Chain& chain, bool flush);
 
   SkimmerConfig config_;

@@ -35,7 +35,20 @@ install(TARGETS kestrix-skim RUNTIME DESTINATION bin)
 add_executable(kestrix_skim_tests
   tests/skim/channelizer_test.cpp
   tests/skim/signal_finder_test.cpp
+  tests/skim/sample_source_test.cpp
+  tests/skim/sigmf_test.cpp
+  tests/skim/skimmer_test.cpp
 )
 target_include_directories(kestrix_skim_tests PRIVATE tests/skim)
-target_link_libraries(kestrix_skim_tests PRIVATE kestrix_skim kestrix_morsegen GTest::gtest_main)
+target_link_libraries(kestrix_skim_tests PRIVATE
+  kestrix_skim kestrix_bandscene kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_skim_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+
+# Coverage-guided fuzzing of the SigMF metadata reader (clang builds, scripts/fuzz).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_executable(kestrix_sigmf_fuzzer tests/skim/sigmf_fuzzer.cpp
+    src/skim/sigmf.cpp src/skim/json_lite.cpp)
+  target_include_directories(kestrix_sigmf_fuzzer PRIVATE src)
+  target_compile_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()

@@ -38,6 +38,9 @@ add_executable(kestrix_skim_tests
   tests/skim/sample_source_test.cpp
   tests/skim/sigmf_test.cpp
   tests/skim/skimmer_test.cpp
+  tests/skim/rigctld_client_test.cpp
+  tests/cli/skim_options_test.cpp
+  src/cli/skim_options.cpp
 )
 target_include_directories(kestrix_skim_tests PRIVATE tests/skim)
 target_link_libraries(kestrix_skim_tests PRIVATE

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -202,7 +201,6 @@ int main(int argc, char** argv) {
   sc.audio = !source->IsComplex();
   sc.centreHz = centreHz;
   sc.lowerSideband = o.lsb;
-  if (const char* h = std::getenv("KESTRIX_SKIM_HISTORY")) sc.historyS = std::atof(h);
   Skimmer skimmer(sc, feed);
 
   RunConfig rc;

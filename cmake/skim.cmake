@@ -55,3 +55,8 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   target_compile_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
 endif()
+
+if(KESTRIX_BUILD_BENCH)
+  add_executable(kestrix_skim_bench bench/bench_skim.cpp)
+  target_link_libraries(kestrix_skim_bench PRIVATE kestrix_skim kestrix_bandscene benchmark::benchmark)
+endif()

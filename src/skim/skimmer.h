@@ -44,8 +44,8 @@ struct SkimmerConfig {
   double hiHz = 0.0;            // band (I/Q) or 200..3000 Hz (audio)
   double decoderRate = 250.0;   // the channels' (and decoders') sample rate, about
   double historyS = 4.0;        // channel history a new signal's decoder starts with
-  double signalPassHz = 35.0;   // each signal's low-pass: flat to this, 40 dB down at
-  double signalStopHz = 65.0;   // this, either side of its carrier
+  double signalPassHz = 25.0;   // each signal's low-pass: flat to this, 40 dB down at
+  double signalStopHz = 50.0;   // this, either side of its carrier
   double onDb = 6.5;            // the finder's thresholds (see SignalFinderConfig)
   double offDb = 2.5;
   double retireS = 15.0;

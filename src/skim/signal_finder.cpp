@@ -213,9 +213,12 @@ double SignalFinder::NoisePerHz(double floorDb) const {
 void SignalFinder::Track() {
   const double now = TimeS();
   const int blocks = n_ / kBlock;
-  for (int b = 0; b < blocks; ++b) {
-    blockFloor_[static_cast<size_t>(b)] =
-        SampledMedian(average_.data() + static_cast<size_t>(b) * kBlock);
+  // The floors move as slowly as the average: every few frames is enough.
+  if (frameCount_ <= 8 || frameCount_ % 4 == 0) {
+    for (int b = 0; b < blocks; ++b) {
+      blockFloor_[static_cast<size_t>(b)] =
+          SampledMedian(average_.data() + static_cast<size_t>(b) * kBlock);
+    }
   }
   // The background beside each bin: the quieter flank, k1..k2 bins away on either side.
   const int k1 = std::max(2, static_cast<int>(std::lround(35.0 / BinHz())));

@@ -88,7 +88,7 @@ TEST(JsonLiteTest, ValuesEscapesAndPositionsOfErrors) {
   ASSERT_NE(v.Find("a"), nullptr);
   EXPECT_EQ(v.Find("a")->number, 7.0);  // the last of a repeated name
   EXPECT_EQ(v.Find("s")->string, "\xF0\x9F\x98\x80\n");
-  EXPECT_EQ(v.object[0].second.array[0].number, -150.0);
+  EXPECT_EQ(v.values[0].array[0].number, -150.0);
 
   struct Case {
     const char* text;

@@ -41,7 +41,8 @@ struct Skimmer::Chain {
   std::unique_ptr<soft::SoftDecoder> decoder;
   double keyDownDb = 0.0;
   double floorDb = 0.0;
-  bool asleep = false;    // not fed while the station is quiet
+  bool asleep = false;  // not fed while the station is quiet
+  double lastKeyedS = 0.0;
   double sleptAtS = 0.0;  // stream time it fell asleep
 };
 
@@ -155,6 +156,7 @@ void Skimmer::OnFinderFrame() {
     if (std::abs(chain->offsetHz - signal.freqHz) > 0.05) Tune(*chain, signal.freqHz);
     chain->keyDownDb = signal.keyDownDb;
     chain->floorDb = signal.floorDb;
+    chain->lastKeyedS = signal.lastSeenS;
     const double now = TimeS();
     if (!chain->asleep && now - signal.lastSeenS > kSleepAfterS) {
       // Quiet for seconds: all its text is out (the decoder's lag is shorter); decoding
@@ -199,6 +201,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   }
   chain->id = signal.id;
   chain->asleep = false;
+  chain->lastKeyedS = signal.lastSeenS;
   chain->phase = 0.0;
   std::fill(chain->line.begin(), chain->line.end(), std::complex<float>{});
   chain->lineHead = 0;
@@ -285,6 +288,20 @@ size_t Skimmer::AwakeSignals() const {
   size_t n = 0;
   for (const auto& c : chains_) n += c->asleep ? 0 : 1;
   return n;
+}
+
+void Skimmer::LiveSignalsInto(std::vector<LiveSignal>& out) const {
+  out.clear();
+  for (const auto& c : chains_) {
+    LiveSignal s;
+    s.signal = c->id;
+    s.offsetHz = c->offsetHz;
+    s.freqHz = RfHz(c->offsetHz);
+    s.wpm = c->decoder->State().wpm;
+    s.lastKeyedS = c->lastKeyedS;
+    s.asleep = c->asleep;
+    out.push_back(s);
+  }
 }
 
 void Skimmer::Flush() {

@@ -64,6 +64,16 @@ struct SkimText {
   std::string text;
 };
 
+// A signal being decoded now, for a band map's labels and list.
+struct LiveSignal {
+  uint64_t signal = 0;
+  double freqHz = 0.0;      // RF
+  double offsetHz = 0.0;    // from 0 Hz of the input (the audio frequency in audio mode)
+  double wpm = 0.0;         // the decoder's estimate, 0 before it has one
+  double lastKeyedS = 0.0;  // stream time the station was last heard keying
+  bool asleep = false;      // quiet for a while
+};
+
 class SkimListener {
  public:
   virtual ~SkimListener() = default;
@@ -96,6 +106,8 @@ class Skimmer {
   size_t LiveSignals() const { return chains_.size(); }
   // Signals whose decoders run now (the others sleep while their stations are quiet).
   size_t AwakeSignals() const;
+  // Every live signal, in order of birth, into `out` (cleared first).
+  void LiveSignalsInto(std::vector<LiveSignal>& out) const;
   uint64_t SignalsStarted() const { return started_; }
   const Channelizer& Bank() const { return *bank_; }
   const SignalFinder& Finder() const { return *finder_; }

@@ -67,7 +67,14 @@ Result Skim(const BandScenePlan& plan, double rate, bool audio, double centreHz,
       skimmer.Process(iq.data(), n);
     }
   }
+  std::vector<LiveSignal> live;
+  skimmer.LiveSignalsInto(live);
+  EXPECT_EQ(live.size(), skimmer.LiveSignals());
+  for (const LiveSignal& s : live) {
+    EXPECT_NEAR(s.freqHz, audio && lsb ? centreHz - s.offsetHz : centreHz + s.offsetHz, 1e-6);
+  }
   skimmer.Flush();
+  EXPECT_EQ(skimmer.LiveSignals(), 0u);
   return {out.spots, skimmer.SignalsStarted()};
 }
 

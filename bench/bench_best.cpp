@@ -6,12 +6,12 @@
 #include <vector>
 
 #include "cli/best_decode.h"
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 namespace {
 
 void BM_BestTenMinutes(benchmark::State& state) {
-  kestrix::testing::MorseSignalParams p;
+  kestrix::signalgen::MorseSignalParams p;
   p.wpm = 22;
   p.snrDb = 3;
   p.amplitude = 0.1;
@@ -19,7 +19,7 @@ void BM_BestTenMinutes(benchmark::State& state) {
   p.driftHzPerMin = 20;
   std::string text;
   while (text.size() < 2400) text += "CQ CQ DE K1ABC K1ABC UR RST 579 579 NAME JOHN HW? K ";
-  auto samples = kestrix::testing::GenerateMorse(text, p);
+  auto samples = kestrix::signalgen::GenerateMorse(text, p);
   samples.resize(static_cast<size_t>(600.0 * 44100.0));
   const kestrix::DecodeOptions options;
   const kestrix::CaptureBlocks blocks = kestrix::CutCaptureBlocks(samples, 1, options);

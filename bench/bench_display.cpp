@@ -10,8 +10,8 @@
 #include "display/level_bar.h"
 #include "display/spectrum_display.h"
 #include "display/timeline_window.h"
-#include "morse_gen.h"
 #include "receive/receiver.h"
+#include "signalgen/morse_gen.h"
 
 namespace {
 
@@ -25,11 +25,11 @@ struct NullText : TextSink {
 // spectrum and real detector series.
 struct Fixture {
   Fixture() : rx(text) {
-    testing::MorseSignalParams p;
+    signalgen::MorseSignalParams p;
     p.wpm = 20;
     p.snrDb = 10;
     p.seed = 5;
-    const auto samples = testing::GenerateMorse("VVV VVV CQ CQ DE K1ABC K", p);
+    const auto samples = signalgen::GenerateMorse("VVV VVV CQ CQ DE K1ABC K", p);
     rx.TextModeSetup();
     rx.RestartLearning();
     rx.StartValues();

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/decode_session.h"
-#include "morse_gen.h"
 #include "receive/receiver.h"
+#include "signalgen/morse_gen.h"
 
 namespace {
 
@@ -19,14 +19,14 @@ class NullText : public kestrix::TextSink {
 };
 
 std::vector<int16_t> Signal(double seconds) {
-  kestrix::testing::MorseSignalParams p;
+  kestrix::signalgen::MorseSignalParams p;
   p.wpm = 25;
   p.snrDb = 6;
   p.amplitude = 0.1;
   p.leadInS = 0.5;
   std::string text;
   while (text.size() * 0.45 < seconds) text += "CQ CQ DE K1ABC K1ABC PSE K ";
-  auto s = kestrix::testing::GenerateMorse(text, p);
+  auto s = kestrix::signalgen::GenerateMorse(text, p);
   s.resize(static_cast<size_t>(seconds * 44100.0));
   return s;
 }

@@ -17,14 +17,16 @@ target_link_libraries(kestrix_capture PUBLIC
 
 # kestrix-decode --device / --input-file / --list-devices.
 target_sources(kestrix_cli PRIVATE src/cli/live_decode.cpp)
-# How the tools pick a sound card by number or name (kestrix-decode and kestrix-send).
-target_sources(kestrix_capture PRIVATE src/cli/sound_card_choice.cpp)
+# How the tools list sound cards and pick one by number or name (kestrix-decode and
+# kestrix-send).
+target_sources(kestrix_capture PRIVATE src/platform/sound_cards.cpp)
 target_link_libraries(kestrix_cli PUBLIC kestrix_capture)
 
 if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/receive/receive_loop_test.cpp)
   add_executable(kestrix_capture_tests
     tests/receive/receive_loop_test.cpp
     tests/receive/sound_card_select_test.cpp
+    tests/platform/sound_cards_test.cpp
     tests/platform/capture_queue_test.cpp
     tests/platform/file_capture_test.cpp
     tests/platform/stream_recovery_test.cpp

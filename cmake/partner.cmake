@@ -11,7 +11,7 @@ add_library(kestrix_partner STATIC
 target_include_directories(kestrix_partner PUBLIC src)
 
 add_executable(kestrix-partner src/cli/partner_main.cpp)
-target_link_libraries(kestrix-partner PRIVATE kestrix_partner kestrix_core)
+target_link_libraries(kestrix-partner PRIVATE kestrix_partner kestrix_core kestrix_cmdline)
 install(TARGETS kestrix-partner RUNTIME DESTINATION bin)
 
 # kestrix-decode --partner serves partners from the live receive loop.

@@ -15,7 +15,8 @@ target_link_libraries(kestrix_ports PUBLIC kestrix_transmit PkgConfig::SERIALPOR
 
 add_library(kestrix_send_options STATIC src/cli/send_options.cpp)
 # The tone and network-keying parts are defined in tone.cmake and cwdaemon.cmake.
-target_link_libraries(kestrix_send_options PUBLIC kestrix_transmit kestrix_tone kestrix_cwdaemon)
+target_link_libraries(kestrix_send_options PUBLIC
+  kestrix_transmit kestrix_tone kestrix_cwdaemon kestrix_cmdline)
 
 add_executable(kestrix-send src/cli/send_main.cpp)
 target_link_libraries(kestrix-send PRIVATE kestrix_ports kestrix_send_options)

@@ -5,6 +5,7 @@ find_package(Threads REQUIRED)
 
 add_library(kestrix_send STATIC
   src/transmit/transmit_controller.cpp
+  src/transmit/send_threads.cpp
   src/transmit/key_translation.cpp
   src/transmit/gui_call_queue.cpp
   src/platform/key_codes.cpp
@@ -48,6 +49,7 @@ endif()
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(kestrix_send_fuzzer tests/cli/send_fuzzer.cpp
     src/cli/send_options.cpp
+    src/cli/command_line.cpp
     src/cli/send_cwdaemon.cpp
     src/transmit/port_keyer.cpp
     src/transmit/morse_send_table.cpp

@@ -38,6 +38,7 @@ add_executable(kestrix_skim_calls_tests
   tests/skim/spot_test.cpp
   tests/skim/telnet_input_test.cpp
   tests/skim/telnet_server_test.cpp
+  tests/skim/scene_calls_test.cpp
   tests/support/band_scene_test.cpp
 )
 target_include_directories(kestrix_skim_calls_tests PRIVATE tests)

@@ -23,9 +23,9 @@
 #include "display/level_bar.h"
 #include "display/spectrum_display.h"
 #include "display/timeline_window.h"
-#include "morse_gen.h"
 #include "platform/audio_file.h"
 #include "receive/receiver.h"
+#include "signalgen/morse_gen.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
 
   std::vector<int16_t> samples;
   if (input.empty()) {
-    testing::MorseSignalParams p;
+    signalgen::MorseSignalParams p;
     p.wpm = 20;
     p.toneHz = toneHz;
     p.snrDb = 10;
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     p.interfererText.clear();
     for (int i = 0; i < 12; ++i) p.interfererText += "TEST DE XX1XX ";
     p.seed = 3;
-    samples = testing::GenerateMorse(
+    samples = signalgen::GenerateMorse(
         "VVV VVV CQ CQ CQ DE K1ABC K1ABC K1ABC PSE K = THE QUICK BROWN FOX JUMPS OVER THE "
         "LAZY DOG 0123456789 = UR RST 599 599 NAME HANK QTH BOSTON = K",
         p);

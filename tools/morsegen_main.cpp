@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "morse_gen.h"
+#include "cli/command_line.h"
+#include "signalgen/morse_gen.h"
 
 namespace {
 
-using kestrix::testing::MorseSignalParams;
+using kestrix::signalgen::MorseSignalParams;
 
 constexpr int kExitOk = 0;
 constexpr int kExitIo = 1;
@@ -55,10 +56,8 @@ struct UsageError {
 };
 
 double ParseNumber(const std::string& option, const std::string& text, double lo, double hi) {
-  errno = 0;
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) {
+  double v = 0.0;
+  if (!kestrix::cli::ParseDouble(text, v)) {
     throw UsageError{"invalid number for " + option + ": '" + text + "'"};
   }
   if (v < lo || v > hi) {
@@ -93,8 +92,9 @@ Command ParseArgs(int argc, char** argv) {
   std::vector<std::string> positional;
   bool optionsEnded = false;
 
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       positional.push_back(arg);
       continue;
@@ -108,20 +108,14 @@ Command ParseArgs(int argc, char** argv) {
       return cmd;
     }
 
-    std::string name = arg;
-    std::string value;
-    bool haveValue = false;
-    if (const size_t eq = arg.find('='); eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      haveValue = true;
-    }
+    kestrix::cli::OptionArg option = kestrix::cli::SplitOption(arg);
+    const std::string& name = option.name;
+    const std::string& value = option.value;
     auto next = [&]() -> const std::string& {
-      if (!haveValue) {
-        if (i + 1 >= argc) throw UsageError{"option " + name + " needs a value"};
-        value = argv[++i];
-        haveValue = true;
+      if (!kestrix::cli::TakeValue(option, args, i)) {
+        throw UsageError{"option " + name + " needs a value"};
       }
+      option.inlineValue = true;  // taken once
       return value;
     };
 
@@ -184,7 +178,7 @@ Command ParseArgs(int argc, char** argv) {
     throw UsageError{"--interferer-hz must be below half the sample rate"};
   }
   for (char c : cmd.text) {
-    if (c != '<' && c != '>' && c != ' ' && kestrix::testing::MorsePattern(c).empty()) {
+    if (c != '<' && c != '>' && c != ' ' && kestrix::signalgen::MorsePattern(c).empty()) {
       throw UsageError{std::string("no Morse code for character '") + c + "' in TEXT"};
     }
   }
@@ -206,8 +200,8 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
 
-  const std::vector<int16_t> samples = kestrix::testing::GenerateMorse(cmd.text, cmd.params);
-  if (!kestrix::testing::WriteWav16(cmd.out, samples, cmd.params.sampleRate)) {
+  const std::vector<int16_t> samples = kestrix::signalgen::GenerateMorse(cmd.text, cmd.params);
+  if (!kestrix::signalgen::WriteWav16(cmd.out, samples, cmd.params.sampleRate)) {
     std::fprintf(stderr, "kestrix-morsegen: cannot write '%s'\n", cmd.out.c_str());
     return kExitIo;
   }

@@ -120,15 +120,7 @@ int ClickPosition(const CaptureBlocks& blocks, const DecodeOptions& options) {
   if (options.toneHz) return *options.toneHz > 0.0 ? ToneClickPosition(*options.toneHz) : 0;
   CaptureSettings capture;
   if (options.channel) capture.SetChannel(*options.channel);
-  const int n = std::min<int>(kAutoTuneBlocks, static_cast<int>(blocks.size()));
-  ToneFinder finder(n);
-  std::vector<int32_t> samples(kBlockFrames);
-  for (int i = 0; i < n; ++i) {
-    ConvertSamples(blocks[static_cast<size_t>(i)].data(), capture.Channel, kBlockFrames,
-                   samples.data());
-    finder.Add(samples.data());
-  }
-  return finder.ClickPosition();
+  return FindTone(blocks, capture.Channel);
 }
 
 bool IsBlank(char c) {
@@ -231,43 +223,13 @@ CaptureBlocks CutCaptureBlocks(const std::vector<int16_t>& frames, int channels,
                                const DecodeOptions& options) {
   CaptureSettings capture;
   if (options.channel) capture.SetChannel(*options.channel);
-  const bool stereo = capture.Format.Channels == 2;
-  const size_t blockBytes = static_cast<size_t>(kBlockFrames) * capture.Format.BlockAlign;
-  const size_t count = channels > 0 ? frames.size() / static_cast<size_t>(channels) : 0;
+  CaptureBlockPacker packer(capture.Format.Channels);
   CaptureBlocks blocks;
-  std::vector<uint8_t> block(blockBytes, 0);
-  size_t filled = 0;
-  auto put = [&](size_t index, int16_t v) {
-    block[2 * index] = static_cast<uint8_t>(static_cast<uint16_t>(v) & 0xFF);
-    block[2 * index + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-  };
-  for (size_t i = 0; i < count; ++i) {
-    const int16_t* f = frames.data() + i * static_cast<size_t>(channels);
-    if (stereo) {
-      put(2 * filled, f[0]);
-      put(2 * filled + 1, channels > 1 ? f[1] : f[0]);
-    } else {
-      put(filled, channels > 1 ? static_cast<int16_t>((f[0] + f[1]) / 2) : f[0]);
-    }
-    if (++filled == static_cast<size_t>(kBlockFrames)) {
-      blocks.push_back(block);
-      filled = 0;
-    }
-  }
-  // The flush silence, completing the partial block first (as DecodeSession::Finish).
-  const int flushFrames = static_cast<int>(options.flushSeconds * 44100.0);
-  if (filled > 0 || flushFrames > 0) {
-    int remaining = std::max(flushFrames, 0);
-    std::fill(block.begin() + static_cast<ptrdiff_t>(filled * capture.Format.BlockAlign),
-              block.end(), 0);
-    remaining -= kBlockFrames - static_cast<int>(filled);
-    blocks.push_back(block);
-    std::fill(block.begin(), block.end(), 0);
-    while (remaining > 0) {
-      blocks.push_back(block);
-      remaining -= kBlockFrames;
-    }
-  }
+  auto keep = [&blocks](const CaptureBlock& block) { blocks.push_back(block); };
+  const size_t count = channels > 0 ? frames.size() / static_cast<size_t>(channels) : 0;
+  packer.Feed(frames.data(), count, channels, keep);
+  // The flush silence, as kestrix-decode's file mode appends it.
+  packer.Finish(static_cast<int>(options.flushSeconds * 44100.0), keep);
   return blocks;
 }
 

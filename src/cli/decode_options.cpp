@@ -1,30 +1,19 @@
 #include "cli/decode_options.h"
 
-#include <charconv>
-#include <cmath>
 #include <map>
+
+#include "cli/command_line.h"
 
 namespace kestrix {
 namespace {
 
+using cli::ParseDouble;
+
 bool ParseInt(const std::string& text, int lo, int hi, int& out) {
   int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || value < lo || value > hi) return false;
+  if (!cli::ParseInt(text, value) || value < lo || value > hi) return false;
   out = value;
   return true;
-}
-
-bool ParseDouble(const std::string& text, double& out) {
-  if (text.empty()) return false;
-  size_t used = 0;
-  try {
-    out = std::stod(text, &used);
-  } catch (...) {
-    return false;
-  }
-  return used == text.size() && std::isfinite(out);
 }
 
 template <typename T>
@@ -160,18 +149,12 @@ bool ParseDecodeOptions(const std::vector<std::string>& args, DecodeOptions& out
       out.input = arg;
       continue;
     }
-    std::string name = arg;
-    std::string value;
-    const size_t eq = arg.find('=');
-    if (eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    } else {
-      if (i + 1 >= args.size()) {
-        error = "option " + name + " needs a value";
-        return false;
-      }
-      value = args[++i];
+    cli::OptionArg option = cli::SplitOption(arg);
+    const std::string& name = option.name;
+    const std::string& value = option.value;
+    if (!cli::TakeValue(option, args, i)) {
+      error = "option " + name + " needs a value";
+      return false;
     }
     auto bad = [&](const std::string& expected) {
       error = "bad value '" + value + "' for " + name + " (expected " + expected + ")";

@@ -47,7 +47,7 @@ DecodeSession::DecodeSession(const DecodeOptions& options,
   // START.
   rx.StartValues();
 
-  block_.assign(static_cast<size_t>(kBlockFrames) * rx.Capture.Format.BlockAlign, 0);
+  packer_ = CaptureBlockPacker(rx.Capture.Format.Channels);
   if (options_.toneHz) {
     tuned_ = true;
     tunedPosition_ = ApplyToneClick(rx, options_);
@@ -68,64 +68,30 @@ bool DecodeSession::OpenTrace(const std::string& path, std::string& error) {
 }
 
 void DecodeSession::Feed(const int16_t* frames, int count, int channels) {
-  const bool stereo = rx_->Capture.Format.Channels == 2;
-  auto put = [&](size_t index, int16_t v) {
-    block_[2 * index] = static_cast<uint8_t>(static_cast<uint16_t>(v) & 0xFF);
-    block_[2 * index + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-  };
-  for (int i = 0; i < count; ++i) {
-    const int16_t* f = frames + static_cast<ptrdiff_t>(i) * channels;
-    const size_t at = static_cast<size_t>(filled_);
-    if (stereo) {
-      put(2 * at, f[0]);
-      put(2 * at + 1, channels > 1 ? f[1] : f[0]);
-    } else {
-      // A mono capture of a stereo source hears both channels.
-      put(at, channels > 1 ? static_cast<int16_t>((f[0] + f[1]) / 2) : f[0]);
-    }
-    if (++filled_ == kBlockFrames) QueueBlock();
-  }
+  packer_.Feed(frames, static_cast<size_t>(std::max(count, 0)), channels,
+               [this](const CaptureBlock& block) { QueueBlock(block); });
 }
 
 void DecodeSession::Finish() {
-  const int flushFrames = static_cast<int>(options_.flushSeconds * 44100.0);
-  if (filled_ > 0 || flushFrames > 0) {
-    // Silence after the recording, as a receiver hears after the sender stops, so that
-    // the last character and word are finished. The partial block is completed with it.
-    int remaining = std::max(flushFrames, 0);
-    std::fill(block_.begin() + static_cast<ptrdiff_t>(filled_) * rx_->Capture.Format.BlockAlign,
-              block_.end(), 0);
-    remaining -= kBlockFrames - filled_;
-    filled_ = 0;
-    QueueBlock();
-    std::fill(block_.begin(), block_.end(), 0);
-    while (remaining > 0) {
-      QueueBlock();
-      remaining -= kBlockFrames;
-    }
-  }
+  // Silence after the recording, as a receiver hears after the sender stops, so that the
+  // last character and word are finished.
+  packer_.Finish(static_cast<int>(options_.flushSeconds * 44100.0),
+                 [this](const CaptureBlock& block) { QueueBlock(block); });
   if (!tuned_) Tune();
 }
 
-void DecodeSession::QueueBlock() {
-  filled_ = 0;
+void DecodeSession::QueueBlock(const CaptureBlock& block) {
   if (tuned_) {
-    Process(block_.data());
+    Process(block.data());
     return;
   }
-  held_.push_back(block_);
+  held_.push_back(block);
   if (static_cast<int>(held_.size()) >= kAutoTuneBlocks) Tune();
 }
 
 void DecodeSession::Tune() {
   tuned_ = true;
-  ToneFinder finder(static_cast<int>(held_.size()));
-  std::vector<int32_t> samples(kBlockFrames);
-  for (const auto& block : held_) {
-    ConvertSamples(block.data(), rx_->Capture.Channel, kBlockFrames, samples.data());
-    finder.Add(samples.data());
-  }
-  const int position = finder.ClickPosition();
+  const int position = FindTone(held_, rx_->Capture.Channel);
   if (position > 0) {
     tunedPosition_ = position;
     rx_->SpectrumClick(tunedPosition_);

@@ -20,9 +20,6 @@
 
 namespace kestrix {
 
-// Blocks looked at before processing starts, to find the tone for --tone auto (5.9 s).
-inline constexpr int kAutoTuneBlocks = 32;
-
 // How both the file mode and the live mode bring the receiver up, as the window does:
 // ApplyStartOptions sets the chosen options in the order the settings file holds them and
 // runs the Text-mode setup and the learning restart of the first Timer1 tick; then START
@@ -57,16 +54,15 @@ class DecodeSession : private TextSink, private ReceiverSink {
   void PeakFrequencyShown(int hz) override;
   void BlockFinished(const Receiver& rx) override;
 
-  void QueueBlock();
+  void QueueBlock(const CaptureBlock& block);
   void Tune();
   void Process(const uint8_t* block);
 
   DecodeOptions options_;
   std::function<void(std::string_view)> output_;
   std::unique_ptr<Receiver> rx_;
-  std::vector<uint8_t> block_;              // the capture buffer being filled
-  int filled_ = 0;                          // frames in block_
-  std::vector<std::vector<uint8_t>> held_;  // blocks held back until the tone is known
+  CaptureBlockPacker packer_;       // the capture buffer being filled
+  std::vector<CaptureBlock> held_;  // blocks held back until the tone is known
   bool tuned_ = false;
   int tunedPosition_ = 0;
   int64_t blocks_ = 0;

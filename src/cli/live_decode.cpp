@@ -1,5 +1,4 @@
 #include "cli/live_decode.h"
-#include "cli/sound_card_choice.h"
 
 #include <poll.h>
 
@@ -16,6 +15,7 @@
 #include "decoder/cp1252.h"
 #include "platform/file_capture.h"
 #include "platform/portaudio_capture.h"
+#include "platform/sound_cards.h"
 #include "receive/receive_loop.h"
 #include "receive/receiver.h"
 #include "transmit/partner_server.h"
@@ -284,24 +284,12 @@ int ListDevices(std::ostream& out, std::string& error) {
     error = devices.InitError();
     return kExitInputError;
   }
-  const int count = devices.DeviceCount();
-  if (count == 0) {
-    out << kNoSoundCardText << '\n';
-    return kExitOk;
-  }
-  for (int i = 0; i < count; ++i) {
-    out << i << ": " << devices.ProductName(i);
-    const std::string api = devices.HostApiName(i);
-    if (!api.empty()) out << " (" << api << ")";
-    out << '\n';
-  }
+  ListSoundCards(devices, out);
   return kExitOk;
 }
 
 int ResolveDevice(CaptureDevice& device, const std::string& spec, std::string& error) {
-  return cli::ChooseSoundCard(
-      device.DeviceCount(), [&](int i) { return device.ProductName(i); }, spec, kNoSoundCardText,
-      error);
+  return ChooseSoundCard(device, spec, error);
 }
 
 int RunLiveDecodeOn(CaptureDevice& device, const DecodeOptions& options, std::ostream& out,

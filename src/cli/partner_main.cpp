@@ -5,14 +5,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli/command_line.h"
 #include "decoder/cp1252.h"
 #include "transmit/partner_client.h"
 #include "transmit/partner_server.h"
@@ -85,29 +84,25 @@ int main(int argc, char** argv) {
 
   std::string path;
   double waitSeconds = 0.0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return kExitOk;
     }
-    std::string name = arg;
-    std::string value;
-    if (const size_t eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    } else if (arg == "--socket" || arg == "--wait") {
-      if (i + 1 >= argc) return Fail("option " + arg + " needs a value", kExitUsage);
-      value = argv[++i];
+    kestrix::cli::OptionArg option = kestrix::cli::SplitOption(arg);
+    const std::string& name = option.name;
+    const std::string& value = option.value;
+    if ((name == "--socket" || name == "--wait") && !kestrix::cli::TakeValue(option, args, i)) {
+      return Fail("option " + arg + " needs a value", kExitUsage);
     }
     if (name == "--socket") {
       if (value.empty()) return Fail("--socket needs a path", kExitUsage);
       path = value;
     } else if (name == "--wait") {
       double s = -1.0;
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), s);
-      if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(s) || s < 0.0 ||
-          s > 1e7) {
+      if (!kestrix::cli::ParseDouble(value, s) || s < 0.0 || s > 1e7) {
         return Fail("bad value '" + value + "' for --wait (expected seconds >= 0)", kExitUsage);
       }
       waitSeconds = s;

@@ -3,6 +3,7 @@
 // as tone through the window's sound-card keyer, or serves network keying.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "platform/realtime.h"
 #include "platform/serial_ports.h"
 #include "transmit/keying_port.h"
+#include "transmit/line_latency.h"
 #include "transmit/morse_send_table.h"
 #include "transmit/port_keyer.h"
 #include "transmit/transmit_state.h"
@@ -126,19 +128,33 @@ class Sender {
   bool Tune(double seconds) {
     tx_.TuneActive.store(1);
     tx_.KeyState.store(transmit::kKeyDown);
-    port_.SetKeyLine(transmit::kKeyDown);
+    // Release due `seconds` after the key went down, whatever the line calls cost.
+    const int64_t end = waiter_.NowUs() + static_cast<int64_t>(seconds * 1e6);
+    timed_.SetKeyLine(transmit::kKeyDown);
     // Short slices, so a signal releases the key within 10 ms.
-    for (int64_t left = static_cast<int64_t>(seconds * 1000.0);
-         left > 0 && !Stopped() && !host_.Failed(); left -= 10) {
-      waiter_.WaitMs(left < 10 ? static_cast<int32_t>(left) : 10);
+    for (int64_t now = waiter_.NowUs(); now < end && !Stopped() && !host_.Failed();
+         now = waiter_.NowUs()) {
+      waiter_.WaitUntilUs(std::min(end, now + 10000));
     }
     tx_.TuneActive.store(0);
-    port_.ReleaseLine();
+    tx_.KeyState.store(transmit::kKeyUp);
+    timed_.SetKeyLine(transmit::kKeyUp);
     return !Stopped() && !host_.Failed();
   }
 
   bool Failed() const { return host_.Failed(); }
-  transmit::KeyLine& Line() { return port_; }
+  transmit::KeyLine& Line() { return timed_; }
+
+  // What the line calls cost (--verbose): an adapter's control transfer shows here.
+  void ReportLatency() const {
+    const transmit::TimedKeyLine::Summary s = timed_.Latency();
+    if (s.calls == 0) return;
+    char text[160];
+    std::snprintf(text, sizeof text, "line calls: %lld, median %.3f ms, worst %.3f ms",
+                  static_cast<long long>(s.calls), static_cast<double>(s.medianUs) / 1000.0,
+                  static_cast<double>(s.worstUs) / 1000.0);
+    std::cerr << "kestrix-send: " << text << "\n";
+  }
 
  private:
   const cli::SendOptions& o_;
@@ -146,7 +162,8 @@ class Sender {
   SendHost host_;
   transmit::KeyingPort port_{tx_, platform::SystemDevices(), host_};
   platform::MonotonicWaiter waiter_;
-  transmit::PortKeyer keyer_{transmit::SendTable(), tx_.Timing, port_, waiter_, tx_.KeyState};
+  transmit::TimedKeyLine timed_{port_, waiter_};
+  transmit::PortKeyer keyer_{transmit::SendTable(), tx_.Timing, timed_, waiter_, tx_.KeyState};
 };
 
 // The text of the command line, or all of standard input (lines joined by word spaces).
@@ -206,6 +223,7 @@ int Run(const cli::SendOptions& o) {
   if (o.mode == cli::SendMode::kCwdaemon) {
     const int status =
         cli::RunCwdaemon(NetworkOptions(o), sender.Line(), gStopRequested, std::cerr);
+    if (o.verbose) sender.ReportLatency();
     if (sender.Failed()) return 1;
     return status;
   }
@@ -240,6 +258,7 @@ int Run(const cli::SendOptions& o) {
       }
     }
   }
+  if (o.verbose) sender.ReportLatency();
   if (sender.Failed()) return 1;
   if (!finished || Stopped()) {
     if (o.verbose) std::cerr << "kestrix-send: stopped, key up\n";

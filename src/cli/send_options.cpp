@@ -3,26 +3,14 @@
 #include "cli/send_cwdaemon.h"
 #include "cli/send_tone.h"
 
-#include <charconv>
-#include <cstdlib>
 #include <functional>
 #include <string_view>
+
+#include "cli/command_line.h"
 
 namespace kestrix::cli {
 
 namespace {
-
-bool ParseInt(std::string_view text, int& out) {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return ec == std::errc() && end == text.data() + text.size();
-}
-
-bool ParseDouble(const std::string& text, double& out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  out = std::strtod(text.c_str(), &end);
-  return end == text.c_str() + text.size();
-}
 
 // "DOT,DASH,CHAR,WORD" in percent, whole numbers 50..200 as the dialog allows.
 bool ParseRatios(const std::string& text, transmit::TimingRatios& r, std::string& error) {
@@ -191,14 +179,8 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
       onlyText = true;
       continue;
     }
-    std::string name = arg;
-    std::string value;
-    bool inlineValue = false;
-    if (const size_t eq = arg.find('='); eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-      inlineValue = true;
-    }
+    OptionArg option = SplitOption(arg);
+    const std::string& name = option.name;
     const OptionRow* row = nullptr;
     for (const OptionRow& r : Rows()) {
       if (r.name == name) row = &r;
@@ -207,17 +189,14 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
       error = "unknown option " + name;
       return false;
     }
-    if (row->takesValue && !inlineValue) {
-      if (i + 1 >= args.size()) {
-        error = name + " needs a value";
-        return false;
-      }
-      value = args[++i];
-    } else if (!row->takesValue && inlineValue) {
+    if (row->takesValue && !TakeValue(option, args, i)) {
+      error = name + " needs a value";
+      return false;
+    } else if (!row->takesValue && option.inlineValue) {
       error = name + " takes no value";
       return false;
     }
-    if (!row->apply(o, value, error)) return false;
+    if (!row->apply(o, option.value, error)) return false;
   }
   if (o.readStdin && !o.text.empty()) {
     error = "give the text or -, not both";
@@ -275,7 +254,8 @@ std::string SendUsage() {
          "each)\n"
          "  --invert        key down clears the lines\n"
          "  --tune SECONDS  hold the key down, then release it\n"
-         "  --verbose       timing, device and scheduling on standard error\n"
+         "  --verbose       timing, device and scheduling on standard error, and at the end\n"
+         "                  the median and worst time a line change took\n"
          "  --list-ports    print the COM numbering and exit\n"
          "  --wav FILE      render the text as tone into a WAV file (16-bit mono 44100 Hz)\n"
          "  --device N|NAME play the text as tone on a sound card (see --list-devices)\n"

@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "cli/sound_card_choice.h"
 #include "platform/monotonic_wait.h"
 #include "platform/portaudio_playback.h"
+#include "platform/sound_cards.h"
 #include "platform/wav_playback.h"
 #include "transmit/tone_output.h"
 
@@ -145,7 +145,7 @@ std::unique_ptr<PlaybackDevice> ChoosePlayback(const ToneSendOptions& options, i
       return nullptr;
     }
   } else if (card->DeviceCount() == 0) {
-    err << "kestrix-send: No Sound Card Detected\n";
+    err << "kestrix-send: " << kNoSoundCardText << '\n';
     return nullptr;
   }
   return card;
@@ -165,24 +165,12 @@ int ListOutputDevices(std::ostream& out) {
     out << "kestrix-send: " << devices.InitError() << '\n';
     return kToneSendDeviceError;
   }
-  const int count = devices.DeviceCount();
-  if (count == 0) {
-    out << "No Sound Card Detected\n";
-    return kToneSendOk;
-  }
-  for (int i = 0; i < count; ++i) {
-    out << i << ": " << devices.ProductName(i);
-    const std::string api = devices.HostApiName(i);
-    if (!api.empty()) out << " (" << api << ")";
-    out << '\n';
-  }
+  ListSoundCards(devices, out);
   return kToneSendOk;
 }
 
 int ResolveOutputDevice(PlaybackDevice& device, const std::string& spec, std::string& error) {
-  return ChooseSoundCard(
-      device.DeviceCount(), [&](int i) { return device.ProductName(i); }, spec,
-      "No Sound Card Detected", error);
+  return ChooseSoundCard(device, spec, error);
 }
 
 }  // namespace kestrix::cli

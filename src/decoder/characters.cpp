@@ -1,35 +1,95 @@
 #include "decoder/characters.h"
 
 #include "decoder/timing.h"
+#include "morse/alphabet.h"
 
 namespace kestrix {
 
+namespace {
+
+// The element code of characters sent run together, e.g. a prosign by its letters.
+constexpr int JoinedCode(std::string_view letters) {
+  return ElementCode(morse::Joined(letters).View());
+}
+
+// Codes with a fixed meaning of their own rather than a pattern of the alphabet: CQ run
+// together (eight elements, code 330) is moved to 88 before the table is read, and the 73
+// shown at 124 is too long for the table as sent. BK run together (seven elements, 174)
+// keeps its code, which has no character.
+constexpr int kCqRunTogether = JoinedCode("CQ");
+constexpr int kCqCode = 88;
+constexpr int k73Code = 124;
+constexpr int kBkRunTogether = JoinedCode("BK");
+
+// The characters the receive pane prints straight from the table. The rest of the
+// alphabet's punctuation prints as a prosign text ('=' as BT) or as a space.
+constexpr std::string_view kTableCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789,.-@;?:/";
+
+struct ProsignEntry {
+  int code;
+  std::string_view text;     // what the receive pane shows
+  std::string_view letters;  // what a partner program gets
+  bool nonEnglishLetter;     // the code is a non-English letter when those are on
+};
+
+constexpr ProsignEntry kProsigns[] = {
+    {JoinedCode("KA"), "KA", "KA", false},
+    {JoinedCode("BT"), "=", "BT", false},
+    {JoinedCode("KN"), "KN", "KN", true},
+    {JoinedCode("AR"), "AR", "AR", false},
+    {JoinedCode("SN"), "SN", "SN", true},
+    {JoinedCode("AS"), "AS", "AS", false},
+    {JoinedCode("SK"), "SK", "SK", false},
+    {kCqCode, "CQ", "CQ", false},
+    {JoinedCode(";"), "BK", "BK", false},  // printed before the semicolon itself
+    {k73Code, "73", "73", false},
+    {JoinedCode("HI"), "HI", "HI", false},
+    {ElementCode("-------"), "@", "@", false},
+};
+
+struct NonEnglishLetter {
+  int code;
+  std::string_view upper;
+  std::string_view lower;
+};
+
+constexpr NonEnglishLetter kNonEnglish[] = {
+    {ElementCode("----"), "CH", "ch"},      {ElementCode("..--"), "\xDC", "\xFC"},
+    {ElementCode(".-.-"), "\xC4", "\xE4"},  {ElementCode("---."), "\xD6", "\xF6"},
+    {ElementCode("--.--"), "\xD1", "\xF1"}, {ElementCode(".--.-"), "\xC5", "\xE0"},
+    {ElementCode(".-..-"), "\xC8", "\xE8"},  // E grave
+    {ElementCode(".---."), "J^", "j^"},     {ElementCode("-.--."), "H^", "h^"},
+    {ElementCode("--.-."), "G^", "g^"},     {ElementCode("...-."), "S^", "s^"},
+    {ElementCode(".--.."), "P'", "p'"},     {ElementCode("-.-.."), "\xC7", "\xE7"},
+    {ElementCode("..-.."), "\xC9", "\xE9"},
+};
+
+const ProsignEntry* FindProsign(int code) {
+  for (const ProsignEntry& p : kProsigns) {
+    if (p.code == code) return &p;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 CharacterTables::CharacterTables() {
+  // Every code of up to seven elements is a space unless the alphabet fills it; longer
+  // codes have no character at all.
   for (int i = 0; i <= 128; ++i) {
     lower[static_cast<size_t>(i)] = ' ';
     upper[static_cast<size_t>(i)] = ' ';
   }
-  struct Entry {
-    int code;
-    char lower;
-    char upper;
+  auto put = [this](std::string_view pattern, char lowerCase, char upperCase) {
+    const auto code = static_cast<size_t>(ElementCode(pattern));
+    lower[code] = static_cast<uint8_t>(lowerCase);
+    upper[code] = static_cast<uint8_t>(upperCase);
   };
-  static constexpr Entry kEntries[] = {
-      {2, 't', 'T'},   {3, 'e', 'E'},   {4, 'm', 'M'},   {5, 'a', 'A'},   {6, 'n', 'N'},
-      {7, 'i', 'I'},   {8, 'o', 'O'},   {9, 'w', 'W'},   {10, 'k', 'K'},  {11, 'u', 'U'},
-      {12, 'g', 'G'},  {13, 'r', 'R'},  {14, 'd', 'D'},  {15, 's', 'S'},  {17, 'j', 'J'},
-      {18, 'y', 'Y'},  {20, 'q', 'Q'},  {22, 'x', 'X'},  {23, 'v', 'V'},  {25, 'p', 'P'},
-      {26, 'c', 'C'},  {27, 'f', 'F'},  {28, 'z', 'Z'},  {29, 'l', 'L'},  {30, 'b', 'B'},
-      {31, 'h', 'H'},  {32, '0', '0'},  {33, '1', '1'},  {35, '2', '2'},  {39, '3', '3'},
-      {47, '4', '4'},  {48, '9', '9'},  {54, '/', '/'},  {56, '8', '8'},  {60, '7', '7'},
-      {62, '6', '6'},  {63, '5', '5'},  {76, ',', ','},  {82, '|', '|'},  {85, '.', '.'},
-      {94, '-', '-'},  {105, '@', '@'}, {106, ';', ';'}, {115, '?', '?'}, {120, ':', ':'},
-      {128, ' ', ' '},
-  };
-  for (const Entry& e : kEntries) {
-    lower[static_cast<size_t>(e.code)] = static_cast<uint8_t>(e.lower);
-    upper[static_cast<size_t>(e.code)] = static_cast<uint8_t>(e.upper);
+  for (char c : kTableCharacters) {
+    const char small = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    put(morse::PatternOf(c), small, c);
   }
+  put(morse::PatternOf(')'), '|', '|');  // the closing parenthesis prints as a bar
 }
 
 const CharacterTables& ReceiveTables() {
@@ -38,81 +98,21 @@ const CharacterTables& ReceiveTables() {
 }
 
 std::string_view ProsignText(int code, bool nonEnglish) {
-  switch (code) {
-    case 42:
-      return "KA";
-    case 46:
-      return "=";
-    case 50:
-      return nonEnglish ? "" : "KN";
-    case 53:
-      return "AR";
-    case 55:
-      return nonEnglish ? "" : "SN";
-    case 61:
-      return "AS";
-    case 87:
-      return "SK";
-    case 88:
-      return "CQ";
-    case 106:
-      return "BK";
-    case 124:
-      return "73";
-    case 127:
-      return "HI";
-    case 128:
-      return "@";
-    default:
-      return "";
-  }
+  const ProsignEntry* p = FindProsign(code);
+  if (p == nullptr || (nonEnglish && p->nonEnglishLetter)) return "";
+  return p->text;
 }
 
 std::string_view ProsignLetters(int code) {
-  switch (code) {
-    case 46:
-      return "BT";
-    case 128:
-      return "@";
-    default:
-      return ProsignText(code, false);
-  }
+  const ProsignEntry* p = FindProsign(code);
+  return p == nullptr ? "" : p->letters;
 }
 
 std::string_view NonEnglishText(int code, LetterCase letterCase) {
-  const bool up = letterCase == LetterCase::kUpper;
-  switch (code) {
-    case 16:
-      return up ? "CH" : "ch";
-    case 19:
-      return up ? "\xDC" : "\xFC";
-    case 21:
-      return up ? "\xC4" : "\xE4";
-    case 24:
-      return up ? "\xD6" : "\xF6";
-    case 36:
-      return up ? "\xD1" : "\xF1";
-    case 41:
-      return up ? "\xC5" : "\xE0";
-    case 45:
-      return up ? "\xC8" : "\xE8";  // E grave
-    case 49:
-      return up ? "J^" : "j^";
-    case 50:
-      return up ? "H^" : "h^";
-    case 52:
-      return up ? "G^" : "g^";
-    case 55:
-      return up ? "S^" : "s^";
-    case 57:
-      return up ? "P'" : "p'";
-    case 58:
-      return up ? "\xC7" : "\xE7";
-    case 59:
-      return up ? "\xC9" : "\xE9";
-    default:
-      return "";
+  for (const NonEnglishLetter& l : kNonEnglish) {
+    if (l.code == code) return letterCase == LetterCase::kUpper ? l.upper : l.lower;
   }
+  return "";
 }
 
 uint8_t CharacterFinisher::Step() {
@@ -141,8 +141,12 @@ void CharacterFinisher::Finish() {
   t_.ElementCode = held > kMaxHeldCode ? kMaxHeldCode : static_cast<int32_t>(held);
   if (o_.SquelchOn) return;
 
-  if (t_.ElementCode == 330) t_.ElementCode = 88;  // -.-.--.- sent as one run
-  if (t_.ElementCode != 174 && (t_.ElementCode > 128 || t_.ElementCode < 1)) t_.ElementCode = 0;
+  if (t_.ElementCode == kCqRunTogether) t_.ElementCode = kCqCode;
+  // Codes past seven elements become code 0, except BK run together, which prints nothing
+  // at all, not even a space.
+  if (t_.ElementCode != kBkRunTogether && (t_.ElementCode > 128 || t_.ElementCode < 1)) {
+    t_.ElementCode = 0;
+  }
   const int code = t_.ElementCode;
   const auto& tables = ReceiveTables();
   t_.DecodedChar = o_.Case == LetterCase::kUpper ? tables.upper[static_cast<size_t>(code)]

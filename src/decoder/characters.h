@@ -2,7 +2,9 @@
 // texts, the non-English letters, and the character finisher that runs once per tick.
 //
 // An element code is 2^n plus 2^j for every dot at position j (first element in bit 0),
-// so "E" is 3, "T" 2, "A" 5 and code 1 (no elements) is a word space.
+// so "E" is 3, "T" 2, "A" 5 and code 1 (no elements) is a word space. The patterns come
+// from the one Morse alphabet (morse/alphabet.h); this file only says which characters and
+// prosigns the receive pane prints for them.
 // All texts are Windows-1252 bytes. Receive-loop thread only.
 #pragma once
 
@@ -17,6 +19,18 @@
 namespace kestrix {
 
 inline constexpr int kCharTableSize = 257;
+
+// The element code of a pattern of '.' and '-': the sum the finisher builds one element
+// at a time. ElementCode(".-") is 5, ElementCode("") 1.
+constexpr int ElementCode(std::string_view pattern) {
+  int code = 0;
+  int weight = 1;
+  for (char element : pattern) {
+    if (element == '.') code += weight;
+    weight *= 2;
+  }
+  return code + weight;
+}
 
 struct CharacterTables {
   std::array<uint8_t, kCharTableSize> lower{};

@@ -5,18 +5,22 @@
 
 namespace kestrix::platform {
 
+int64_t MonotonicNowUs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
 void MonotonicWaiter::WaitMs(int32_t ms) {
   if (ms <= 0) return;
-  // An absolute deadline taken now, so a signal that interrupts the sleep resumes it
-  // without stretching the element.
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += ms / 1000;
-  deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_nsec -= 1000000000L;
-    deadline.tv_sec += 1;
-  }
+  WaitUntilUs(MonotonicNowUs() + static_cast<int64_t>(ms) * 1000);
+}
+
+void MonotonicWaiter::WaitUntilUs(int64_t deadlineUs) {
+  if (deadlineUs <= MonotonicNowUs()) return;
+  const timespec deadline{static_cast<time_t>(deadlineUs / 1000000),
+                          static_cast<long>(deadlineUs % 1000000) * 1000L};
+  // Absolute: a signal that interrupts the sleep resumes it towards the same deadline.
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
   }
 }

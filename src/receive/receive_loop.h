@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/capture_device.h"
+#include "platform/sound_cards.h"
 #include "receive/capture_format.h"
 #include "receive/receiver.h"
 
@@ -40,7 +41,6 @@ inline constexpr int kTextBitmapWidth = 557;   // the TEXT pass clears this many
 inline constexpr const char* kWaveDeviceTitle = "Wave Device Message";
 inline constexpr const char* kApplicationTitle = "Application Message";
 inline constexpr const char* kOperatingHintTitle = "Operating Hint";
-inline constexpr const char* kNoSoundCardText = "No Sound Card Detected";
 
 // What the loop needs from the window (or from a test, or from kestrix-decode).
 class ReceiveHost {

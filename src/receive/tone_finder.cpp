@@ -1,5 +1,6 @@
 #include "receive/tone_finder.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "receive/capture_format.h"
@@ -28,6 +29,28 @@ int ToneFinder::ClickPosition() const {
   const double hz = CalcPeakFrequency(sum_, sum3, kSpectrumSize, 22050, 423);
   if (hz > 0.0 && sum3 > 100) return ToneClickPosition(hz);
   return 0;
+}
+
+int FindTone(const std::vector<CaptureBlock>& blocks, ChannelMode channel) {
+  const int n = std::min<int>(kAutoTuneBlocks, static_cast<int>(blocks.size()));
+  ToneFinder finder(n);
+  std::vector<int32_t> samples(kBlockFrames);
+  for (int i = 0; i < n; ++i) {
+    ConvertSamples(blocks[static_cast<size_t>(i)].data(), channel, kBlockFrames, samples.data());
+    finder.Add(samples.data());
+  }
+  return finder.ClickPosition();
+}
+
+int FindTone(const int16_t* frames, size_t count, int channels) {
+  CaptureBlockPacker packer(1);
+  std::vector<CaptureBlock> blocks;
+  auto keep = [&blocks](const CaptureBlock& block) {
+    if (blocks.size() < static_cast<size_t>(kAutoTuneBlocks)) blocks.push_back(block);
+  };
+  packer.Feed(frames, count, channels, keep);
+  packer.Finish(0, keep);
+  return FindTone(blocks, ChannelMode::kMic);
 }
 
 }  // namespace kestrix

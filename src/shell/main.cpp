@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -120,26 +121,10 @@ bool ParseOptions(int& argc, char** argv, Options& o, std::string& error) {
 int FindTone(const std::string& path, std::string& error) {
   kestrix::RecordingReader reader;
   if (!reader.Open(path, 44100, error)) return 0;
-  const int channels = reader.Channels();
-  std::vector<int16_t> frames(static_cast<size_t>(kestrix::kBlockFrames) * channels);
-  std::vector<int32_t> block(kestrix::kBlockFrames);
-  std::vector<std::vector<int32_t>> blocks;
-  while (static_cast<int>(blocks.size()) < kestrix::kAutoTuneBlocks) {
-    const int got = reader.Read(frames.data(), kestrix::kBlockFrames);
-    if (got <= 0) break;
-    for (int i = 0; i < kestrix::kBlockFrames; ++i) {
-      int32_t v = 0;
-      if (i < got) {
-        for (int c = 0; c < channels; ++c) v += frames[static_cast<size_t>(i * channels + c)];
-        v /= channels;
-      }
-      block[static_cast<size_t>(i)] = v;
-    }
-    blocks.push_back(block);
-  }
-  kestrix::ToneFinder finder(static_cast<int>(blocks.size()));
-  for (const auto& b : blocks) finder.Add(b.data());
-  return finder.ClickPosition();
+  std::vector<int16_t> frames(static_cast<size_t>(kestrix::kAutoTuneBlocks) *
+                              kestrix::kBlockFrames * reader.Channels());
+  const int got = reader.Read(frames.data(), kestrix::kAutoTuneBlocks * kestrix::kBlockFrames);
+  return kestrix::FindTone(frames.data(), static_cast<size_t>(std::max(got, 0)), reader.Channels());
 }
 
 }  // namespace

@@ -38,13 +38,14 @@ namespace kestrix {
 class SoundCardSelect;
 namespace platform {
 class KeyDevice;
-}
+class Waiter;
+}  // namespace platform
 class TimelineWindow;
 }  // namespace kestrix
 
 namespace kestrix::transmit {
 class KeyLine;
-class Waiter;
+using Waiter = platform::Waiter;
 class TransmitController;
 }  // namespace kestrix::transmit
 

@@ -196,7 +196,9 @@ void CallExtractor::AddRead(const std::string& call, SpotKind kind, double timeS
   const bool rare = book_.ReadsNeeded(call) > 2;
   const bool enough =
       exact >= config_.minReads && (!rare || exact + variants >= config_.minReadsRare);
-  if (!enough || exact <= strongest) return;
+  // A call one letter away from another that was read too must lead it by two reads: a
+  // decoder that misreads a letter once tends to misread it again in the same fist.
+  if (!enough || (strongest > 0 && exact < strongest + 2)) return;
 
   CallReport report;
   report.call = call;

@@ -22,7 +22,8 @@
 // wrong: '?' and other characters a call never holds break the context (the word after a
 // broken one has no context), and a one-letter error is voted down: a call is spot-ready
 // when it has at least two exact reads (ReadsNeeded: three, counting one-letter variants,
-// for a rare shape) and strictly more exact reads than any call one letter away from it.
+// for a rare shape) and, when a call one letter away from it was read too, at least two
+// exact reads more than that one.
 // A variant is never promoted to the winner's spelling: only strings actually read are
 // reported, so no call is ever invented.
 //

@@ -56,6 +56,28 @@ struct TelnetServer::Client {
   }
 };
 
+// Sends what the socket takes without waiting. False (and the client marked dead) when the
+// connection is gone.
+bool TelnetServer::Flush(Client& c) {
+  while (c.Queued() > 0) {
+    const ssize_t n =
+        send(c.fd, c.out.data() + c.outOffset, c.Queued(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      c.outOffset += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    c.dead = true;
+    return false;
+  }
+  if (c.outOffset == c.out.size()) {
+    c.out.clear();
+    c.outOffset = 0;
+  }
+  return true;
+}
+
 TelnetServer::TelnetServer(const TelnetServerConfig& config) : config_(config) {}
 
 TelnetServer::~TelnetServer() {
@@ -209,15 +231,19 @@ void TelnetServer::Run() {
       std::lock_guard<std::mutex> lock(pendingMutex_);
       lines.swap(pending_);
     }
-    for (const std::string& line : lines) {
+    if (!lines.empty()) {
       for (auto& c : clients) {
         if (!c->loggedIn || c->dead || c->closing) continue;
-        c->Queue(line);
-        c->Queue("\r\n");
+        for (const std::string& line : lines) {
+          c->Queue(line);
+          c->Queue("\r\n");
+        }
+        // What the socket takes now doesn't count against the client's queue.
+        if (!Flush(*c)) continue;
         if (c->Queued() > config_.maxQueueBytes) drop(*c);  // it doesn't read: let it go
       }
+      lines.clear();
     }
-    lines.clear();
 
     // Clients: what they send, and what we owe them.
     for (size_t i = 0; i < clients.size(); ++i) {
@@ -271,20 +297,7 @@ void TelnetServer::Run() {
         c.dead = true;
         continue;
       }
-      if (c.Queued() > 0 && (revents & POLLOUT)) {
-        const ssize_t n =
-            send(c.fd, c.out.data() + c.outOffset, c.Queued(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-          c.outOffset += static_cast<size_t>(n);
-          if (c.outOffset == c.out.size()) {
-            c.out.clear();
-            c.outOffset = 0;
-          }
-        } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-          c.dead = true;
-          continue;
-        }
-      }
+      if (c.Queued() > 0 && (revents & POLLOUT) && !Flush(c)) continue;
       if (c.closing && c.Queued() == 0) c.dead = true;
       if (!c.loggedIn && !c.dead &&
           now - c.connectedAt > std::chrono::duration<double>(config_.loginTimeoutS))

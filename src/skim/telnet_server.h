@@ -76,6 +76,7 @@ class TelnetServer {
   struct Client;
   void Run();
   void Wake();
+  bool Flush(Client& c);
 
   TelnetServerConfig config_;
   int listenFd_ = -1;

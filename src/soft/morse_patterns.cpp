@@ -1,31 +1,28 @@
 #include "soft/morse_patterns.h"
 
-#include <array>
-#include <utility>
+#include "morse/alphabet.h"
 
 namespace kestrix::soft {
 namespace {
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 56> kPatterns{{
-    {".-", "A"},     {"-...", "B"},      {"-.-.", "C"},      {"-..", "D"},    {".", "E"},
-    {"..-.", "F"},   {"--.", "G"},       {"....", "H"},      {"..", "I"},     {".---", "J"},
-    {"-.-", "K"},    {".-..", "L"},      {"--", "M"},        {"-.", "N"},     {"---", "O"},
-    {".--.", "P"},   {"--.-", "Q"},      {".-.", "R"},       {"...", "S"},    {"-", "T"},
-    {"..-", "U"},    {"...-", "V"},      {".--", "W"},       {"-..-", "X"},   {"-.--", "Y"},
-    {"--..", "Z"},   {"-----", "0"},     {".----", "1"},     {"..---", "2"},  {"...--", "3"},
-    {"....-", "4"},  {".....", "5"},     {"-....", "6"},     {"--...", "7"},  {"---..", "8"},
-    {"----.", "9"},  {".-.-.-", "."},    {"--..--", ","},    {"..--..", "?"}, {"-..-.", "/"},
-    {"-...-", "="},  {"-....-", "-"},    {".--.-.", "@"},    {"-.-.--", "!"}, {"---...", ":"},
-    {".-.-.", "AR"}, {"...-.-", "SK"},   {"-.--.", "KN"},    {"-.-.-", "KA"}, {"...-.", "SN"},
-    {".-...", "AS"}, {"-.-.--.-", "CQ"}, {"........", "HH"}, {".-.-", "AA"},  {"---.", "OE"},
-    {"..--", "UE"},
-}};
+// Prosigns as operators write them, checked before the alphabet (KN and "(" share a
+// pattern; on the air it is KN).
+constexpr std::string_view kProsigns[] = {"AR", "SK", "KN", "KA", "SN", "AS", "CQ", "HH"};
+
+// The alphabet's own text for each character: one byte, pointing into this table.
+constexpr char kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,?/=-:;@'()+\"!";
 
 }  // namespace
 
 std::string_view PatternText(std::string_view pattern) {
-  for (const auto& [p, t] : kPatterns) {
-    if (p == pattern) return t;
+  for (std::string_view letters : kProsigns) {
+    if (morse::Joined(letters).View() == pattern) return letters;
+  }
+  for (const morse::Symbol& s : morse::kAlphabet) {
+    if (s.pattern != pattern) continue;
+    for (const char& c : kCharacters) {
+      if (c == s.character) return {&c, 1};
+    }
   }
   return {};
 }

@@ -61,7 +61,7 @@ class SegmentViterbi {
   template <typename F>
   int Commit(int64_t before, F&& out) {
     int n = Trace(before);
-    for (int i = n - 1; i >= 0; --i) out(trace_[i]);
+    for (int i = 0; i < n; ++i) out(trace_[i]);
     return n;
   }
   int64_t Committed() const { return committed_; }

@@ -427,14 +427,17 @@ struct SoftDecoder::Impl {
   }
 
   void Learn(SegmentKind kind, double samples, double evidence) {
-    constexpr double kRate = 0.12;
+    // Marks far from what the speed predicts pull harder, so a new sender's speed is
+    // picked up within a few characters.
+    auto rate = [](double ratio) { return ratio < 0.65 || ratio > 1.5 ? 0.35 : 0.12; };
     switch (kind) {
       case kDot:
-        if (evidence > 1.0) SetUnit(unit + kRate * (samples - unit));
+        if (evidence > 1.0) SetUnit(unit + rate(samples / unit) * (samples - unit));
         break;
       case kDash:
         if (evidence > 2.0) {
-          SetUnit(unit + kRate * (samples / dashRatio - unit));
+          const double u = samples / dashRatio;
+          SetUnit(unit + rate(u / unit) * (u - unit));
           dashRatio = std::clamp(dashRatio + 0.05 * (samples / unit - dashRatio), 2.3, 4.5);
         }
         break;

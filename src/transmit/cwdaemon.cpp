@@ -296,15 +296,15 @@ bool CwdaemonKeyer::RunText(Job& job) {
 
 bool CwdaemonKeyer::RunTune(const Job& job) {
   const uint64_t ends = tuneEnds_.load();
-  const int32_t slice = std::max<int32_t>(1, options_.tuneSliceMs);
-  int32_t left = job.tuneSeconds * 1000;
+  const int64_t sliceUs = int64_t{std::max<int32_t>(1, options_.tuneSliceMs)} * 1000;
+  // The release is due the tune's time after the key went down, whatever the line calls
+  // cost; the slices only bound how long an abort waits.
+  const int64_t endUs = waiter_.NowUs() + int64_t{job.tuneSeconds} * 1000000;
   keyState_.store(kKeyDown);
   line_.SetKeyLine(kKeyDown);
-  while (left > 0) {
+  for (int64_t now = waiter_.NowUs(); now < endUs; now = waiter_.NowUs()) {
     if (Aborted(job) || stopRequested_.load() || tuneEnds_.load() != ends) return false;
-    const int32_t wait = std::min(left, slice);
-    waiter_.WaitMs(wait);
-    left -= wait;
+    waiter_.WaitUntilUs(std::min(endUs, now + sliceUs));
   }
   return true;  // RunJob keys up
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/waiter.h"
+
 namespace kestrix::transmit {
 
 inline constexpr uint8_t kKeyUp = 0;
@@ -19,12 +21,7 @@ class KeyLine {
   virtual void SetKeyLine(uint8_t state) = 0;
 };
 
-// Blocks the calling thread for `ms` milliseconds, measured from the moment of the call;
-// zero or negative returns at once. Nothing is carried from one wait to the next.
-class Waiter {
- public:
-  virtual ~Waiter() = default;
-  virtual void WaitMs(int32_t ms) = 0;
-};
+// The clock and the waits the keyers schedule their edges on (platform/waiter.h).
+using Waiter = platform::Waiter;
 
 }  // namespace kestrix::transmit

@@ -1,53 +1,60 @@
 #include "transmit/morse_send_table.h"
 
-#include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "morse/alphabet.h"
 
 namespace kestrix::transmit {
 
 namespace {
 
-// International Morse code, A..Z and 0..9.
-constexpr const char* kLetters[26] = {".-",   "-...", "-.-.", "-..",  ".",    "..-.", "--.",
-                                      "....", "..",   ".---", "-.-",  ".-..", "--",   "-.",
-                                      "---",  ".--.", "--.-", ".-.",  "...",  "-",    "..-",
-                                      "...-", ".--",  "-..-", "-.--", "--.."};
-constexpr const char* kDigits[10] = {"-----", ".----", "..---", "...--", "....-",
-                                     ".....", "-....", "--...", "---..", "----."};
-
 struct Listed {
   uint8_t code;
-  const char* pattern;
+  // Sent as these characters of the alphabet run together: one character, or the letters
+  // of a prosign. Empty sends a word space.
+  std::string_view letters;
 };
 
-// Punctuation, the virtual-key codes of the punctuation keys (186..192, 219..222) and the
-// private codes the transmit pane produces for shifted keys (230..239).
+// Punctuation, the virtual-key codes of the punctuation keys (186..192, 219..222), the
+// keys that send prosigns and the private codes the transmit pane produces for shifted
+// keys (230..239).
 constexpr Listed kOthers[] = {
-    {0, "^"},           {32, "^"},        {186, "^"},        {219, "^"},         {220, "^"},
-    {221, "^"},         {222, "^"},       {33, "...-.*"},    {37, "-.-.-*"},     {38, ".-...*"},
-    {40, "-.--.*"},     {42, "...-.-*"},  {43, ".-.-.*"},    {44, "--..--*"},    {188, "--..--*"},
-    {45, "-....-*"},    {189, "-....-*"}, {46, ".-.-.-*"},   {190, ".-.-.-*"},   {47, "-..-.*"},
-    {191, "-..-.*"},    {61, "-...-*"},   {187, "-...-*"},   {63, "..--..*"},    {192, "..--..*"},
-    {64, ".--.-.*"},    {230, ".-.-.*"},  {231, "...-.-*"},  {232, "-.--.*"},    {233, ".-...*"},
-    {234, "...-.*"},    {235, "-.-.-*"},  {236, "-...-.-*"}, {237, "........*"}, {238, "-.--.*"},
-    {239, "-.-.--.-*"},
+    {0, ""},     {32, ""},    {186, ""},   {219, ""},   {220, ""},   {221, ""},
+    {222, ""},   {40, "("},   {43, "+"},   {44, ","},   {45, "-"},   {46, "."},
+    {47, "/"},   {61, "="},   {63, "?"},   {64, "@"},   {187, "="},  {188, ","},
+    {189, "-"},  {190, "."},  {191, "/"},  {192, "?"},  {33, "SN"},  {37, "KA"},
+    {38, "AS"},  {42, "SK"},  {230, "AR"}, {231, "SK"}, {232, "KN"}, {233, "AS"},
+    {234, "SN"}, {235, "KA"}, {236, "BK"}, {237, "HH"}, {238, "KN"}, {239, "CQ"},
 };
 
 }  // namespace
 
 MorseSendTable::MorseSendTable() {
   for (SendEntry& e : entries_) e.fill(kEntryEnd);
-  char buf[kSendEntryBytes + 1];
-  for (int i = 0; i < 26; ++i) {
-    std::snprintf(buf, sizeof buf, "%s*", kLetters[i]);
-    Set(static_cast<uint8_t>('A' + i), buf);
-    Set(static_cast<uint8_t>('a' + i), buf);
+  // Symbols of a character: its elements, then the end-of-character space.
+  auto character = [this](uint8_t code, std::string_view pattern) {
+    std::string symbols(pattern);
+    symbols += '*';
+    Set(code, symbols);
+  };
+  // Letters in both cases and digits.
+  for (const morse::Symbol& s : morse::kAlphabet) {
+    const char c = s.character;
+    if (c >= 'A' && c <= 'Z') {
+      character(static_cast<uint8_t>(c), s.pattern);
+      character(static_cast<uint8_t>(c - 'A' + 'a'), s.pattern);
+    } else if (c >= '0' && c <= '9') {
+      character(static_cast<uint8_t>(c), s.pattern);
+    }
   }
-  for (int i = 0; i < 10; ++i) {
-    std::snprintf(buf, sizeof buf, "%s*", kDigits[i]);
-    Set(static_cast<uint8_t>('0' + i), buf);
+  for (const Listed& l : kOthers) {
+    if (l.letters.empty()) {
+      Set(l.code, "^");
+    } else {
+      character(l.code, morse::Joined(l.letters).View());
+    }
   }
-  for (const Listed& l : kOthers) Set(l.code, l.pattern);
 }
 
 void MorseSendTable::Set(uint8_t code, std::string_view pattern) {

@@ -1,6 +1,7 @@
 // The transmit pattern table: for every unsigned 8-bit code (a text character, or a key's
 // virtual-key code after the transmit pane's translation) the symbols the keyers send.
-// Separate from the receive decoder's table.
+// The patterns come from the one Morse alphabet (morse/alphabet.h); this table says which
+// codes send which characters or prosigns.
 //
 // Symbols: '.' dot, '-' dash, '*' end-of-character space, '^' word space; any other byte
 // is skipped and a newline (10) ends the entry. Unlisted codes stay all newlines: they

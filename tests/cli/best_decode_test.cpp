@@ -7,10 +7,14 @@
 #include <string>
 
 #include "cli/plausibility.h"
-#include "decode_helpers.h"
-#include "text_metrics.h"
+#include "support/decode_helpers.h"
+#include "support/text_metrics.h"
 
 namespace kestrix::testing {
+
+using signalgen::GenerateMorse;
+using signalgen::MorseSignalParams;
+
 namespace {
 
 const std::string kQso = "CQ CQ DE K1ABC K1ABC THE QUICK BROWN FOX JUMPS OVER THE LAZY DOG K";

@@ -10,8 +10,8 @@
 
 #include "../receive/loop_fakes.h"
 #include "cli/decode_session.h"
-#include "morse_gen.h"
 #include "platform/file_capture.h"
+#include "signalgen/morse_gen.h"
 
 namespace kestrix {
 namespace {
@@ -56,20 +56,20 @@ TEST_F(LiveDecodeTest, RecordingThroughTheLoopDecodesAsTheFileModeDoes) {
   uint32_t seed = 7;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    testing::MorseSignalParams p{
+    signalgen::MorseSignalParams p{
         .wpm = c.wpm, .amplitude = 0.3, .snrDb = c.snr, .jitter = c.jitter, .seed = seed++};
-    std::vector<int16_t> samples = testing::GenerateMorse(c.text, p);
+    std::vector<int16_t> samples = signalgen::GenerateMorse(c.text, p);
     if (c.stereo) {
       const std::vector<int16_t> wanted = samples;
       p.toneHz = 1100;
-      const std::vector<int16_t> other = testing::GenerateMorse("EEEE TTTT", p);
+      const std::vector<int16_t> other = signalgen::GenerateMorse("EEEE TTTT", p);
       samples.clear();
       for (size_t i = 0; i < wanted.size(); ++i) {
         samples.insert(samples.end(), {i < other.size() ? other[i] : int16_t{0}, wanted[i]});
       }
     }
     const std::string path = (dir_ / "case.wav").string();
-    ASSERT_TRUE(testing::WriteWav16(path, samples, 44100, c.stereo ? 2 : 1));
+    ASSERT_TRUE(signalgen::WriteWav16(path, samples, 44100, c.stereo ? 2 : 1));
 
     std::vector<std::string> fileArgs = {"--tone", "700"};
     fileArgs.insert(fileArgs.end(), c.extra.begin(), c.extra.end());
@@ -88,7 +88,7 @@ TEST_F(LiveDecodeTest, RecordingThroughTheLoopDecodesAsTheFileModeDoes) {
 
 TEST_F(LiveDecodeTest, StopRequestEndsCleanlyWithANewline) {
   const std::string path = (dir_ / "long.wav").string();
-  ASSERT_TRUE(testing::WriteWav16(path, testing::GenerateMorse("EEEEEEEEEE", {}), 44100));
+  ASSERT_TRUE(signalgen::WriteWav16(path, signalgen::GenerateMorse("EEEEEEEEEE", {}), 44100));
   std::atomic<int> stop{1};  // as if Ctrl-C came at once
   std::ostringstream out, log;
   std::string error;

@@ -11,8 +11,8 @@
 
 #include "cli/decode_options.h"
 #include "cli/live_decode.h"
-#include "morse_gen.h"
 #include "platform/file_capture.h"
+#include "signalgen/morse_gen.h"
 #include "transmit/partner_client.h"
 #include "transmit/partner_server.h"
 
@@ -88,11 +88,11 @@ class PartnerDecodeTest : public ::testing::Test {
 };
 
 TEST_F(PartnerDecodeTest, EveryDecodedCharacterReachesThePartner) {
-  testing::MorseSignalParams p{.wpm = 22, .amplitude = 0.3, .snrDb = 30, .seed = 11};
+  signalgen::MorseSignalParams p{.wpm = 22, .amplitude = 0.3, .snrDb = 30, .seed = 11};
   const std::vector<int16_t> samples =
-      testing::GenerateMorse("VVV VVV CQ DE K1ABC = <AR> 73 <SK>", p);
+      signalgen::GenerateMorse("VVV VVV CQ DE K1ABC = <AR> 73 <SK>", p);
   const std::string wav = (dir_ / "cq.wav").string();
-  ASSERT_TRUE(testing::WriteWav16(wav, samples, 44100));
+  ASSERT_TRUE(signalgen::WriteWav16(wav, samples, 44100));
   const std::string socket = (dir_ / "partner").string();
 
   std::atomic<bool> announced{false};

@@ -3,10 +3,14 @@
 
 #include <string>
 
-#include "decode_helpers.h"
-#include "text_metrics.h"
+#include "support/decode_helpers.h"
+#include "support/text_metrics.h"
 
 namespace kestrix::testing {
+
+using signalgen::GenerateMorse;
+using signalgen::MorseSignalParams;
+
 namespace {
 
 // The opening "VVV VVV" is what the learn phase eats; the rest must come out exactly.

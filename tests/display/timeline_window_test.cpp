@@ -9,10 +9,14 @@
 #include <cmath>
 
 #include "display_test_support.h"
-#include "morse_gen.h"
 #include "receive/receiver.h"
+#include "signalgen/morse_gen.h"
 
 namespace kestrix::testing {
+
+using signalgen::GenerateMorse;
+using signalgen::MorseSignalParams;
+
 namespace {
 
 // Detector output of one block with every step at the same values.

@@ -15,13 +15,13 @@
 #include <thread>
 #include <vector>
 
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 namespace kestrix {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::WriteWav16;
+using signalgen::WriteWav16;
 
 constexpr double kPi = 3.14159265358979323846;
 

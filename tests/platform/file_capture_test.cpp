@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "morse_gen.h"
 #include "receive/capture_format.h"
+#include "signalgen/morse_gen.h"
 
 namespace kestrix {
 namespace {
@@ -36,7 +36,7 @@ class FileCaptureTest : public ::testing::Test {
       if (channels == 2) s.push_back(right(i));
     }
     const std::string path = (dir_ / name).string();
-    EXPECT_TRUE(testing::WriteWav16(path, s, 44100, channels));
+    EXPECT_TRUE(signalgen::WriteWav16(path, s, 44100, channels));
     return path;
   }
 

@@ -9,9 +9,9 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
-#include "morse_gen.h"
 #include "platform/file_capture.h"
 #include "shell/settings_paths.h"
+#include "signalgen/morse_gen.h"
 #include "window_fixture.h"
 
 namespace kestrix::shell::testing {
@@ -160,14 +160,14 @@ TEST_F(LifeCycle, WaveErrorOneContinuesEveryOtherCodeQuits) {
 // The window listening to a recording, as `kestrix --input-file` runs it: reception starts
 // by itself, the text arrives in Memo2, and STOP ends the loop.
 TEST_F(LifeCycle, RecordingPlayedThroughTheWindowEndsUpInTheReceivePane) {
-  kestrix::testing::MorseSignalParams p;
+  kestrix::signalgen::MorseSignalParams p;
   p.wpm = 20;
   p.toneHz = 700;
   p.snrDb = 20;
   p.seed = 3;
   const QString wav = Home() + "/cq.wav";
-  ASSERT_TRUE(kestrix::testing::WriteWav16(
-      wav.toStdString(), kestrix::testing::GenerateMorse("VVV VVV CQ DE K1ABC K1ABC TEST", p),
+  ASSERT_TRUE(kestrix::signalgen::WriteWav16(
+      wav.toStdString(), kestrix::signalgen::GenerateMorse("VVV VVV CQ DE K1ABC K1ABC TEST", p),
       44100));
   // Unpaced: the recording is handed over as fast as the loop takes it.
   auto file = std::make_unique<FileCapture>(wav.toStdString(), FileCaptureOptions{false, false});

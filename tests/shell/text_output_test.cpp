@@ -9,7 +9,7 @@
 
 #include "../display/display_test_support.h"
 #include "display/timeline_window.h"
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 #include "window_fixture.h"
 
 namespace kestrix::shell::testing {
@@ -24,11 +24,11 @@ class TextOutput : public WindowTest {
   // Runs a generated 20 wpm, 700 Hz signal through the window's receiver block by block,
   // tuned as a click on the tone would tune it, with two seconds of silence at the end.
   void DecodeIntoWindow(const std::string& text) {
-    kestrix::testing::MorseSignalParams p;
+    kestrix::signalgen::MorseSignalParams p;
     p.wpm = 20;
     p.toneHz = 700;
     p.tailS = 2.0;
-    const std::vector<int16_t> samples = kestrix::testing::GenerateMorse(text, p);
+    const std::vector<int16_t> samples = kestrix::signalgen::GenerateMorse(text, p);
     Receiver& rx = W().Rx();
     rx.RestartLearning();
     rx.StartValues();

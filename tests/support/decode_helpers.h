@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli/decode_session.h"
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 namespace kestrix::testing {
 
@@ -20,9 +20,9 @@ inline std::string DecodeSamples(const std::vector<int16_t>& samples,
   return text;
 }
 
-inline std::string DecodeText(const std::string& sent, const MorseSignalParams& params,
+inline std::string DecodeText(const std::string& sent, const signalgen::MorseSignalParams& params,
                               DecodeOptions options = DecodeOptions{}) {
-  return DecodeSamples(GenerateMorse(sent, params), std::move(options));
+  return DecodeSamples(signalgen::GenerateMorse(sent, params), std::move(options));
 }
 
 inline std::string Lower(std::string s) {

@@ -74,14 +74,13 @@ class HeldWaiter final : public transmit::Waiter {
  public:
   explicit HeldWaiter(FakeClock& clock) : clock_(clock) {}
   void WaitMs(int32_t ms) override {
-    {
-      std::unique_lock<std::mutex> lock(mu_);
-      ++blocked_;
-      cv_.notify_all();
-      cv_.wait(lock, [&] { return !held_; });
-      --blocked_;
-    }
+    Block();
     clock_.WaitMs(ms);
+  }
+  int64_t NowUs() override { return clock_.NowUs(); }
+  void WaitUntilUs(int64_t deadlineUs) override {
+    Block();
+    clock_.WaitUntilUs(deadlineUs);
   }
   void Hold() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -99,6 +98,14 @@ class HeldWaiter final : public transmit::Waiter {
   }
 
  private:
+  void Block() {
+    std::unique_lock<std::mutex> lock(mu_);
+    ++blocked_;
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return !held_; });
+    --blocked_;
+  }
+
   FakeClock& clock_;
   std::mutex mu_;
   std::condition_variable cv_;

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "fake_line.h"
 #include "line_reader.h"
 #include "transmit/key_mask.h"
+#include "transmit/line_latency.h"
 #include "transmit/port_keyer.h"
 
 namespace kestrix::transmit {
@@ -82,6 +86,82 @@ TEST(PortKeyer, NegativeDurationsFromAHostileSettingsFileDoNotBlock) {
   PortRig rig(20, {-100, -100, -100, -100});
   rig.Send("HELLO");
   EXPECT_EQ(rig.clock.NowMs(), 54 * 16) << "only the element spaces take time";
+}
+
+// Edge-to-edge intervals of "TEST" at 40 wpm. Edges: T 0-1, E 2-3, S 4-9, T 10-11; so
+// interval 3 is the gap before S and interval 4 its first dot.
+std::vector<int64_t> Intervals(const std::vector<LineEdge>& edges) {
+  std::vector<int64_t> out;
+  for (size_t i = 1; i < edges.size(); ++i) out.push_back(edges[i].atMs - edges[i - 1].atMs);
+  return out;
+}
+
+TEST(PortKeyer, LineCostsAndLateEdgesNeverShortenAnElement) {
+  struct Case {
+    const char* name;
+    int64_t callMs;      // every line call's cost
+    size_t stalledCall;  // this call costs stallMs more
+    int64_t stallMs;
+    int64_t oversleepMs;                              // the first wait in S wakes this late
+    int64_t pauseMs;                                  // the sender pauses before S
+    std::vector<std::pair<size_t, int64_t>> changed;  // interval, ms longer than ideal
+  };
+  const Case cases[] = {
+      {"1 ms per call shifts every edge alike", 1, SIZE_MAX, 0, 0, 0, {}},
+      {"3 ms per call, over the bound, too", 3, SIZE_MAX, 0, 0, 0, {}},
+      {"a call stalled 10 ms moves the schedule", 1, 5, 10, 0, 0, {{4, 10}}},
+      {"a wake-up 10 ms late moves it too", 1, SIZE_MAX, 0, 10, 0, {{4, 10}}},
+      {"1 ms late is jitter, given back at once", 0, 5, 1, 0, 0, {{4, 1}, {5, -1}}},
+      {"a pause between characters starts afresh", 1, SIZE_MAX, 0, 0, 500, {{3, 500}}},
+  };
+  PortRig ideal(40);
+  ideal.Send("TEST");
+  const std::vector<int64_t> idealIntervals = Intervals(ideal.line.Edges());
+  ASSERT_EQ(idealIntervals.size(), 11u);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PortRig rig(40);
+    rig.line.SetCallCost(c.callMs, c.stalledCall, c.stallMs);
+    rig.Send("TE");
+    rig.clock.Advance(c.pauseMs);
+    if (c.oversleepMs > 0) rig.clock.OversleepOnce(c.oversleepMs);
+    rig.Send("ST");
+    std::vector<int64_t> want = idealIntervals;
+    for (const auto& [interval, ms] : c.changed) want[interval] += ms;
+    EXPECT_EQ(Intervals(rig.line.Edges()), want) << rig.line.Describe();
+    EXPECT_EQ(rig.line.Edges().back().state, kKeyUp);
+  }
+}
+
+TEST(LineLatency, MedianAndWorstOfTheCalls) {
+  struct Case {
+    std::vector<int64_t> us;
+    int64_t median, worst;
+  };
+  const Case cases[] = {
+      {{}, 0, 0},
+      {{30, 10, 20}, 20, 30},
+      {{1004, 1007, 1013, 1001, 12345}, 1000, 12345},  // 10 µs steps above 1 ms
+      {{250000, 250000, 40}, 100000, 250000},          // all beyond 100 ms in one bin
+  };
+  for (const Case& c : cases) {
+    LatencyHistogram h;
+    for (int64_t us : c.us) h.Add(us);
+    EXPECT_EQ(h.Count(), static_cast<int64_t>(c.us.size()));
+    EXPECT_EQ(h.MedianUs(), c.median);
+    EXPECT_EQ(h.WorstUs(), c.worst);
+  }
+  // On a line whose calls take 1 ms, one of them 10 ms more.
+  FakeClock clock;
+  FakeKeyLine line(clock);
+  line.SetCallCost(1, 2, 10);
+  TimedKeyLine timed(line, clock);
+  for (int i = 0; i < 6; ++i) timed.SetKeyLine(i % 2 == 0 ? kKeyDown : kKeyUp);
+  const TimedKeyLine::Summary s = timed.Latency();
+  EXPECT_EQ(s.calls, 6);
+  EXPECT_EQ(s.medianUs, 1000);
+  EXPECT_EQ(s.worstUs, 11000);
+  EXPECT_EQ(line.Edges().back().state, kKeyUp);
 }
 
 TEST(KeyMask, LetterEAtTwentyWpmWithAndWithoutSideTone) {

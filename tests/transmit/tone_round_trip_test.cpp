@@ -9,7 +9,7 @@
 
 #include "cli/decode_session.h"
 #include "cli/send_tone.h"
-#include "text_metrics.h"
+#include "support/text_metrics.h"
 
 namespace kestrix {
 namespace {

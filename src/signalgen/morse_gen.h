@@ -1,4 +1,5 @@
-// A Morse test-signal generator: text to a keyed tone, for the tests and for samples.
+// A Morse signal generator: text to a keyed tone, for kestrix-morsegen, the tests and the
+// benchmarks. Pure functions of their parameters and seed; any thread.
 //
 // Text is letters, digits and the usual punctuation; a space is a word gap. Characters
 // between angle brackets are sent run together with no letter gap, which is how prosigns
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrix::testing {
+namespace kestrix::signalgen {
 
 struct MorseSignalParams {
   double wpm = 20.0;
@@ -50,4 +51,4 @@ std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalPar
 bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, int sampleRate,
                 int channels = 1);
 
-}  // namespace kestrix::testing
+}  // namespace kestrix::signalgen

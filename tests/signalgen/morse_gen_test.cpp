@@ -1,4 +1,4 @@
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <complex>
 
-namespace kestrix::testing {
+namespace kestrix::signalgen {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -245,4 +245,4 @@ TEST(GenerateMorseTest, DriftSlidesTheToneAndTheFilterKeepsOnlyItsBand) {
 }
 
 }  // namespace
-}  // namespace kestrix::testing
+}  // namespace kestrix::signalgen

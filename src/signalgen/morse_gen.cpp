@@ -1,4 +1,4 @@
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 #include <sndfile.h>
 
@@ -7,7 +7,9 @@
 #include <cmath>
 #include <random>
 
-namespace kestrix::testing {
+#include "morse/alphabet.h"
+
+namespace kestrix::signalgen {
 
 namespace {
 
@@ -18,25 +20,6 @@ constexpr double kSnrBandwidthHz = 2500.0;
 
 // Shortest an element or gap may be jittered to, as a fraction of its nominal length.
 constexpr double kMinJitterFactor = 0.3;
-
-struct Code {
-  char c;
-  const char* pattern;
-};
-
-constexpr Code kCodes[] = {
-    {'A', ".-"},      {'B', "-..."},   {'C', "-.-."},   {'D', "-.."},    {'E', "."},
-    {'F', "..-."},    {'G', "--."},    {'H', "...."},   {'I', ".."},     {'J', ".---"},
-    {'K', "-.-"},     {'L', ".-.."},   {'M', "--"},     {'N', "-."},     {'O', "---"},
-    {'P', ".--."},    {'Q', "--.-"},   {'R', ".-."},    {'S', "..."},    {'T', "-"},
-    {'U', "..-"},     {'V', "...-"},   {'W', ".--"},    {'X', "-..-"},   {'Y', "-.--"},
-    {'Z', "--.."},    {'0', "-----"},  {'1', ".----"},  {'2', "..---"},  {'3', "...--"},
-    {'4', "....-"},   {'5', "....."},  {'6', "-...."},  {'7', "--..."},  {'8', "---.."},
-    {'9', "----."},   {'.', ".-.-.-"}, {',', "--..--"}, {'?', "..--.."}, {'/', "-..-."},
-    {'=', "-...-"},   {'-', "-....-"}, {':', "---..."}, {';', "-.-.-."}, {'@', ".--.-."},
-    {'\'', ".----."}, {'(', "-.--."},  {')', "-.--.-"}, {'+', ".-.-."},  {'"', ".-..-."},
-    {'!', "-.-.--"},
-};
 
 // Deterministic normal deviates: mt19937 is fully specified by the standard, while
 // std::normal_distribution's algorithm is not, and test signals must match everywhere.
@@ -166,11 +149,7 @@ void NarrowFilter(std::vector<double>& x, double centreHz, double widthHz, int r
 }  // namespace
 
 std::string MorsePattern(char c) {
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const Code& code : kCodes) {
-    if (code.c == upper) return code.pattern;
-  }
-  return {};
+  return std::string(morse::PatternOf(c));
 }
 
 std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalParams& p) {
@@ -258,4 +237,4 @@ bool WriteWav16(const std::string& path, const std::vector<int16_t>& samples, in
   return sf_close(file) == 0 && written;
 }
 
-}  // namespace kestrix::testing
+}  // namespace kestrix::signalgen

@@ -1,10 +1,10 @@
-#include "cli/sound_card_choice.h"
+#include "platform/sound_cards.h"
 
 #include <algorithm>
 #include <cctype>
 #include <vector>
 
-namespace kestrix::cli {
+namespace kestrix {
 
 namespace {
 
@@ -16,10 +16,10 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-int ChooseSoundCard(int count, const std::function<std::string(int)>& name, const std::string& spec,
-                    const std::string& noCardText, std::string& error) {
+int ChooseSoundCard(int count, const SoundCardText& name, const std::string& spec,
+                    std::string& error) {
   if (count <= 0) {
-    error = noCardText;
+    error = kNoSoundCardText;
     return -1;
   }
   if (!spec.empty() &&
@@ -50,4 +50,18 @@ int ChooseSoundCard(int count, const std::function<std::string(int)>& name, cons
   return -1;
 }
 
-}  // namespace kestrix::cli
+void ListSoundCards(int count, const SoundCardText& name, const SoundCardText& hostApi,
+                    std::ostream& out) {
+  if (count <= 0) {
+    out << kNoSoundCardText << '\n';
+    return;
+  }
+  for (int i = 0; i < count; ++i) {
+    out << i << ": " << name(i);
+    const std::string api = hostApi(i);
+    if (!api.empty()) out << " (" << api << ")";
+    out << '\n';
+  }
+}
+
+}  // namespace kestrix

@@ -1,0 +1,214 @@
+// The soft-decision decoder on generated Morse: clean over the speed range, noise, fading,
+// hand keying, a speed change, a drifting tone, complex baseband, and no text from noise
+// or silence.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <string>
+#include <vector>
+
+#include "signalgen/morse_gen.h"
+#include "soft/segment_viterbi.h"
+#include "soft/soft_decoder.h"
+#include "text_metrics.h"
+
+namespace kestrix::soft {
+namespace {
+
+constexpr int kRate = 8000;
+
+std::string Decode(const std::vector<int16_t>& samples, double toneHz,
+                   const SoftDecoderConfig& config = {}) {
+  AudioSoftDecoder decoder(kRate, toneHz, config);
+  std::vector<float> audio(samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) audio[i] = samples[i] / 32768.0F;
+  std::string text;
+  // Fed in uneven pieces, as a sound card or a file reader would.
+  for (size_t at = 0; at < audio.size();) {
+    const size_t n = std::min<size_t>(audio.size() - at, 777);
+    decoder.Process(audio.data() + at, n);
+    decoder.TakeText(text);
+    at += n;
+  }
+  decoder.Flush();
+  decoder.TakeText(text);
+  return text;
+}
+
+std::string Normalised(std::string text) {
+  std::string out;
+  for (char c : text) {
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+struct Case {
+  const char* name;
+  const char* text;
+  double wpm;
+  double snrDb;  // in 2500 Hz, as the generator counts
+  double jitter;
+  double fadeDb;
+  double driftHzPerMin;
+  int maxErrors;
+};
+
+TEST(SoftDecoder, ReadsGeneratedMorse) {
+  const Case cases[] = {
+      {"clean 5 wpm", "TEST K1ABC", 5, 200, 0, 0, 0, 0},
+      {"clean 20 wpm", "CQ CQ DE K1ABC K1ABC K", 20, 200, 0, 0, 0, 0},
+      {"clean 60 wpm", "CQ TEST DL2XYZ DL2XYZ TEST 5NN 14", 60, 200, 0, 0, 0, 0},
+      {"noise 20 wpm", "CQ CQ DE G4ABC G4ABC K", 20, 0, 0, 0, 0, 0},
+      {"weak 20 wpm", "VK3ZZ DE JA1QRP RST 559 559", 20, -6, 0, 0, 0, 2},
+      {"hand keyed", "GM OM TNX FER CALL UR RST 579", 18, 10, 0.08, 0, 0, 1},
+      {"fading 12 dB", "NAME JOHN QTH YORK HW? K", 20, 10, 0, 12, 0, 2},
+      {"drift 60 Hz a minute", "WX CLOUDY 12C 73 ES GUD DX SK CQ CQ DE K1ABC", 22, 10, 0, 0, 60, 1},
+  };
+  for (const Case& c : cases) {
+    signalgen::MorseSignalParams p;
+    p.sampleRate = kRate;
+    p.wpm = c.wpm;
+    p.snrDb = c.snrDb;
+    p.amplitude = 0.05;
+    p.jitter = c.jitter;
+    p.fadeDepthDb = c.fadeDb;
+    p.driftHzPerMin = c.driftHzPerMin;
+    p.seed = 7;
+    const std::string sent = Normalised(c.text);
+    const std::string got = Normalised(Decode(signalgen::GenerateMorse(c.text, p), p.toneHz));
+    EXPECT_LE(testing::InfixEditDistance(sent, got), c.maxErrors)
+        << c.name << ": sent \"" << sent << "\", got \"" << got << '"';
+  }
+}
+
+TEST(SoftDecoder, FollowsASpeedChange) {
+  signalgen::MorseSignalParams p;
+  p.sampleRate = kRate;
+  p.snrDb = 10;
+  p.wpm = 15;
+  p.tailS = 0.3;
+  std::vector<int16_t> audio = signalgen::GenerateMorse("CQ CQ DE W1AW W1AW", p);
+  p.wpm = 24;
+  p.leadInS = 0.3;
+  const std::vector<int16_t> fast = signalgen::GenerateMorse("QRL? DE W1AW W1AW K", p);
+  audio.insert(audio.end(), fast.begin(), fast.end());
+  const std::string got = Normalised(Decode(audio, p.toneHz));
+  EXPECT_LE(testing::InfixEditDistance("cq cq de w1aw w1aw qrl? de w1aw w1aw k", got), 3) << got;
+}
+
+TEST(SoftDecoder, GivesNoTextForNoiseOrSilence) {
+  signalgen::MorseSignalParams p;
+  p.sampleRate = kRate;
+  p.leadInS = 20;
+  p.tailS = 0;
+  p.amplitude = 1e-9;  // the one element is far below the noise
+  for (double snr : {200.0, 0.0}) {
+    p.snrDb = snr;
+    // With snr 200 the tone itself is the only thing there: scale the noise in by hand.
+    std::vector<int16_t> audio = signalgen::GenerateMorse("E", p);
+    if (snr > 100) {
+      uint32_t state = 1;
+      for (auto& s : audio) {
+        state = state * 1664525U + 1013904223U;
+        s = static_cast<int16_t>(static_cast<int>(state >> 20) - 2048);
+      }
+    }
+    EXPECT_EQ(Normalised(Decode(audio, 700)), "") << "snr " << snr;
+    std::vector<int16_t> silence(static_cast<size_t>(kRate) * 10, 0);
+    EXPECT_EQ(Normalised(Decode(silence, 700)), "");
+  }
+}
+
+TEST(SoftDecoder, ReadsComplexBasebandOffTheCentre) {
+  // "PARIS PARIS" keyed at 25 wpm, 18 Hz above the centre of a 250 Hz stream.
+  constexpr double kFs = 250.0;
+  const double unitS = 1.2 / 25;
+  std::vector<std::complex<float>> x;
+  uint32_t state = 3;
+  auto noise = [&] {
+    state = state * 1664525U + 1013904223U;
+    return (static_cast<float>(state >> 8) / 16777216.0F - 0.5F) * 0.2F;
+  };
+  auto add = [&](double units, bool on) {
+    const int n = static_cast<int>(std::lround(units * unitS * kFs));
+    for (int i = 0; i < n; ++i) {
+      const double t = static_cast<double>(x.size()) / kFs;
+      const std::complex<float> tone =
+          on ? std::polar(1.0F, static_cast<float>(2 * 3.14159265358979 * 18.0 * t))
+             : std::complex<float>{};
+      x.push_back(tone + std::complex<float>(noise(), noise()));
+    }
+  };
+  add(20, false);
+  for (int word = 0; word < 2; ++word) {
+    for (const char* letter : {".--.", ".-", ".-.", "..", "..."}) {
+      for (const char* e = letter; *e != 0; ++e) {
+        add(*e == '.' ? 1 : 3, true);
+        add(1, false);
+      }
+      add(2, false);
+    }
+    add(4, false);
+  }
+  add(20, false);
+  SoftDecoderConfig config;
+  config.sampleRate = kFs;
+  SoftDecoder decoder(config);
+  decoder.Process(x.data(), x.size());
+  decoder.Flush();
+  std::string text;
+  decoder.TakeText(text);
+  EXPECT_EQ(Normalised(text), "paris paris");
+  EXPECT_NEAR(decoder.State().wpm, 25.0, 4.0);
+  EXPECT_GT(decoder.State().snrDb, 6.0);
+}
+
+TEST(SegmentViterbi, SplitsCleanEvidenceIntoSegments) {
+  // Six observations a dot: "A" then a word gap then "T".
+  SegmentViterbi v;
+  auto lognormal = [](double mean) {
+    std::array<float, SegmentViterbi::kMaxDuration + 1> t{};
+    for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) {
+      const double z = (std::log(d) - std::log(mean)) / 0.3;
+      t[d] = std::fabs(z) > 3.5 ? static_cast<float>(SegmentViterbi::kNever)
+                                : static_cast<float>(-0.5 * z * z - std::log(d));
+    }
+    return t;
+  };
+  v.SetDurations(kDot, lognormal(6));
+  v.SetDurations(kDash, lognormal(18));
+  v.SetDurations(kElementGap, lognormal(6));
+  v.SetDurations(kCharGap, lognormal(18));
+  v.SetDurations(kWordGap, lognormal(42));
+  for (SegmentKind m : {kDot, kDash}) {
+    for (SegmentKind g : {kElementGap, kCharGap, kWordGap}) v.SetTransition(m, g, std::log(0.3));
+  }
+  for (SegmentKind g : {kElementGap, kCharGap, kWordGap, kIdle}) {
+    v.SetTransition(g, kDot, std::log(0.4));
+    v.SetTransition(g, kDash, std::log(0.4));
+  }
+  v.SetTransition(kWordGap, kIdle, std::log(0.2));
+  v.SetTransition(kIdle, kIdle, std::log(0.2));
+  const std::pair<int, int> runs[] = {{6, 1}, {6, 0}, {18, 1}, {42, 0}, {18, 1}, {40, 0}};
+  for (auto [length, on] : runs) {
+    for (int i = 0; i < length; ++i) v.Push(on ? 4.0F : -4.0F);
+  }
+  std::vector<SegmentKind> kinds;
+  std::vector<int64_t> ends;
+  v.Commit(v.Time() - 30, [&](const Segment& s) {
+    kinds.push_back(s.kind);
+    ends.push_back(s.end);
+  });
+  const std::vector<SegmentKind> want{kDot, kElementGap, kDash, kWordGap, kDash};
+  EXPECT_EQ(kinds, want);
+  EXPECT_EQ(ends, (std::vector<int64_t>{6, 12, 30, 72, 90}));
+  // Handed out once.
+  EXPECT_EQ(v.Commit(v.Time() - 30, [](const Segment&) {}), 0);
+}
+
+}  // namespace
+}  // namespace kestrix::soft

@@ -39,7 +39,7 @@ endif()
 
 # The transmitter's programs arrive from their own parts, whose files may be included after
 # this one; the check runs once the whole list has been read. (kestrix and kestrix-decode
-# are installed by gui.cmake and the main list.)
+# are installed by gui.cmake and the main list, kestrix-skim by skim.cmake.)
 function(kestrix_install_transmit_programs)
   foreach(program kestrix-send kestrix-partner)
     if(TARGET ${program})
@@ -77,7 +77,7 @@ foreach(picture ${kestrix_manual_pictures})
   get_filename_component(name ${picture} NAME)
   configure_file(${picture} ${CMAKE_CURRENT_BINARY_DIR}/${name} COPYONLY)
 endforeach()
-foreach(note partner-protocol.md network-keying.md live-input.md)
+foreach(note partner-protocol.md network-keying.md live-input.md skimmer.md)
   if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/docs/${note})
     install(FILES docs/${note} DESTINATION ${CMAKE_INSTALL_DOCDIR})
   endif()
@@ -112,8 +112,10 @@ DTR/RTS lines of a serial port, the data lines of a parallel port, or as a
 tone on the sound card.
 .
 Command-line tools decode recordings (kestrix-decode), key text and serve
-loggers over the cwdaemon UDP protocol (kestrix-send) and print the decoded
-text for other programs (kestrix-partner).")
+loggers over the cwdaemon UDP protocol (kestrix-send), print the decoded
+text for other programs (kestrix-partner) and decode every CW signal in a
+band segment from an SDR, an I/Q recording or a receiver's audio, serving
+the call signs heard as DX cluster spots over telnet (kestrix-skim).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -23,10 +23,11 @@ target_include_directories(kestrix_skim_calls PUBLIC src)
 target_include_directories(kestrix_skim_calls PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 target_link_libraries(kestrix_skim_calls PUBLIC Threads::Threads)
 
-# Band scenes: many stations at once, as I/Q or audio, with the truth.
-add_library(kestrix_bandscene STATIC tests/support/band_scene.cpp)
-target_include_directories(kestrix_bandscene PUBLIC tests/support src)
-target_link_libraries(kestrix_bandscene PUBLIC kestrix_morsegen)
+# Band scenes: many stations at once, as I/Q or audio, with the truth (beside the Morse
+# generator in src/signalgen, on the one Morse alphabet).
+add_library(kestrix_bandscene STATIC src/signalgen/band_scene.cpp)
+target_include_directories(kestrix_bandscene PUBLIC src)
+target_link_libraries(kestrix_bandscene PUBLIC kestrix_morse)
 
 # Writes a scene to WAV or SigMF plus the truth CSV (a measuring tool, not installed).
 add_executable(kestrix-bandscene tools/bandscene_main.cpp)
@@ -39,7 +40,7 @@ add_executable(kestrix_skim_calls_tests
   tests/skim/telnet_input_test.cpp
   tests/skim/telnet_server_test.cpp
   tests/skim/scene_calls_test.cpp
-  tests/support/band_scene_test.cpp
+  tests/signalgen/band_scene_test.cpp
 )
 target_include_directories(kestrix_skim_calls_tests PRIVATE tests)
 target_link_libraries(kestrix_skim_calls_tests PRIVATE

@@ -19,13 +19,13 @@
 #include <string>
 #include <vector>
 
-#include "band_scene.h"
+#include "signalgen/band_scene.h"
 
 namespace {
 
-using kestrix::testing::BandScenePlan;
-using kestrix::testing::BandSceneRenderer;
-using kestrix::testing::SceneRecipe;
+using kestrix::signalgen::BandScenePlan;
+using kestrix::signalgen::BandSceneRenderer;
+using kestrix::signalgen::SceneRecipe;
 
 void Usage() {
   std::fprintf(
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
   if (audio && !lowSet && !highSet) recipe.minSpacingHz = std::min(recipe.minSpacingHz, 120.0);
   if (noiseOnly) recipe.runners = recipe.ragchews = recipe.beacons = 0;
 
-  const BandScenePlan plan = kestrix::testing::PlanScene(recipe);
+  const BandScenePlan plan = kestrix::signalgen::PlanScene(recipe);
   BandSceneRenderer::Options options;
   options.sampleRate = rate;
   options.audio = audio;
@@ -233,8 +233,8 @@ int main(int argc, char** argv) {
     }
     sf_close(file);
   }
-  if (!truth.empty() &&
-      !WriteText(truth, kestrix::testing::TruthCsv(plan, audio ? dialKhz : centreKhz, audio, lsb)))
+  if (!truth.empty() && !WriteText(truth, kestrix::signalgen::TruthCsv(
+                                              plan, audio ? dialKhz : centreKhz, audio, lsb)))
     return 1;
   std::fprintf(stderr, "kestrix-bandscene: %zu stations, %zu birdies, %.0f s at %.0f Hz -> %s\n",
                plan.stations.size(), plan.birdies.size(), plan.durationS, rate,

@@ -144,6 +144,7 @@ void CallExtractor::Judge(size_t i) {
   };
 
   bool read = false;
+  bool strong = true;  // a CQ, TEST, DE or TU context; a doubled call alone is weak
   SpotKind kind = SpotKind::Dx;
   if (prev == "DE") {
     read = true;
@@ -178,24 +179,30 @@ void CallExtractor::Judge(size_t i) {
               ((next == w.text || OneLetterApart(next, w.text)) && !addressed(i + 1)))) {
     // Doubled: a caller giving its call, or a CQ repeating it (typed by the other reads).
     read = true;
+    strong = false;
   }
   // "TEST K1ABC" alone is not a read: the word after a runner's closing TEST is as often a
   // caller answering it.
   if (!read) return;
   if (EndsBeacon(w.text)) kind = SpotKind::Beacon;
-  AddRead(w.text, kind, w.timeS);
+  AddRead(w.text, kind, strong, w.timeS);
 }
 
-void CallExtractor::AddRead(const std::string& call, SpotKind kind, double timeS) {
+void CallExtractor::AddRead(const std::string& call, SpotKind kind, bool strong, double timeS) {
   ForgetBefore(timeS - config_.memoryS);
-  reads_.push_back(Read{call, kind, timeS});
+  reads_.push_back(Read{call, kind, timeS, strong});
 
   const int exact = ExactReads(call);
   int strongest = 0;
-  const int variants = VariantReads(call, &strongest);
+  VariantReads(call, &strongest);
+  // A rare shape needs three reads, one of them where the station plainly names itself:
+  // a decoder locked on a signal at the wrong speed repeats the same wrong word, and
+  // repetition alone would look like a doubled call.
   const bool rare = book_.ReadsNeeded(call) > 2;
+  bool anyStrong = false;
+  for (const Read& r : reads_) anyStrong = anyStrong || (r.strong && r.call == call);
   const bool enough =
-      exact >= config_.minReads && (!rare || exact + variants >= config_.minReadsRare);
+      exact >= (rare ? config_.minReadsRare : config_.minReads) && (!rare || anyStrong);
   // A call one letter away from another that was read too must lead it by two reads: a
   // decoder that misreads a letter once tends to misread it again in the same fist.
   if (!enough || (strongest > 0 && exact < strongest + 2)) return;
@@ -231,7 +238,7 @@ int CallExtractor::VariantReads(std::string_view call, int* strongestVariant) co
   int strongest = 0;
   std::vector<std::string_view> seen;
   for (const Read& r : reads_) {
-    if (!OneLetterApart(r.call, call)) continue;
+    if (!OneEditApart(r.call, call)) continue;
     ++total;
     if (std::find(seen.begin(), seen.end(), r.call) != seen.end()) continue;
     seen.push_back(r.call);

@@ -21,9 +21,10 @@
 // A word is only taken as a call when CallBook says it is valid. The decoded text may be
 // wrong: '?' and other characters a call never holds break the context (the word after a
 // broken one has no context), and a one-letter error is voted down: a call is spot-ready
-// when it has at least two exact reads (ReadsNeeded: three, counting one-letter variants,
-// for a rare shape) and, when a call one letter away from it was read too, at least two
-// exact reads more than that one.
+// when it has at least two exact reads (ReadsNeeded: three for a rare shape, at least one
+// of them in a CQ, TEST, DE or TU context rather than merely doubled) and, when a call one
+// edit away from it (a letter changed, added or dropped) was read too, at least two exact
+// reads more than that one.
 // A variant is never promoted to the winner's spelling: only strings actually read are
 // reported, so no call is ever invented.
 //
@@ -48,7 +49,7 @@ namespace kestrix::skim {
 struct CallExtractorConfig {
   double memoryS = 900.0;     // reads older than this (stream seconds) are dropped
   int minReads = 2;           // exact reads before a common call is spot-ready
-  int minReadsRare = 3;       // reads (exact plus one-letter variants) for a rare one
+  int minReadsRare = 3;       // exact reads for a rare one (one in a CQ/TEST/DE/TU context)
   size_t maxWordLength = 16;  // longer runs of characters are noise, never a call
 };
 
@@ -96,10 +97,11 @@ class CallExtractor {
     std::string call;
     SpotKind kind = SpotKind::Dx;
     double timeS = 0;
+    bool strong = false;  // in a CQ, TEST, DE or TU context, not merely doubled
   };
   void EndWord(double timeS);
   void Judge(size_t index);
-  void AddRead(const std::string& call, SpotKind kind, double timeS);
+  void AddRead(const std::string& call, SpotKind kind, bool strong, double timeS);
   void ForgetBefore(double timeS);
   int ExactReads(std::string_view call) const;
   int VariantReads(std::string_view call, int* strongestVariant) const;

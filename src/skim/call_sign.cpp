@@ -247,6 +247,15 @@ bool IsCallShape(std::string_view call) {
   return SplitCall(call).ok;
 }
 
+bool OneEditApart(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (b.size() - a.size() > 1) return false;
+  size_t i = 0;
+  while (i < a.size() && a[i] == b[i]) ++i;
+  if (a.size() == b.size()) return i < a.size() && a.substr(i + 1) == b.substr(i + 1);
+  return a.substr(i) == b.substr(i + 1);  // b has one character more, at i
+}
+
 std::string_view HomeCall(std::string_view call) {
   const Split sp = SplitCall(call);
   if (!sp.ok) return {};

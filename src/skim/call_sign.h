@@ -57,6 +57,10 @@ std::string_view OperatingPrefix(std::string_view call);
 // America"; "QRZ" -> nullptr.
 const char* ItuAllocation(std::string_view call);
 
+// True when `b` is `a` with exactly one character changed, added or dropped ("K1ABC" and
+// "K1ABG", "K1AB", "K1ABCD"): how a decoder's single misreading turns one call into another.
+bool OneEditApart(std::string_view a, std::string_view b);
+
 enum class CallRarity {
   Invalid,  // not a call: wrong shape or unallocated prefix
   Common,   // two reads

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "skim/call_sign.h"
+
 namespace kestrix::skim {
 
 const char* SpotKindName(SpotKind kind) {
@@ -53,22 +55,30 @@ std::string FormatSpotLine(const Spot& spot) {
   return big;
 }
 
-bool SpotPolicy::Offer(std::string_view call, double freqHz, SpotKind kind, double timeS) {
+bool SpotPolicy::Offer(std::string_view call, double freqHz, SpotKind kind, double timeS,
+                       int reads) {
   if (call.empty()) return false;
   if (config_.cqOnly && kind == SpotKind::Dx) return false;
   const std::string key(call);
   auto it = spotted_.find(key);
   if (it == spotted_.end()) {
-    spotted_.emplace(key, Last{freqHz, timeS});
+    for (const auto& [other, last] : spotted_) {
+      if (timeS - last.timeS < config_.respotAfterS &&
+          std::fabs(freqHz - last.freqHz) <= config_.bustNearHz && last.reads >= reads &&
+          OneEditApart(call, other))
+        return false;
+    }
+    spotted_.emplace(key, Last{freqHz, timeS, 0, false, reads});
     return true;
   }
   Last& last = it->second;
+  last.reads = std::max(last.reads, reads);
   const bool due = timeS - last.timeS >= config_.respotAfterS;
   const bool moved =
       std::fabs(freqHz - last.freqHz) > config_.moveHz &&
       !(last.hasPrevious && std::fabs(freqHz - last.previousFreqHz) <= config_.moveHz);
   if (!due && !moved) return false;
-  last = Last{freqHz, timeS, last.freqHz, true};
+  last = Last{freqHz, timeS, last.freqHz, true, last.reads};
   return true;
 }
 

@@ -56,6 +56,7 @@ struct SpotPolicyConfig {
   double respotAfterS = 600.0;  // a station heard again is spotted again after this long
   double moveHz = 100.0;        // ... or at once when it moved more than this
   bool cqOnly = false;          // --cq-only: only CQ and BEACON spots go out
+  double bustNearHz = 300.0;    // a call one letter from one spotted this close is a bust
 };
 
 // Decides which heard calls become spots. The call extractor reports a call every time it
@@ -66,6 +67,12 @@ struct SpotPolicyConfig {
 // the frequency of the spot before (one call heard on two neighbouring channels, each
 // taking turns) is not a move.
 //
+// Busts across signals: a strong station is sometimes decoded a second time on a detection
+// beside it (a key click, a second trace), where a misread letter can come up twice. A new
+// call one edit (OneEditApart) from a call spotted within `bustNearHz` in the re-spot time
+// is held back unless it was read more often than that call (`reads`, from CallReport; 0
+// when unknown, which holds it back).
+//
 // Time is the caller's clock in seconds (stream time for a recording, wall time live); it
 // only needs to be monotonic per call. One thread.
 class SpotPolicy {
@@ -74,7 +81,7 @@ class SpotPolicy {
 
   // True when a spot of `call` at `freqHz` of type `kind` heard at `timeS` should go out
   // now; the policy then remembers it as spotted.
-  bool Offer(std::string_view call, double freqHz, SpotKind kind, double timeS);
+  bool Offer(std::string_view call, double freqHz, SpotKind kind, double timeS, int reads = 0);
 
   // Forgets calls last spotted before `timeS - respotAfterS` (memory stays bounded on a
   // long run; forgetting them changes no decision).
@@ -90,6 +97,7 @@ class SpotPolicy {
     double timeS = 0;
     double previousFreqHz = 0;  // the spot before, for telling a move from flip-flopping
     bool hasPrevious = false;
+    int reads = 0;  // the most reads any offer of this call reported
   };
   SpotPolicyConfig config_;
   std::unordered_map<std::string, Last> spotted_;

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "band_scene.h"
+#include "signalgen/band_scene.h"
 #include "skim/call_extractor.h"
 #include "skim/spot.h"
 
 namespace kestrix::skim {
 namespace {
 
-using testing::BandScenePlan;
-using testing::SceneStation;
-using testing::StationRole;
+using signalgen::BandScenePlan;
+using signalgen::SceneStation;
+using signalgen::StationRole;
 
 struct Score {
   int spots = 0, right = 0, callersTypedCq = 0;
@@ -64,7 +64,7 @@ Score SkimScene(const BandScenePlan& plan, double channelHalfWidthHz, double err
     extractor.Flush(plan.durationS);
     extractor.TakeReports(reports);
     for (const CallReport& r : reports) {
-      if (policy.Offer(r.call, centre, r.kind, r.timeS) && !spotted.count(r.call))
+      if (policy.Offer(r.call, centre, r.kind, r.timeS, r.reads) && !spotted.count(r.call))
         spotted[r.call] = {centre, r.kind};
     }
   }
@@ -102,14 +102,14 @@ TEST(SceneCalls, PrecisionAndRecallOnContestAndPlainScenes) {
   };
   for (const auto& c : cases) {
     for (uint32_t seed : {1u, 2u, 3u}) {
-      testing::SceneRecipe recipe;
+      signalgen::SceneRecipe recipe;
       recipe.durationS = 300;
       recipe.runners = 30;
       recipe.ragchews = 4;
       recipe.beacons = 3;
       recipe.contest = c.contest;
       recipe.seed = seed;
-      const BandScenePlan plan = testing::PlanScene(recipe);
+      const BandScenePlan plan = signalgen::PlanScene(recipe);
       // Channels 60 Hz either side: callers within that of their runner are heard on its
       // channel too, the hard case for typing.
       const Score s = SkimScene(plan, 60, c.errorRate, seed);

@@ -1,5 +1,7 @@
 #include "skim/spot.h"
 
+#include "skim/call_sign.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -78,8 +80,47 @@ TEST(Spot, PolicyRespotsAfterTenMinutesOrAMoveOfMoreThan100Hz) {
   EXPECT_EQ(policy.Remembered(), 0u);
 }
 
+// A second detection beside a strong station misreads a letter twice: that bust is held
+// back while the call it came from was spotted nearby; far away, or read more often, it is
+// a station of its own.
+TEST(Spot, PolicyHoldsBackABustOfACallSpottedNearby) {
+  SpotPolicy policy;
+  const struct {
+    const char* call;
+    double hz;
+    double t;
+    int reads;
+    bool spot;
+  } steps[] = {
+      {"K1ABC", 14025000, 0, 2, true},
+      {"K1ABG", 14025060, 10, 2, false},   // one letter changed, 60 Hz away
+      {"K1AB", 14025100, 20, 2, false},    // one dropped
+      {"K1ABCD", 14024800, 30, 0, false},  // one added; reads unknown
+      {"K1ABG", 14026000, 40, 2, true},    // 1 kHz away: another station
+      {"W1ABC", 14025000, 50, 3, true},    // more reads than K1ABC has
+      {"K1XYZ", 14025000, 60, 2, true},    // not a bust of anything
+      {"K1ABD", 14025050, 700, 2, true},   // K1ABC's spot is older than the re-spot time
+  };
+  for (const auto& s : steps) {
+    EXPECT_EQ(policy.Offer(s.call, s.hz, SpotKind::Cq, s.t, s.reads), s.spot) << s.call;
+  }
+}
+
+TEST(Spot, OneEditApartTable) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool apart;
+  } cases[] = {
+      {"K1ABC", "K1ABG", true},  {"K1ABC", "K1AB", true},   {"K1AB", "K1ABC", true},
+      {"K1ABC", "K1XABC", true}, {"K1ABC", "K1ABC", false}, {"K1ABC", "K1AGG", false},
+      {"K1ABC", "K1A", false},   {"", "K", true},           {"K1ABC", "1ABC", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(OneEditApart(c.a, c.b), c.apart) << c.a << " " << c.b;
+}
+
 TEST(Spot, CqOnlyPassesCqAndBeaconSpots) {
-  SpotPolicy policy({600, 100, true});
+  SpotPolicy policy({600, 100, true, 300});
   EXPECT_FALSE(policy.Offer("W1AW", 7000000, SpotKind::Dx, 0));
   EXPECT_TRUE(policy.Offer("W1AW", 7000000, SpotKind::Cq, 1));
   EXPECT_TRUE(policy.Offer("K1ABC/B", 7000000, SpotKind::Beacon, 2));

@@ -1,4 +1,4 @@
-#include "band_scene.h"
+#include "signalgen/band_scene.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,10 +6,11 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <string_view>
 
-#include "morse_gen.h"
+#include "morse/alphabet.h"
 
-namespace kestrix::testing {
+namespace kestrix::signalgen {
 
 namespace {
 
@@ -68,7 +69,7 @@ double TextDots(const std::string& text, double dashRatio) {
       pendingGap = 7.0;
       continue;
     }
-    const std::string pattern = MorsePattern(c);
+    const std::string_view pattern = morse::PatternOf(c);
     for (char e : pattern) {
       if (any) dots += std::max(pendingGap, 1.0);
       dots += e == '-' ? dashRatio : 1.0;
@@ -117,7 +118,7 @@ std::vector<KeyDown> Layout(const SceneStation& s, uint32_t seed) {
         pendingGap = 7.0;
         continue;
       }
-      const std::string pattern = MorsePattern(c);
+      const std::string_view pattern = morse::PatternOf(c);
       for (char e : pattern) {
         if (any) t += length(std::max(pendingGap, 1.0));
         const double on = length(e == '-' ? s.dashRatio : 1.0);
@@ -554,4 +555,4 @@ std::string TruthCsv(const BandScenePlan& plan, double centreKhz, bool audio, bo
   return out;
 }
 
-}  // namespace kestrix::testing
+}  // namespace kestrix::signalgen

@@ -1,4 +1,4 @@
-#include "band_scene.h"
+#include "signalgen/band_scene.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 
 #include "skim/call_sign.h"
 
-namespace kestrix::testing {
+namespace kestrix::signalgen {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -144,4 +144,4 @@ TEST(BandScene, KeyingFollowsTheTextAndBlockSizesDontMatter) {
 }
 
 }  // namespace
-}  // namespace kestrix::testing
+}  // namespace kestrix::signalgen

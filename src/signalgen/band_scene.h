@@ -1,5 +1,6 @@
 // A band scene: a whole band segment of CW stations, for the skimmer's tests and for
-// measuring it. Many stations with their own calls, speeds, levels, fists and fading;
+// measuring it (kestrix-bandscene). Pure functions of the plan and its seed; any thread, one
+// renderer per thread. Many stations with their own calls, speeds, levels, fists and fading;
 // runners calling CQ with callers answering near them; ragchews; beacons; birdies (steady
 // carriers); a hard-keyed strong station whose key clicks spread across the band. The
 // scene knows the truth: every station's call, frequency, speed, level, role and how often
@@ -22,7 +23,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrix::testing {
+namespace kestrix::signalgen {
 
 enum class StationRole {
   Cq,       // calls CQ ("CQ TEST K1ABC K1ABC TEST", "CQ CQ DE K1ABC K1ABC K") and works callers
@@ -136,4 +137,4 @@ class BandSceneRenderer {
 std::string TruthCsv(const BandScenePlan& plan, double centreKhz, bool audio = false,
                      bool lsb = false);
 
-}  // namespace kestrix::testing
+}  // namespace kestrix::signalgen

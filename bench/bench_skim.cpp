@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "band_scene.h"
+#include "signalgen/band_scene.h"
 #include "skim/channelizer.h"
 #include "skim/signal_finder.h"
 #include "skim/skimmer.h"
@@ -95,7 +95,7 @@ struct Quiet final : kestrix::skim::SkimListener {
 // The whole engine on a busy band: `range(1)` stations over the band, 20 s.
 void BM_Skimmer(benchmark::State& state) {
   const double rate = static_cast<double>(state.range(0));
-  kestrix::testing::SceneRecipe recipe;
+  kestrix::signalgen::SceneRecipe recipe;
   recipe.durationS = 20;
   recipe.runners = static_cast<int>(state.range(1)) / 2;
   recipe.callersPerRunner = 1;
@@ -104,10 +104,10 @@ void BM_Skimmer(benchmark::State& state) {
   recipe.lowHz = -0.45 * rate;
   recipe.highHz = 0.45 * rate;
   recipe.minSpacingHz = std::min(300.0, 0.8 * rate / static_cast<double>(state.range(1)));
-  const auto plan = kestrix::testing::PlanScene(recipe);
-  kestrix::testing::BandSceneRenderer::Options ro;
+  const auto plan = kestrix::signalgen::PlanScene(recipe);
+  kestrix::signalgen::BandSceneRenderer::Options ro;
   ro.sampleRate = rate;
-  kestrix::testing::BandSceneRenderer renderer(plan, ro);
+  kestrix::signalgen::BandSceneRenderer renderer(plan, ro);
   std::vector<std::complex<float>> band(renderer.TotalSamples());
   renderer.RenderIq(band.data(), band.size());
   for (auto _ : state) {

@@ -11,17 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "band_scene.h"
+#include "signalgen/band_scene.h"
 #include "skim/call_sign.h"
 #include "skim/spot_feed.h"
 
 namespace kestrix::skim {
 namespace {
 
-using kestrix::testing::BandScenePlan;
-using kestrix::testing::BandSceneRenderer;
-using kestrix::testing::SceneRecipe;
-using kestrix::testing::StationRole;
+using kestrix::signalgen::BandScenePlan;
+using kestrix::signalgen::BandSceneRenderer;
+using kestrix::signalgen::SceneRecipe;
+using kestrix::signalgen::StationRole;
 
 struct Collected final : SpotOutput {
   void OnSpot(const std::string& line, const Spot& spot) override {
@@ -117,7 +117,7 @@ TEST(SkimmerTest, IqBandOfRunnersAndCallersIsSpottedRight) {
   // Deep fades are the decoder's own tests' business; here every station is steady.
   recipe.fadingShare = 0.0;
   recipe.seed = 11;
-  const BandScenePlan plan = kestrix::testing::PlanScene(recipe);
+  const BandScenePlan plan = kestrix::signalgen::PlanScene(recipe);
   const Result r = Skim(plan, 48000, false, 14040000.0);
   EXPECT_GE(r.spots.size(), 6u);
   CheckAgainstTruth(plan, r, 14040000.0, +1, "I/Q");
@@ -138,7 +138,7 @@ TEST(SkimmerTest, AudioPassbandSpotsAtDialPlusOrMinusTheTone) {
   recipe.minSpacingHz = 400;
   recipe.minSnrDb = 14;
   recipe.seed = 4;
-  const BandScenePlan plan = kestrix::testing::PlanScene(recipe);
+  const BandScenePlan plan = kestrix::signalgen::PlanScene(recipe);
   for (bool lsb : {false, true}) {
     const Result r = Skim(plan, 8000, true, 7030000.0, lsb);
     EXPECT_GE(r.spots.size(), 3u) << (lsb ? "LSB" : "USB");
@@ -158,7 +158,7 @@ TEST(SkimmerTest, NoiseBirdiesAndClicksGiveNoSpot) {
   recipe.lowHz = -20000;
   recipe.highHz = 20000;
   recipe.seed = 9;
-  const BandScenePlan plan = kestrix::testing::PlanScene(recipe);
+  const BandScenePlan plan = kestrix::signalgen::PlanScene(recipe);
   const Result r = Skim(plan, 48000, false, 14040000.0);
   EXPECT_TRUE(r.spots.empty()) << r.spots.size() << " spots, first " << r.spots[0].call;
   EXPECT_LE(r.signals, 3u) << "only the birdies may be tracked";

@@ -38,7 +38,6 @@ add_executable(kestrix_skim_tests
   tests/skim/sample_source_test.cpp
   tests/skim/sigmf_test.cpp
   tests/skim/skimmer_test.cpp
-  tests/skim/rigctld_client_test.cpp
   tests/cli/skim_options_test.cpp
   src/cli/skim_options.cpp
 )
@@ -46,6 +45,13 @@ target_include_directories(kestrix_skim_tests PRIVATE tests/skim)
 target_link_libraries(kestrix_skim_tests PRIVATE
   kestrix_skim kestrix_bandscene kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_skim_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+
+# The rig-control client's thread, apart so that the ThreadSanitizer run (-L tsan) takes it
+# without the DSP tests.
+add_executable(kestrix_skim_thread_tests tests/skim/rigctld_client_test.cpp)
+target_link_libraries(kestrix_skim_thread_tests PRIVATE kestrix_skim GTest::gtest_main)
+gtest_discover_tests(kestrix_skim_thread_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 120 LABELS core-tsan)
 
 # Coverage-guided fuzzing of the SigMF metadata reader (clang builds, scripts/fuzz).
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")

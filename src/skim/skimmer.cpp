@@ -33,8 +33,9 @@ struct Skimmer::Chain {
   uint64_t id = 0;
   int channel = 0;
   double offsetHz = 0.0;                  // signal's frequency from 0 Hz of the input
-  double phase = 0.0;                     // mixer phase, radians
-  double step = 0.0;                      // mixer step per channel sample, radians
+  std::complex<double> phasor{1.0, 0.0};  // the mixer: turned by `step` each sample
+  std::complex<double> step{1.0, 0.0};
+  unsigned turns = 0;                     // samples since the phasor was set to length 1
   std::vector<std::complex<float>> line;  // filter delay line, doubled for a straight dot
   size_t lineHead = 0;
   std::vector<std::complex<float>> block;  // filtered samples waiting for the decoder
@@ -184,7 +185,7 @@ void Skimmer::Tune(Chain& chain, double offsetHz) {
   chain.offsetHz = offsetHz;
   chain.channel = bank_->ChannelFor(offsetHz);
   const double residual = offsetHz - bank_->CentreHz(chain.channel);
-  chain.step = -2.0 * std::numbers::pi * residual / bank_->OutputRate();
+  chain.step = std::polar(1.0, -2.0 * std::numbers::pi * residual / bank_->OutputRate());
 }
 
 void Skimmer::StartChain(const TrackedSignal& signal) {
@@ -202,7 +203,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   chain->id = signal.id;
   chain->asleep = false;
   chain->lastKeyedS = signal.lastSeenS;
-  chain->phase = 0.0;
+  chain->phasor = {1.0, 0.0};
   std::fill(chain->line.begin(), chain->line.end(), std::complex<float>{});
   chain->lineHead = 0;
   chain->block.clear();
@@ -240,9 +241,14 @@ void Skimmer::OnBankFrame(const std::complex<float>* channels) {
 }
 
 void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
-  const std::complex<float> mix(static_cast<float>(std::cos(chain.phase)),
-                                static_cast<float>(std::sin(chain.phase)));
-  chain.phase = std::remainder(chain.phase + chain.step, 2.0 * std::numbers::pi);
+  const std::complex<float> mix(static_cast<float>(chain.phasor.real()),
+                                static_cast<float>(chain.phasor.imag()));
+  chain.phasor *= chain.step;
+  if (++chain.turns >= 1024) {
+    // Rounding would otherwise let its length drift away from 1.
+    chain.phasor /= std::abs(chain.phasor);
+    chain.turns = 0;
+  }
   const std::complex<float> x = channels[chain.channel] * mix;
   // The delay line is stored twice over so the newest taps read as one straight run.
   const size_t taps = signalTaps_.size();

@@ -35,7 +35,34 @@ install(TARGETS kestrix-skim RUNTIME DESTINATION bin)
 add_executable(kestrix_skim_tests
   tests/skim/channelizer_test.cpp
   tests/skim/signal_finder_test.cpp
+  tests/skim/sample_source_test.cpp
+  tests/skim/sigmf_test.cpp
+  tests/skim/skimmer_test.cpp
+  tests/cli/skim_options_test.cpp
+  src/cli/skim_options.cpp
 )
 target_include_directories(kestrix_skim_tests PRIVATE tests/skim)
-target_link_libraries(kestrix_skim_tests PRIVATE kestrix_skim kestrix_morsegen GTest::gtest_main)
+target_link_libraries(kestrix_skim_tests PRIVATE
+  kestrix_skim kestrix_bandscene kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_skim_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
+
+# The rig-control client's thread, apart so that the ThreadSanitizer run (-L tsan) takes it
+# without the DSP tests.
+add_executable(kestrix_skim_thread_tests tests/skim/rigctld_client_test.cpp)
+target_link_libraries(kestrix_skim_thread_tests PRIVATE kestrix_skim GTest::gtest_main)
+gtest_discover_tests(kestrix_skim_thread_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 120 LABELS core-tsan)
+
+# Coverage-guided fuzzing of the SigMF metadata reader (clang builds, scripts/fuzz).
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  add_executable(kestrix_sigmf_fuzzer tests/skim/sigmf_fuzzer.cpp
+    src/skim/sigmf.cpp src/skim/json_lite.cpp)
+  target_include_directories(kestrix_sigmf_fuzzer PRIVATE src)
+  target_compile_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+endif()
+
+if(KESTRIX_BUILD_BENCH)
+  add_executable(kestrix_skim_bench bench/bench_skim.cpp)
+  target_link_libraries(kestrix_skim_bench PRIVATE kestrix_skim kestrix_bandscene benchmark::benchmark)
+endif()

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "cli/sound_card_choice.h"
 #include "platform/portaudio_capture.h"
+#include "platform/sound_cards.h"
 
 namespace kestrix::skim {
 
@@ -28,9 +28,7 @@ class AudioDeviceSource final : public SampleSource {
       error = "the sound system did not start: " + capture_.InitError();
       return false;
     }
-    const int index = cli::ChooseSoundCard(
-        capture_.DeviceCount(), [this](int i) { return capture_.ProductName(i); }, spec,
-        "No Sound Card Detected", error);
+    const int index = ChooseSoundCard(capture_, spec, error);
     if (index < 0) return false;
     name_ = capture_.ProductName(index);
     rate_ = rate > 0.0 ? rate : 48000.0;
@@ -123,14 +121,7 @@ class AudioDeviceSource final : public SampleSource {
 
 void ListSoundCards(std::ostream& out) {
   PortAudioCapture capture;
-  const int n = capture.DeviceCount();
-  if (n == 0) {
-    out << "No Sound Card Detected\n";
-    return;
-  }
-  for (int i = 0; i < n; ++i) {
-    out << i << ": " << capture.ProductName(i) << " (" << capture.HostApiName(i) << ")\n";
-  }
+  kestrix::ListSoundCards(capture, out);
 }
 
 std::unique_ptr<SampleSource> OpenAudioDevice(const std::string& spec, double rate,

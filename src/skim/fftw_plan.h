@@ -14,7 +14,9 @@ namespace kestrix::skim {
 class ComplexFft {
  public:
   // `size` points; `forward` picks the sign (forward: exp(-j...)). `measure` lets FFTW time
-  // candidate algorithms (slower to build, faster to run) instead of estimating.
+  // candidate algorithms (slower to build, faster to run) instead of estimating; what it
+  // learns is kept in $XDG_CACHE_HOME/kestrix/fftwf-wisdom (else ~/.cache/...) for the
+  // next run.
   ComplexFft(int size, bool forward, bool measure);
   ~ComplexFft();
   ComplexFft(const ComplexFft&) = delete;

@@ -9,8 +9,8 @@ namespace kestrix::skim {
 const JsonValue* JsonValue::Find(std::string_view key) const {
   if (type != Type::Object) return nullptr;
   const JsonValue* found = nullptr;
-  for (const auto& [k, v] : object) {
-    if (k == key) found = &v;
+  for (size_t i = 0; i < keys.size() && i < values.size(); ++i) {
+    if (keys[i] == key) found = &values[i];
   }
   return found;
 }
@@ -117,7 +117,8 @@ class Parser {
       SkipSpace();
       JsonValue member;
       if (!Value(member, depth + 1)) return false;
-      v.object.emplace_back(std::move(key), std::move(member));
+      v.keys.push_back(std::move(key));
+      v.values.push_back(std::move(member));
       SkipSpace();
       if (pos_ < s_.size() && s_[pos_] == ',') {
         ++pos_;

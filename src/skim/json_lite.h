@@ -5,8 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +21,8 @@ struct JsonValue {
   double number = 0.0;
   std::string string;
   std::vector<JsonValue> array;
-  std::vector<std::pair<std::string, JsonValue>> object;  // in file order
+  std::vector<std::string> keys;  // object members in file order: keys[i] names values[i]
+  std::vector<JsonValue> values;
 
   // The member named `key` (the last one when repeated), nullptr when absent or not an
   // object.

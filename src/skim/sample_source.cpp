@@ -96,7 +96,7 @@ class RawSource final : public SampleSource {
     const size_t bytesPer = meta_.BytesPerSample();
     bytes_.resize(count * bytesPer + bytesPer);
     // Keep the odd bytes of a sample cut by the previous read.
-    std::memcpy(bytes_.data(), carry_.data(), carry_.size());
+    if (!carry_.empty()) std::memcpy(bytes_.data(), carry_.data(), carry_.size());
     size_t have = carry_.size();
     carry_.clear();
     while (have < count * bytesPer) {

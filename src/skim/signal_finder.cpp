@@ -140,9 +140,10 @@ void SignalFinder::Frame() {
   fft_->Execute();
   const std::complex<float>* y = fft_->Out();
   const int half = n_ / 2;
-  for (int i = 0; i < n_; ++i) {
-    // Shifted so that index i is (i - N/2) bins from the centre.
-    power_[static_cast<size_t>(i)] = std::norm(y[(i + half) % n_]);
+  // Shifted so that index i is (i - N/2) bins from the centre.
+  for (int i = 0; i < half; ++i) {
+    power_[static_cast<size_t>(i)] = std::norm(y[i + half]);
+    power_[static_cast<size_t>(i + half)] = std::norm(y[i]);
   }
   std::copy(power_.begin(), power_.end(),
             recent_.begin() + static_cast<std::ptrdiff_t>(recentHead_ * n_));
@@ -212,9 +213,12 @@ double SignalFinder::NoisePerHz(double floorDb) const {
 void SignalFinder::Track() {
   const double now = TimeS();
   const int blocks = n_ / kBlock;
-  for (int b = 0; b < blocks; ++b) {
-    blockFloor_[static_cast<size_t>(b)] =
-        SampledMedian(average_.data() + static_cast<size_t>(b) * kBlock);
+  // The floors move as slowly as the average: every few frames is enough.
+  if (frameCount_ <= 8 || frameCount_ % 4 == 0) {
+    for (int b = 0; b < blocks; ++b) {
+      blockFloor_[static_cast<size_t>(b)] =
+          SampledMedian(average_.data() + static_cast<size_t>(b) * kBlock);
+    }
   }
   // The background beside each bin: the quieter flank, k1..k2 bins away on either side.
   const int k1 = std::max(2, static_cast<int>(std::lround(35.0 / BinHz())));
@@ -393,6 +397,23 @@ bool SignalFinder::KeyedLately(int bin) const {
     }
   }
   return false;
+}
+
+double SignalFinder::KeyedSinceS(double freqHz) const {
+  const int bin = std::clamp(static_cast<int>(std::lround(freqHz / BinHz())) + n_ / 2, 0, n_ - 1);
+  const float floor = blockFloor_[static_cast<size_t>(bin / kBlock)];
+  size_t oldest = 0;  // frames back, counting the newest as 1
+  for (size_t f = 0; f < recentFilled_; ++f) {
+    const size_t row = (recentHead_ + kRecent - 1 - f) % kRecent;
+    const float* p = recent_.data() + row * static_cast<size_t>(n_);
+    for (int b = std::max(0, bin - 1); b <= std::min(n_ - 1, bin + 1); ++b) {
+      if (p[b] > kKeyedFactor * floor) {
+        oldest = f + 1;
+        break;
+      }
+    }
+  }
+  return static_cast<double>(oldest) * n_ / rate_;
 }
 
 bool SignalFinder::KeyedNow(int bin) const {

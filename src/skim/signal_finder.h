@@ -84,6 +84,9 @@ class SignalFinder {
   const std::vector<TrackedSignal>& Signals() const { return signals_; }
   // Born and retired signals of every frame completed in the last Push.
   const Events& LastEvents() const { return events_; }
+  // How long ago, in seconds, the bins at `freqHz` were first keyed within the last few
+  // seconds of frames (0 when not at all): where a new signal's transmission began.
+  double KeyedSinceS(double freqHz) const;
   // Stream time in seconds of the samples seen so far.
   double TimeS() const { return static_cast<double>(samples_) / rate_; }
   // Retires every signal (end of input); they appear in LastEvents().retired.

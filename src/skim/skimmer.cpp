@@ -15,6 +15,12 @@ constexpr size_t kChainBlock = 32;
 // The engine works through its input in pieces this long, so the finder's births reach
 // the channel bank's history in step.
 constexpr size_t kPiece = 4096;
+// History a new signal's decoder gets before the first keyed frame the finder saw.
+constexpr double kHistoryLeadS = 0.3;
+// A signal unkeyed this long sleeps: its decoder is not fed until it is keyed again, and
+// then gets the channel from a little before the new keying (seconds).
+constexpr double kSleepAfterS = 3.0;
+constexpr double kWakeLeadS = 0.5;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -27,14 +33,18 @@ struct Skimmer::Chain {
   uint64_t id = 0;
   int channel = 0;
   double offsetHz = 0.0;                  // signal's frequency from 0 Hz of the input
-  double phase = 0.0;                     // mixer phase, radians
-  double step = 0.0;                      // mixer step per channel sample, radians
+  std::complex<double> phasor{1.0, 0.0};  // the mixer: turned by `step` each sample
+  std::complex<double> step{1.0, 0.0};
+  unsigned turns = 0;                     // samples since the phasor was set to length 1
   std::vector<std::complex<float>> line;  // filter delay line, doubled for a straight dot
   size_t lineHead = 0;
   std::vector<std::complex<float>> block;  // filtered samples waiting for the decoder
   std::unique_ptr<soft::SoftDecoder> decoder;
   double keyDownDb = 0.0;
   double floorDb = 0.0;
+  bool asleep = false;  // not fed while the station is quiet
+  double lastKeyedS = 0.0;
+  double sleptAtS = 0.0;  // stream time it fell asleep
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -55,6 +65,7 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   bank.measure = config.measure;
   bank_ = std::make_unique<Channelizer>(bank);
   config_.decoder.sampleRate = bank_->OutputRate();
+  config_.decoder.upperCase = true;
 
   SignalFinderConfig finder;
   finder.inputRate = config.inputRate;
@@ -146,14 +157,35 @@ void Skimmer::OnFinderFrame() {
     if (std::abs(chain->offsetHz - signal.freqHz) > 0.05) Tune(*chain, signal.freqHz);
     chain->keyDownDb = signal.keyDownDb;
     chain->floorDb = signal.floorDb;
+    chain->lastKeyedS = signal.lastSeenS;
+    const double now = TimeS();
+    if (!chain->asleep && now - signal.lastSeenS > kSleepAfterS) {
+      // Quiet for seconds: all its text is out (the decoder's lag is shorter); decoding
+      // noise until the station keys again would only cost time.
+      Drain(*chain, false);
+      chain->asleep = true;
+      chain->sleptAtS = now;
+    } else if (chain->asleep && now - signal.lastSeenS <= kSleepAfterS) {
+      // Keyed again: the decoder goes on from a moment before, with all it has learnt.
+      chain->asleep = false;
+      const double back = std::min(now - chain->sleptAtS, now - signal.lastSeenS + kWakeLeadS);
+      Replay(*chain, std::min(historyFilled_, static_cast<size_t>(back * bank_->OutputRate())));
+    }
   }
+}
+
+void Skimmer::Replay(Chain& chain, size_t frames) {
+  const size_t m = static_cast<size_t>(bank_->Channels());
+  const size_t oldest =
+      (historyHead_ + historyFrames_ - frames) % std::max<size_t>(historyFrames_, 1);
+  for (size_t i = 0; i < frames; ++i) Feed(chain, &history_[((oldest + i) % historyFrames_) * m]);
 }
 
 void Skimmer::Tune(Chain& chain, double offsetHz) {
   chain.offsetHz = offsetHz;
   chain.channel = bank_->ChannelFor(offsetHz);
   const double residual = offsetHz - bank_->CentreHz(chain.channel);
-  chain.step = -2.0 * std::numbers::pi * residual / bank_->OutputRate();
+  chain.step = std::polar(1.0, -2.0 * std::numbers::pi * residual / bank_->OutputRate());
 }
 
 void Skimmer::StartChain(const TrackedSignal& signal) {
@@ -169,7 +201,9 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
     chain->block.reserve(kChainBlock);
   }
   chain->id = signal.id;
-  chain->phase = 0.0;
+  chain->asleep = false;
+  chain->lastKeyedS = signal.lastSeenS;
+  chain->phasor = {1.0, 0.0};
   std::fill(chain->line.begin(), chain->line.end(), std::complex<float>{});
   chain->lineHead = 0;
   chain->block.clear();
@@ -178,13 +212,10 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   Tune(*chain, signal.freqHz);
   ++started_;
   listener_.OnSignalStarted(signal.id, TimeS(), RfHz(signal.freqHz));
-  // The last few seconds of its channel first.
-  const size_t m = static_cast<size_t>(bank_->Channels());
-  const size_t oldest =
-      (historyHead_ + historyFrames_ - historyFilled_) % std::max<size_t>(historyFrames_, 1);
-  for (size_t i = 0; i < historyFilled_; ++i) {
-    Feed(*chain, &history_[((oldest + i) % historyFrames_) * m]);
-  }
+  // Its channel from a little before the station began keying: the decoder learns speed
+  // and tone from its first seconds, which should hold the signal rather than noise.
+  const double since = finder_->KeyedSinceS(signal.freqHz) + kHistoryLeadS;
+  Replay(*chain, std::min(historyFilled_, static_cast<size_t>(since * bank_->OutputRate())));
   chains_.push_back(std::move(chain));
 }
 
@@ -204,13 +235,20 @@ void Skimmer::OnBankFrame(const std::complex<float>* channels) {
     historyHead_ = (historyHead_ + 1) % historyFrames_;
     historyFilled_ = std::min(historyFilled_ + 1, historyFrames_);
   }
-  for (auto& chain : chains_) Feed(*chain, channels);
+  for (auto& chain : chains_) {
+    if (!chain->asleep) Feed(*chain, channels);
+  }
 }
 
 void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
-  const std::complex<float> mix(static_cast<float>(std::cos(chain.phase)),
-                                static_cast<float>(std::sin(chain.phase)));
-  chain.phase = std::remainder(chain.phase + chain.step, 2.0 * std::numbers::pi);
+  const std::complex<float> mix(static_cast<float>(chain.phasor.real()),
+                                static_cast<float>(chain.phasor.imag()));
+  chain.phasor *= chain.step;
+  if (++chain.turns >= 1024) {
+    // Rounding would otherwise let its length drift away from 1.
+    chain.phasor /= std::abs(chain.phasor);
+    chain.turns = 0;
+  }
   const std::complex<float> x = channels[chain.channel] * mix;
   // The delay line is stored twice over so the newest taps read as one straight run.
   const size_t taps = signalTaps_.size();
@@ -250,6 +288,26 @@ void Skimmer::Drain(Chain& chain, bool flush) {
   }
   text.text = textScratch_;
   listener_.OnText(text);
+}
+
+size_t Skimmer::AwakeSignals() const {
+  size_t n = 0;
+  for (const auto& c : chains_) n += c->asleep ? 0 : 1;
+  return n;
+}
+
+void Skimmer::LiveSignalsInto(std::vector<LiveSignal>& out) const {
+  out.clear();
+  for (const auto& c : chains_) {
+    LiveSignal s;
+    s.signal = c->id;
+    s.offsetHz = c->offsetHz;
+    s.freqHz = RfHz(c->offsetHz);
+    s.wpm = c->decoder->State().wpm;
+    s.lastKeyedS = c->lastKeyedS;
+    s.asleep = c->asleep;
+    out.push_back(s);
+  }
 }
 
 void Skimmer::Flush() {

@@ -8,7 +8,9 @@
 // 0 Hz, a narrow low-pass that keeps a neighbour in the same channel out, and a
 // soft::SoftDecoder. A new signal's decoder is first fed the last few seconds of its
 // channel, so the call that made the station stand out is read too. When the finder
-// retires a signal its decoder is flushed and returned to a pool.
+// retires a signal its decoder is flushed and returned to a pool. While a station is
+// quiet for more than a few seconds its decoder sleeps (it is not fed noise) and wakes
+// with the channel from a moment before the station keys again.
 //
 // Decoded text goes to a SkimListener as it comes, tagged with the signal, its RF
 // frequency (centre + offset for I/Q; dial +- audio frequency for a receiver's audio), its
@@ -42,8 +44,8 @@ struct SkimmerConfig {
   double hiHz = 0.0;            // band (I/Q) or 200..3000 Hz (audio)
   double decoderRate = 250.0;   // the channels' (and decoders') sample rate, about
   double historyS = 4.0;        // channel history a new signal's decoder starts with
-  double signalPassHz = 35.0;   // each signal's low-pass: flat to this, 40 dB down at
-  double signalStopHz = 65.0;   // this, either side of its carrier
+  double signalPassHz = 25.0;   // each signal's low-pass: flat to this, 40 dB down at
+  double signalStopHz = 50.0;   // this, either side of its carrier
   double onDb = 6.5;            // the finder's thresholds (see SignalFinderConfig)
   double offDb = 2.5;
   double retireS = 15.0;
@@ -60,6 +62,16 @@ struct SkimText {
   double wpm = 0.0;
   double snrDb = 0.0;  // key-down carrier over the noise in 500 Hz
   std::string text;
+};
+
+// A signal being decoded now, for a band map's labels and list.
+struct LiveSignal {
+  uint64_t signal = 0;
+  double freqHz = 0.0;      // RF
+  double offsetHz = 0.0;    // from 0 Hz of the input (the audio frequency in audio mode)
+  double wpm = 0.0;         // the decoder's estimate, 0 before it has one
+  double lastKeyedS = 0.0;  // stream time the station was last heard keying
+  bool asleep = false;      // quiet for a while
 };
 
 class SkimListener {
@@ -92,6 +104,10 @@ class Skimmer {
 
   double TimeS() const { return static_cast<double>(samples_) / config_.inputRate; }
   size_t LiveSignals() const { return chains_.size(); }
+  // Signals whose decoders run now (the others sleep while their stations are quiet).
+  size_t AwakeSignals() const;
+  // Every live signal, in order of birth, into `out` (cleared first).
+  void LiveSignalsInto(std::vector<LiveSignal>& out) const;
   uint64_t SignalsStarted() const { return started_; }
   const Channelizer& Bank() const { return *bank_; }
   const SignalFinder& Finder() const { return *finder_; }
@@ -108,6 +124,8 @@ class Skimmer {
   void Tune(Chain& chain, double offsetHz);
   void OnBankFrame(const std::complex<float>* channels);
   void Feed(Chain& chain, const std::complex<float>* channels);
+  // Feeds the last `frames` frames of the history.
+  void Replay(Chain& chain, size_t frames);
   void Drain(Chain& chain, bool flush);
 
   SkimmerConfig config_;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "morse_gen.h"
+#include "signalgen/morse_gen.h"
 
 namespace kestrix::skim::testing {
 
@@ -49,7 +49,7 @@ inline std::vector<float> KeyEnvelope(const std::string& text, double wpm, doubl
       put(4, 0.0f);  // with the letter gap before it, 7
       continue;
     }
-    const std::string pattern = kestrix::testing::MorsePattern(c);
+    const std::string pattern = kestrix::signalgen::MorsePattern(c);
     for (char e : pattern) {
       put(e == '.' ? 1 : 3, 1.0f);
       put(1, 0.0f);

@@ -1,0 +1,136 @@
+// The skimmer's costs: the channel bank and the signal finder per second of band, one
+// signal's decoder per second, and the whole engine on a busy band, each as a multiple of
+// real time on one core ("x_realtime" counters).
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "signalgen/band_scene.h"
+#include "skim/channelizer.h"
+#include "skim/signal_finder.h"
+#include "skim/skimmer.h"
+#include "soft/soft_decoder.h"
+
+namespace {
+
+using kestrix::skim::Channelizer;
+
+std::vector<std::complex<float>> Noise(size_t n) {
+  std::mt19937 rng(1);
+  std::normal_distribution<float> g(0.0f, 0.01f);
+  std::vector<std::complex<float>> x(n);
+  for (auto& v : x) v = {g(rng), g(rng)};
+  return x;
+}
+
+struct NullFrames final : Channelizer::FrameSink {
+  void OnFrame(const std::complex<float>* y) override { sum += y[1].real(); }
+  float sum = 0;
+};
+
+void SetRealTime(benchmark::State& state, double secondsPerIteration) {
+  state.counters["x_realtime"] =
+      benchmark::Counter(secondsPerIteration, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// One second of band through the polyphase bank.
+void BM_Channelizer(benchmark::State& state) {
+  const double rate = static_cast<double>(state.range(0));
+  kestrix::skim::ChannelizerConfig c;
+  c.inputRate = rate;
+  Channelizer bank(c);
+  const auto x = Noise(static_cast<size_t>(rate));
+  NullFrames sink;
+  for (auto _ : state) bank.Push(x.data(), x.size(), sink);
+  benchmark::DoNotOptimize(sink.sum);
+  SetRealTime(state, 1.0);
+}
+BENCHMARK(BM_Channelizer)->Arg(48000)->Arg(192000)->Unit(benchmark::kMillisecond);
+
+// One second of band through the signal finder (spectra, floors, peaks, tracking).
+void BM_SignalFinder(benchmark::State& state) {
+  const double rate = static_cast<double>(state.range(0));
+  kestrix::skim::SignalFinderConfig c;
+  c.inputRate = rate;
+  kestrix::skim::SignalFinder finder(c);
+  const auto x = Noise(static_cast<size_t>(rate));
+  for (auto _ : state) finder.Push(x.data(), x.size());
+  SetRealTime(state, 1.0);
+}
+BENCHMARK(BM_SignalFinder)->Arg(48000)->Arg(192000)->Unit(benchmark::kMillisecond);
+
+// One signal's decoder for one second of its 250 Hz baseband: what each extra station
+// costs.
+void BM_PerSignalDecoder(benchmark::State& state) {
+  kestrix::soft::SoftDecoderConfig c;
+  c.sampleRate = 250.0;
+  kestrix::soft::SoftDecoder decoder(c);
+  std::vector<std::complex<float>> x(250 * 20);
+  std::mt19937 rng(2);
+  std::normal_distribution<float> g(0.0f, 0.05f);
+  for (size_t i = 0; i < x.size(); ++i) {
+    const bool key = (i / 12) % 3 != 2;  // dots and gaps at about 25 WPM
+    x[i] = {(key ? 1.0f : 0.0f) + g(rng), g(rng)};
+  }
+  std::string text;
+  size_t at = 0;
+  for (auto _ : state) {
+    decoder.Process(x.data() + at, 250);
+    at = (at + 250) % x.size();
+    text.clear();
+    decoder.TakeText(text);
+  }
+  SetRealTime(state, 1.0);
+}
+BENCHMARK(BM_PerSignalDecoder)->Unit(benchmark::kMicrosecond);
+
+struct Quiet final : kestrix::skim::SkimListener {
+  void OnText(const kestrix::skim::SkimText& t) override { chars += t.text.size(); }
+  size_t chars = 0;
+};
+
+// The whole engine on a busy band: `range(1)` stations over the band, 20 s.
+void BM_Skimmer(benchmark::State& state) {
+  const double rate = static_cast<double>(state.range(0));
+  kestrix::signalgen::SceneRecipe recipe;
+  recipe.durationS = 20;
+  recipe.runners = static_cast<int>(state.range(1)) / 2;
+  recipe.callersPerRunner = 1;
+  recipe.ragchews = 0;
+  recipe.beacons = 0;
+  recipe.lowHz = -0.45 * rate;
+  recipe.highHz = 0.45 * rate;
+  recipe.minSpacingHz = std::min(300.0, 0.8 * rate / static_cast<double>(state.range(1)));
+  const auto plan = kestrix::signalgen::PlanScene(recipe);
+  kestrix::signalgen::BandSceneRenderer::Options ro;
+  ro.sampleRate = rate;
+  kestrix::signalgen::BandSceneRenderer renderer(plan, ro);
+  std::vector<std::complex<float>> band(renderer.TotalSamples());
+  renderer.RenderIq(band.data(), band.size());
+  for (auto _ : state) {
+    state.PauseTiming();
+    Quiet quiet;
+    kestrix::skim::SkimmerConfig c;
+    c.inputRate = rate;
+    auto skimmer = std::make_unique<kestrix::skim::Skimmer>(c, quiet);
+    state.ResumeTiming();
+    for (size_t at = 0; at < band.size(); at += 8192) {
+      skimmer->Process(band.data() + at, std::min<size_t>(8192, band.size() - at));
+    }
+    skimmer->Flush();
+    benchmark::DoNotOptimize(quiet.chars);
+  }
+  SetRealTime(state, recipe.durationS);
+}
+BENCHMARK(BM_Skimmer)
+    ->Args({48000, 30})
+    ->Args({192000, 90})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();

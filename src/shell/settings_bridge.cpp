@@ -10,6 +10,8 @@
 #include "shell/afc_start_dialog.h"
 #include "shell/keying_panel.h"
 #include "shell/main_window.h"
+#include "shell/memories_panel.h"
+#include "shell/receive_side.h"
 #include "shell/tone_menu.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
@@ -107,12 +109,12 @@ SettingsRecord SettingsBridge::CurrentSettings() {
   r.FrequencyBar = rp.FrequencyBar->value();
   for (int n = 1; n <= kStoredSendBuffers; ++n) r.SendBuffer(n) = tx.SendBuffers[n];
   r.LetterCase = static_cast<int32_t>(o.Case);
-  r.FontStyle = w_.Style().FontStyle;
+  r.FontStyle = w_.Receive().Style().FontStyle;
   r.ReceiveSpeed = static_cast<int32_t>(o.Speed);
   r.WordSpaces = o.WordSpaces;
   r.SpaceTime = static_cast<int32_t>(o.Spacing);
   r.AfcMode = static_cast<int32_t>(rx.Tone.Mode);
-  r.FontSize = w_.Style().FontSize;
+  r.FontSize = w_.Receive().Style().FontSize;
   r.PortKind = tx.PortKind;
   r.PortName = tx.PortName;
   r.TimelineTop = timeline.Geometry.Top;
@@ -133,7 +135,7 @@ SettingsRecord SettingsBridge::CurrentSettings() {
   r.Squelch = o.SquelchOn ? 1 : 0;
   r.NonEnglish = static_cast<uint8_t>(o.NonEnglish);
   r.SideTone = tx.SideToneOn;
-  r.StayOnTop = w_.StayOnTop;
+  r.StayOnTop = w_.StaysOnTop() ? 1 : 0;
   r.ManualThreshold = o.ManualThreshold();
   r.Messaging = tx.MessagingOn;
   r.TimelineShown = timeline.Shown ? 1 : 0;
@@ -142,7 +144,7 @@ SettingsRecord SettingsBridge::CurrentSettings() {
   r.AfcStartFrequency = rx.Tone.AfcStartFrequency;
   r.WordSpaces2 = o.WordSpaces;
   r.DisplayType = static_cast<int32_t>(rx.Display);
-  r.Reserved = w_.SettingsReserved;
+  r.Reserved = w_.Settings().Reserved;
   r.OutputDevice = tx.OutputDevice;
   r.ToneFrequency = tx.ToneFrequency;
   r.ToneWaveform = tx.ToneWaveform;
@@ -156,7 +158,7 @@ SettingsRecord SettingsBridge::CurrentSettings() {
 }
 
 void SettingsBridge::RaiseForceModeSetup() {
-  w_.ForceModeSetup = 1;
+  w_.Receive().Controller().ForceModeSetup();
 }
 void SettingsBridge::RaiseAutoStartPending() {
   w_.Loop().AutoStartPending.store(1, std::memory_order_relaxed);
@@ -168,7 +170,7 @@ void SettingsBridge::StorePrinterPortAddress(int32_t address) {
 
 void SettingsBridge::SetSignalGainBar(int32_t position) {
   SetQuietly(w_.ReceiveControls().SignalGainBar, position);
-  w_.SignalGainBarChange();
+  w_.Receive().SignalGainBarChange();
 }
 
 void SettingsBridge::SetSpeedTrackBar(int32_t position) {
@@ -177,7 +179,7 @@ void SettingsBridge::SetSpeedTrackBar(int32_t position) {
   // The speed controls follow the bar's clamped position; SpeedTrackBarChange sets the
   // element timing's speed and both read-outs.
   tp.XmitSpeedUpDn->SetPosition(tp.SpeedTrackBar->value());
-  w_.SpeedTrackBarChange();
+  w_.Keying().SpeedTrackBarChange();
 }
 
 void SettingsBridge::SetToneVolume(int32_t position) {
@@ -191,7 +193,7 @@ void SettingsBridge::SetToneFreqBar2(int32_t position) {
 
 void SettingsBridge::SetFrequencyBar(int32_t position) {
   SetQuietly(w_.ReceiveControls().FrequencyBar, position);
-  w_.FrequencyBarChange();
+  w_.Receive().FrequencyBarChange();
 }
 
 void SettingsBridge::SetSendBuffer(int n, const SendBufferBytes& bytes) {
@@ -213,37 +215,37 @@ void SettingsBridge::CopyTextToSendBuffer(int n, std::string_view text) {
 }
 
 void SettingsBridge::Upper1Click() {
-  w_.Upper1Click();
+  w_.Receive().Upper1Click();
 }
 void SettingsBridge::Lower1Click() {
-  w_.Lower1Click();
+  w_.Receive().Lower1Click();
 }
 void SettingsBridge::Bold1Click() {
-  w_.Bold1Click();
+  w_.Receive().Bold1Click();
 }
 void SettingsBridge::Normal1Click() {
-  w_.Normal1Click();
+  w_.Receive().Normal1Click();
 }
 void SettingsBridge::Auto3Click() {
-  w_.Auto3Click();
+  w_.Receive().Auto3Click();
 }
 void SettingsBridge::N25WPM1Click() {
-  w_.N25WPM1Click();
+  w_.Receive().N25WPM1Click();
 }
 void SettingsBridge::N35wpm1Click() {
-  w_.N35wpm1Click();
+  w_.Receive().N35wpm1Click();
 }
 void SettingsBridge::N50wpm1Click() {
-  w_.N50wpm1Click();
+  w_.Receive().N50wpm1Click();
 }
 void SettingsBridge::N50wpm2Click() {
-  w_.N50wpm2Click();
+  w_.Receive().N50wpm2Click();
 }
 void SettingsBridge::SpacesOnClick() {
-  w_.SpacesOnClick();
+  w_.Receive().SpacesOnClick();
 }
 void SettingsBridge::SpacesOffClick() {
-  w_.SpacesOffClick();
+  w_.Receive().SpacesOffClick();
 }
 
 // An unlisted space time, AFC mode or font size is kept as stored and written back; the
@@ -252,45 +254,45 @@ void SettingsBridge::StoreSpaceTime(int32_t value) {
   w_.Rx().Options.Spacing = static_cast<SpaceTime>(value);
 }
 void SettingsBridge::Short1Click() {
-  w_.Short1Click();
+  w_.Receive().Short1Click();
 }
 void SettingsBridge::Medium2Click() {
-  w_.Medium2Click();
+  w_.Receive().Medium2Click();
 }
 void SettingsBridge::Long1Click() {
-  w_.Long1Click();
+  w_.Receive().Long1Click();
 }
 
 void SettingsBridge::StoreAfcMode(int32_t value) {
   w_.Rx().Tone.Mode = static_cast<AfcMode>(value);
 }
 void SettingsBridge::Off1Click() {
-  w_.Off1Click();
+  w_.Receive().Off1Click();
 }
 void SettingsBridge::Narrow1Click() {
-  w_.Narrow1Click();
+  w_.Receive().Narrow1Click();
 }
 void SettingsBridge::Medium1Click() {
-  w_.Medium1Click();
+  w_.Receive().Medium1Click();
 }
 void SettingsBridge::Wide1Click() {
-  w_.Wide1Click();
+  w_.Receive().Wide1Click();
 }
 
 void SettingsBridge::StoreFontSize(int32_t value) {
-  w_.Style().FontSize = value;
+  w_.Receive().Style().FontSize = value;
 }
 void SettingsBridge::SmallFont1Click() {
-  w_.SmallFont1Click();
+  w_.Receive().SmallFont1Click();
 }
 void SettingsBridge::NormalFont1Click() {
-  w_.NormalFont1Click();
+  w_.Receive().NormalFont1Click();
 }
 void SettingsBridge::MediumFont1Click() {
-  w_.MediumFont1Click();
+  w_.Receive().MediumFont1Click();
 }
 void SettingsBridge::LargeFont1Click() {
-  w_.LargeFont1Click();
+  w_.Receive().LargeFont1Click();
 }
 
 void SettingsBridge::StorePortKind(int32_t kind) {
@@ -300,10 +302,10 @@ void SettingsBridge::StorePortName(const PortNameBytes& name) {
   w_.Tx().PortName = name;
 }
 void SettingsBridge::Printer11Click() {
-  w_.Printer11Click();
+  w_.Keying().Printer11Click();
 }
 void SettingsBridge::None1Click() {
-  w_.None1Click();
+  w_.Keying().None1Click();
 }
 void SettingsBridge::OpenNamedComPort(std::string_view name) {
   // "Port Number" is checked and the stored name (a COM name or a device path) opened.
@@ -338,16 +340,16 @@ void SettingsBridge::StoreCoarseGain(int32_t value) {
   w_.Rx().Gain.CoarseButton = value;
 }
 void SettingsBridge::Rx01BtnClick() {
-  w_.Rx01BtnClick();
+  w_.Receive().Rx01BtnClick();
 }
 void SettingsBridge::Rx1BtnClick() {
-  w_.Rx1BtnClick();
+  w_.Receive().Rx1BtnClick();
 }
 void SettingsBridge::Rx10BtnClick() {
-  w_.Rx10BtnClick();
+  w_.Receive().Rx10BtnClick();
 }
 void SettingsBridge::Rx001BtnClick() {
-  w_.Rx001BtnClick();
+  w_.Receive().Rx001BtnClick();
 }
 
 void SettingsBridge::StoreThresholdType(int32_t value) {
@@ -355,43 +357,43 @@ void SettingsBridge::StoreThresholdType(int32_t value) {
   w_.Rx().Options.Threshold = static_cast<ThresholdMode>(value);
 }
 void SettingsBridge::Normal2Click() {
-  w_.Normal2Click();
+  w_.Receive().Normal2Click();
 }
 void SettingsBridge::Noisy2Click() {
-  w_.Noisy2Click();
+  w_.Receive().Noisy2Click();
 }
 void SettingsBridge::Manual3Click() {
-  w_.Manual3Click();
+  w_.Receive().Manual3Click();
 }
 void SettingsBridge::Auto4Click() {
-  w_.Auto4Click();
+  w_.Receive().Auto4Click();
 }
 
 void SettingsBridge::SetBlankingFlag(bool on) {
   w_.Rx().Options.BlankingOn = on;
 }
 void SettingsBridge::BlankBtnClick() {
-  w_.BlankBtnClick();
+  w_.Receive().BlankBtnClick();
 }
 void SettingsBridge::FilterOn1Click() {
-  w_.FilterOn1Click();
+  w_.Receive().FilterOn1Click();
 }
 void SettingsBridge::FilterOff1Click() {
-  w_.FilterOff1Click();
+  w_.Receive().FilterOff1Click();
 }
 
 void SettingsBridge::SetCoarseGainTrackBar(int32_t position) {
   SetQuietly(w_.ReceiveControls().CoarseGainTrackBar, position);
 }
 void SettingsBridge::CoarseGainTrackBarChange() {
-  w_.CoarseGainTrackBarChange();
+  w_.Receive().CoarseGainTrackBarChange();
 }
 
 void SettingsBridge::Fade_OnClick() {
-  w_.Fade_OnClick();
+  w_.Receive().Fade_OnClick();
 }
 void SettingsBridge::Fade_OffClick() {
-  w_.Fade_OffClick();
+  w_.Receive().Fade_OffClick();
 }
 
 void SettingsBridge::StoreInputChannel(int32_t value) {
@@ -401,44 +403,43 @@ void SettingsBridge::StoreInputChannel(int32_t value) {
   if (value >= 1 && value <= 3) w_.Rx().Capture.Channel = static_cast<ChannelMode>(value);
 }
 void SettingsBridge::MicInputClick() {
-  w_.MicInputClick();
+  w_.Receive().MicInputClick();
 }
 void SettingsBridge::LeftInputClick() {
-  w_.LeftInputClick();
+  w_.Receive().LeftInputClick();
 }
 void SettingsBridge::RightInputClick() {
-  w_.RightInputClick();
+  w_.Receive().RightInputClick();
 }
 
 void SettingsBridge::Normal3Click() {
-  w_.Normal3Click();
+  w_.Keying().Normal3Click();
 }
 void SettingsBridge::Invert2Click() {
-  w_.Invert2Click();
+  w_.Keying().Invert2Click();
 }
 void SettingsBridge::ProsignEnableClick() {
-  w_.ProsignEnableClick();
+  w_.Receive().ProsignEnableClick();
 }
 void SettingsBridge::ProsignDisableClick() {
-  w_.ProsignDisableClick();
+  w_.Receive().ProsignDisableClick();
 }
 
 void SettingsBridge::SetSquelch(bool on) {
-  w_.Rx().Options.SquelchOn = on;
-  SetCaption(w_.ReceiveControls().SquelchBtn, on ? "ON" : "OFF", on ? kRed : kBlue);
+  w_.Receive().SetSquelch(on);
 }
 
 void SettingsBridge::EnableEnglishClick() {
-  w_.EnableEnglishClick();
+  w_.Receive().EnableEnglishClick();
 }
 void SettingsBridge::DisableEnglishClick() {
-  w_.DisableEnglishClick();
+  w_.Receive().DisableEnglishClick();
 }
 void SettingsBridge::SideToneOnClick() {
-  w_.SideToneOnClick();
+  w_.Keying().SideToneOnClick();
 }
 void SettingsBridge::SideToneOFFClick() {
-  w_.SideToneOFFClick();
+  w_.Keying().SideToneOFFClick();
 }
 void SettingsBridge::On1Click() {
   w_.On1Click();
@@ -451,14 +452,14 @@ void SettingsBridge::SetThresholdBar2(int32_t position) {
   SetQuietly(w_.ReceiveControls().ThresholdBar2, position);
 }
 void SettingsBridge::ThresholdBar2Change() {
-  w_.ThresholdBar2Change();
+  w_.Receive().ThresholdBar2Change();
 }
 
 void SettingsBridge::MsgsONClick() {
-  w_.MsgsONClick();
+  w_.Receive().MsgsONClick();
 }
 void SettingsBridge::MsgsOFFClick() {
-  w_.MsgsOFFClick();
+  w_.Receive().MsgsOFFClick();
 }
 
 void SettingsBridge::ShowTimeline(int32_t top, int32_t left, int32_t height, int32_t width) {
@@ -492,37 +493,37 @@ void SettingsBridge::ShowMkrLabel(int32_t value) {
 }
 
 void SettingsBridge::Waterfall2Click() {
-  w_.Waterfall2Click();
+  w_.Receive().Waterfall2Click();
 }
 void SettingsBridge::Spectrum1Click() {
-  w_.Spectrum1Click();
+  w_.Receive().Spectrum1Click();
 }
 void SettingsBridge::StoreReserved(uint8_t value) {
-  w_.SettingsReserved = value;
+  w_.Settings().Reserved = value;
 }
 void SettingsBridge::SerialPort1Click() {
-  w_.SerialPort1Click();
+  w_.Keying().SerialPort1Click();
 }
 void SettingsBridge::SoundCard1Click() {
-  w_.SoundCard1Click();
+  w_.Keying().SoundCard1Click();
 }
 void SettingsBridge::StoreToneFrequency(float hz) {
   w_.Tone().StoreToneFrequency(hz);
 }
 void SettingsBridge::Freq1Click() {
-  w_.Freq1Click();
+  w_.Tone().Freq1Click();
 }
 void SettingsBridge::Freq2Click() {
-  w_.Freq2Click();
+  w_.Tone().Freq2Click();
 }
 void SettingsBridge::Freq3Click() {
-  w_.Freq3Click();
+  w_.Tone().Freq3Click();
 }
 void SettingsBridge::Squarewave1Click() {
-  w_.Squarewave1Click();
+  w_.Tone().Squarewave1Click();
 }
 void SettingsBridge::Sinewave1Click() {
-  w_.Sinewave1Click();
+  w_.Tone().Sinewave1Click();
 }
 
 void SettingsBridge::SetXmitUpDn(int16_t position) {
@@ -533,10 +534,10 @@ void SettingsBridge::SetXmitUpDn(int16_t position) {
 }
 
 void SettingsBridge::ContestWindowClick() {
-  w_.ContestWindowClick();
+  w_.Memories().ContestWindowClick();
 }
 void SettingsBridge::F10ScratchPadClick() {
-  w_.F10ScratchPadClick();
+  w_.Memories().F10ScratchPadClick();
 }
 
 void SettingsBridge::SetTimingRatio(TimingRatio which, float percent, int32_t upDownPosition,

@@ -13,6 +13,11 @@ namespace kestrix::shell {
 
 class MainWindow;
 
+// The settings file's values that the window itself keeps.
+struct WindowSettings {
+  uint8_t Reserved = 0;  // the reserved byte, written back as read
+};
+
 // The window as the settings loader sees it. Values arrive raw; the window's bars, spin
 // boxes and up-downs clamp them to their ranges as they are set.
 class SettingsBridge final : public SettingsHandlers {

@@ -156,7 +156,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
   partnerText_ = std::make_unique<PartnerText>(*this);
   text_.Subscribe(*paneText_);
   text_.Subscribe(*partnerText_);
-  settings_ = std::make_unique<WindowSettings>();
+  settings_ = std::make_unique<WindowSettings>(*this);
   keying_ = std::make_unique<KeyingPanel>(*this, seams_.keyDevice, seams_.serialPorts);
   CreateTransmitter();
   ConnectHandlers();
@@ -404,11 +404,11 @@ void MainWindow::Timer1Timer() {
 void MainWindow::LoadSettings(const std::string& path) {
   // Raises ForceModeSetup first, so the mode handler run right after the load redoes its
   // full setup.
-  LoadWindowSettings(*this, path);
+  settings_->Load(path);
 }
 
 void MainWindow::SaveSettings(const std::string& path) {
-  SaveWindowSettings(*this, path);
+  settings_->Save(path);
 }
 
 // --- Quitting and destruction -----------------------------------------------------------------

@@ -189,7 +189,7 @@ TEST_F(KeyingPanelTest, KeyingFieldsOfASettingsFileRunThroughTheHandlers) {
   kestrix::testing::WriteBytes(path, bytes);
 
   MainWindow& w = Window();
-  LoadWindowSettings(w, path);
+  w.Settings().Load(path);
   const TransmitState& tx = w.Tx();
   EXPECT_EQ(tx.ParallelPortSetting, 0x3BC);
   EXPECT_EQ(w.TransmitControls().XmitSpeedUpDn->Position(), 30);
@@ -234,7 +234,7 @@ TEST_F(KeyingPanelTest, StoredPrinterAndNoneNames) {
     const std::string path = (Home() + "/p.cfc").toStdString();
     kestrix::testing::WriteBytes(path, SerializeSettings(r));
     MainWindow& w = Window();
-    LoadWindowSettings(w, path);
+    w.Settings().Load(path);
     EXPECT_EQ(w.Tx().PortKind, c.kind) << c.name;
     EXPECT_EQ(w.Keying().Port().OpenDevice(), c.device) << c.name;
     if (c.kind == 0) {

@@ -104,7 +104,7 @@ TEST_F(SettingsWindowTest, SaveThenLoadThroughTheWindowKeepsEverySetting) {
     a.Tx().ComPortNumber = 9;
     a.Rx().Tone.AfcStartFrequency = 900;
     a.Receive().Waterfall2Click();
-    a.Settings().Reserved = 0xA5;
+    a.Settings().SetReserved(0xA5);
     a.Keying().SoundCard1Click();
     a.Tone().Freq3Click();
     a.Tone().Squarewave1Click();
@@ -119,15 +119,15 @@ TEST_F(SettingsWindowTest, SaveThenLoadThroughTheWindowKeepsEverySetting) {
     a.Tx().SetBuffer(10, "scratch");
     a.Tx().SetBuffer(16, "DL1ABC");
     a.Tx().SetBuffer(17, "G4XYZ");
-    saved = SettingsBridge(a).CurrentSettings();
-    SaveWindowSettings(a, path);
+    saved = a.Settings().Current();
+    a.Settings().Save(path);
     Destroy();
   }
   ASSERT_EQ(ReadBytes(path).size(), kSettingsFileSize);
 
   MainWindow& b = Shown();
-  LoadWindowSettings(b, path);
-  const SettingsRecord loaded = SettingsBridge(b).CurrentSettings();
+  b.Settings().Load(path);
+  const SettingsRecord loaded = b.Settings().Current();
 
   SettingsRecord expected = saved;
   expected.ToneVolume = 63;
@@ -163,7 +163,7 @@ TEST_F(SettingsWindowTest, UnlistedValuesAreKeptWithoutMovingACheckMark) {
   const MainMenu& m = w.Menu();
   const bool noisyBefore = m.Noisy2->isChecked();
   const bool freq2Before = m.Freq2->isChecked();
-  LoadWindowSettings(w, path);
+  w.Settings().Load(path);
 
   EXPECT_EQ(w.Rx().Options.Threshold, ThresholdMode::kQuiet);
   EXPECT_EQ(m.Noisy2->isChecked(), noisyBefore);

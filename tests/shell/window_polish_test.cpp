@@ -58,7 +58,7 @@ TEST_F(WindowPolish, DefaultSettingsFileCentresTheWindowAndKeepsTheTimelineClear
   EXPECT_LE(std::abs(frame.center().x() - desk.center().x()), 1);
   EXPECT_LE(std::abs(frame.center().y() - desk.center().y()), 1);
   // The first start saves real positions, never the placeholder.
-  const SettingsRecord saved = SettingsBridge(w).CurrentSettings();
+  const SettingsRecord saved = w.Settings().Current();
   EXPECT_EQ(saved.MainLeft, frame.x());
   EXPECT_EQ(saved.MainTop, frame.y());
 

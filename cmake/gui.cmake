@@ -15,7 +15,7 @@ add_library(kestrix_shell STATIC
   src/shell/receive_panel.cpp
   src/shell/sound_card_dialog.cpp
   src/shell/status_panel.cpp
-  src/shell/transmit_handlers.cpp
+  src/shell/transmit_wiring.cpp
   src/shell/transmit_panel.cpp
   src/shell/ui_helpers.cpp
   src/shell/up_down.cpp

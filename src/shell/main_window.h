@@ -14,10 +14,10 @@
 //
 // Files: receive_panel / transmit_panel / status_panel / main_menu build the controls;
 // main_window.cpp builds and wires the parts and runs the life cycle and the receive
-// host; transmit_handlers.cpp wires the transmit side.
+// host; transmit_wiring.cpp wires the transmit side.
 //
-// Threads: everything here runs on the GUI thread. StartButtonClick does not return while
-// the receiver runs; all other handlers run nested inside it.
+// Threads: everything here runs on the GUI thread. START does not return while the
+// receiver runs; all other handlers run nested inside it.
 #pragma once
 
 #include <QMainWindow>
@@ -193,7 +193,7 @@ class MainWindow : public QMainWindow {
   QTimer* LoopTimerFor(LoopTimer timer) const;
   void Sleep(int ms);
   void StopTransmit();
-  // The transmit side (transmit_handlers.cpp): build it, wire its controls, and the pane's
+  // The transmit side (transmit_wiring.cpp): build it, wire its controls, and the pane's
   // key and mouse events (true when used up).
   void CreateTransmitter();
   void ConnectSendHandlers();

@@ -126,7 +126,6 @@ class MainWindow : public QMainWindow {
   // --- Life cycle (main_window.cpp) -----------------------------------------------
   void Timer1Timer();
   void QuitButtonClick();
-  void FormDestroy();
   void About1Click();
   void HelpMenu1Click();
   void On1Click();   // Stay On Top "On"
@@ -184,6 +183,9 @@ class MainWindow : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Destruction's work: the settings saved, the send threads joined, the key up, the
+  // outputs closed (once).
+  void FormDestroy();
   // The receive loop's host: Qt event processing, the form's timers, message boxes.
   class Host;
   friend class Host;

@@ -15,6 +15,7 @@ add_library(kestrix_shell STATIC
   src/shell/receive_panel.cpp
   src/shell/sound_card_dialog.cpp
   src/shell/status_panel.cpp
+  src/shell/text_outlets.cpp
   src/shell/transmit_wiring.cpp
   src/shell/transmit_panel.cpp
   src/shell/ui_helpers.cpp

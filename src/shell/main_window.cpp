@@ -13,7 +13,6 @@
 #include <QThread>
 #include <QUrl>
 
-#include "decoder/cp1252.h"
 #include "display/spectrum_display.h"
 #include "display/timeline_window.h"
 #include "receive/sound_card_select.h"
@@ -26,6 +25,7 @@
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
+#include "shell/text_outlets.h"
 #include "shell/tone_menu.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
@@ -92,52 +92,6 @@ class MainWindow::Host final : public ReceiveHost {
   MainWindow& w_;
 };
 
-// The receive pane: decoded text at the caret, and CLEAR.
-class MainWindow::PaneText final : public TextSink {
- public:
-  explicit PaneText(const ReceivePanel& rp) : rp_(rp) {}
-
-  void InsertText(const char* bytes, size_t length) override {
-    // Panes and buffers hold Windows-1252; the widget takes Unicode.
-    const QString text = QString::fromStdString(Cp1252ToUtf8(std::string_view(bytes, length)));
-    // The text replaces the selection at the caret, so it goes where the user last put the
-    // caret; the caret moves past it and stays in view (at the end: the end stays in view).
-    QTextCursor caret = rp_.Memo2->textCursor();
-    caret.insertText(text);
-    rp_.Memo2->setTextCursor(caret);
-  }
-  void ClearPanes() override {
-    rp_.TextPanel->clear();
-    rp_.Memo2->clear();
-  }
-
- private:
-  const ReceivePanel& rp_;
-};
-
-// Partner programs: each table character and prosign letter, one message per character.
-// With messaging on and a partner connected, the pane text is taken first.
-class MainWindow::PartnerText final : public TextSink {
- public:
-  PartnerText(MainWindow& w) : w_(w) {}
-
-  void InsertText(const char* /*bytes*/, size_t /*length*/) override {}
-  void TableCharacter(char c) override {
-    if (w_.tx_.MessagingOn == 1 && w_.tx_.PartnerConnected == 1) {
-      paneText_ = w_.rp_.Memo2->toPlainText().toStdString();
-    }
-    Post(c);
-  }
-  void ProsignLetter(char c) override { Post(c); }
-
- private:
-  void Post(char c) {
-    if (w_.partner_) w_.partner_->PostDecodedChar(std::string_view(&c, 1));
-  }
-  MainWindow& w_;
-  std::string paneText_;  // pane text handed to a partner program
-};
-
 MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOptions& options,
                        const WindowSeams& seams)
     : device_(std::move(device)), options_(options), seams_(seams) {
@@ -152,8 +106,8 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
                    *soundCardDialog_, *timers_.Timer1, *timers_.SystemTimer},
       [this] { LoadSettings(files_.SettingsPath); }, this);
   // Decoded text: the pane first, then partner programs.
-  paneText_ = std::make_unique<PaneText>(rp_);
-  partnerText_ = std::make_unique<PartnerText>(*this);
+  paneText_ = std::make_unique<ReceivePaneText>(rp_);
+  partnerText_ = std::make_unique<PartnerText>(tx_, rp_, [this] { return partner_.get(); });
   text_.Subscribe(*paneText_);
   text_.Subscribe(*partnerText_);
   settings_ = std::make_unique<WindowSettings>(*this);

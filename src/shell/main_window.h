@@ -57,6 +57,8 @@ namespace kestrix::shell {
 
 class AfcStartDialog;
 class ReceiveSide;
+class ReceivePaneText;
+class PartnerText;
 class WindowSettings;
 class PartnerLink;
 class MemoriesPanel;
@@ -189,9 +191,6 @@ class MainWindow : public QMainWindow {
   // The receive loop's host: Qt event processing, the form's timers, message boxes.
   class Host;
   friend class Host;
-  // The receive pane and the partner hand-over, as subscribers of the text hub.
-  class PaneText;
-  class PartnerText;
   QTimer* LoopTimerFor(LoopTimer timer) const;
   void Sleep(int ms);
   void StopTransmit();
@@ -236,7 +235,8 @@ class MainWindow : public QMainWindow {
   SoundCardDialog* soundCardDialog_ = nullptr;
   WindowTimers timers_;
   ReceiveSide* receive_ = nullptr;  // a child object
-  std::unique_ptr<PaneText> paneText_;
+  // The receive pane and the partner hand-over, as subscribers of the text hub.
+  std::unique_ptr<ReceivePaneText> paneText_;
   std::unique_ptr<PartnerText> partnerText_;
   std::unique_ptr<WindowSettings> settings_;
 

@@ -10,6 +10,7 @@ add_library(kestrix_capture STATIC
   src/platform/file_capture.cpp
   src/receive/receive_loop.cpp
   src/receive/sound_card_select.cpp
+  src/receive/receive_controller.cpp
 )
 target_include_directories(kestrix_capture PUBLIC src)
 target_link_libraries(kestrix_capture PUBLIC
@@ -27,6 +28,7 @@ if(EXISTS ${CMAKE_CURRENT_LIST_DIR}/../tests/receive/receive_loop_test.cpp)
     tests/receive/receive_loop_test.cpp
     tests/receive/sound_card_select_test.cpp
     tests/platform/sound_cards_test.cpp
+    tests/receive/receive_controller_test.cpp
     tests/platform/capture_queue_test.cpp
     tests/platform/file_capture_test.cpp
     tests/platform/stream_recovery_test.cpp

@@ -10,12 +10,13 @@ add_library(kestrix_shell STATIC
   src/shell/afc_start_dialog.cpp
   src/shell/main_menu.cpp
   src/shell/main_window.cpp
-  src/shell/receive_handlers.cpp
+  src/shell/receive_side.cpp
+  src/shell/receive_side_text.cpp
   src/shell/receive_panel.cpp
   src/shell/sound_card_dialog.cpp
   src/shell/status_panel.cpp
-  src/shell/text_handlers.cpp
-  src/shell/transmit_handlers.cpp
+  src/shell/text_outlets.cpp
+  src/shell/transmit_wiring.cpp
   src/shell/transmit_panel.cpp
   src/shell/ui_helpers.cpp
   src/shell/up_down.cpp

@@ -26,7 +26,7 @@ gtest_discover_tests(kestrix_send_tests DISCOVERY_TIMEOUT 60
 if(TARGET kestrix_shell)
   find_package(Qt6 6.4 REQUIRED COMPONENTS Test)
   target_sources(kestrix_shell PRIVATE
-    src/shell/transmit_host.cpp
+    src/shell/window_transmit_host.cpp
     src/shell/window_keyers.cpp
   )
   target_link_libraries(kestrix_shell PUBLIC kestrix_send)

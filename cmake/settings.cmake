@@ -6,6 +6,7 @@
 
 add_library(kestrix_settings STATIC
   src/shell/settings_file.cpp
+  src/shell/settings_load.cpp
   src/shell/settings_paths.cpp
   src/shell/settings_command.cpp
 )
@@ -24,7 +25,7 @@ gtest_discover_tests(kestrix_settings_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIME
 # with CMAKE_CXX_COMPILER=clang++ to get it; the seeded random-file test above runs anyway.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(kestrix_settings_fuzzer tests/shell/settings_fuzzer.cpp
-    src/shell/settings_file.cpp)
+    src/shell/settings_file.cpp src/shell/settings_load.cpp)
   target_include_directories(kestrix_settings_fuzzer PRIVATE src)
   target_compile_options(kestrix_settings_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(kestrix_settings_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)

@@ -20,8 +20,9 @@
 
 #include "platform/file_capture.h"
 #include "shell/main_window.h"
-#include "shell/transmit_host.h"
+#include "shell/window_transmit_host.h"
 #include "transmit/key_line.h"
+#include "transmit/transmit_controller.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
   std::thread driver([&] {
     sleepMs(2500);  // the automatic start has run the receive loop by now
     QMetaObject::invokeMethod(
-        &w, [&] { w.XmitButtonClick(); }, Qt::BlockingQueuedConnection);
+        &w, [&] { w.Transmitter().XmitButtonClick(); }, Qt::BlockingQueuedConnection);
     const int unitMs = w.Tx().Timing.UnitMs.load();
     std::printf("speed %d wpm, unit %d ms, blocks processed %lld\n", w.Tx().SpeedWpm, unitMs,
                 static_cast<long long>(w.Loop().BlocksProcessed()));

@@ -17,6 +17,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "receive/display_heights.h"
+
 namespace kestrix {
 
 class Receiver;
@@ -25,11 +27,6 @@ inline constexpr int kImagePanelWidth = 453;      // pixels: width of both displ
 inline constexpr int kDisplayBitmapHeight = 130;  // pixels: height of both display bitmaps
 inline constexpr int kSpectrumBoxWidth = 423;     // pixels: the paint box at creation
 inline constexpr int kSpectrumBoxHeight = 98;
-// Display heights H chosen by the receive-mode handlers.
-inline constexpr int kDisplayHeightButton = 130;  // "TEXT" / "MANUAL" buttons, and at start
-inline constexpr int kDisplayHeightMenu = 120;    // Receive > Op Modes menu items
-inline constexpr int kDisplayHeightScan = 142;    // Scan mode
-
 // Waterfall palette: integer level (6 ln(power + 1), truncated) to colour, in 15 bands
 // from black (below 2) to white (120 and above).
 QRgb WaterfallColour(int v);

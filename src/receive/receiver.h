@@ -58,6 +58,9 @@ class Receiver {
   Receiver(const Receiver&) = delete;
   Receiver& operator=(const Receiver&) = delete;
 
+  // Where the read-outs go from now on (null: nowhere).
+  void SetSink(ReceiverSink* sink) { sink_ = sink; }
+
   // --- Blocks ---------------------------------------------------------------
   // TEXT pass over a completed capture buffer (8192 frames in the capture format).
   void ProcessTextBlock(const uint8_t* buffer);

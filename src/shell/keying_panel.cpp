@@ -9,8 +9,10 @@
 #include "shell/char_timing_dialog.h"
 #include "shell/com_port_dialog.h"
 #include "shell/main_window.h"
+#include "shell/receive_side.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
+#include "transmit/transmit_controller.h"
 
 namespace kestrix::shell {
 
@@ -78,7 +80,7 @@ void KeyingPanel::SpeedTrackBarChange() {
   Recompute();
   w_.Status().CodeLabel->setText(QString::number(wpm));
   tp.XmitSpeedPnl->setText(QString::number(wpm));
-  w_.Memo1Click();
+  w_.Transmitter().Memo1Click();
 }
 
 void KeyingPanel::XmitSpeedUpDnClick() {
@@ -297,62 +299,6 @@ void KeyingPanel::LineFailed(const std::string& /*device*/, const std::string& t
         None2Click();
       },
       Qt::QueuedConnection);
-}
-
-}  // namespace kestrix::shell
-
-// --- The window's handlers of these controls, under their own names ---------------------------
-
-namespace kestrix::shell {
-
-void MainWindow::TuneButtonClick() {
-  keying_->TuneButtonClick();
-}
-void MainWindow::SpeedTrackBarChange() {
-  keying_->SpeedTrackBarChange();
-}
-void MainWindow::XmitSpeedUpDnClick() {
-  keying_->XmitSpeedUpDnClick();
-}
-void MainWindow::SyncBtnClick() {
-  keying_->SyncBtnClick(rx_->Timing.RawWpm);
-  FocusTextPane();
-}
-void MainWindow::CharacterConfigClick() {
-  keying_->CharacterConfigClick();
-}
-void MainWindow::SoundCard1Click() {
-  keying_->SoundCard1Click();
-}
-void MainWindow::SerialPort1Click() {
-  keying_->SerialPort1Click();
-}
-void MainWindow::PortNumber1Click() {
-  keying_->PortNumber1Click();
-}
-void MainWindow::None2Click() {
-  keying_->None2Click();
-}
-void MainWindow::Normal3Click() {
-  keying_->Normal3Click();
-}
-void MainWindow::Invert2Click() {
-  keying_->Invert2Click();
-}
-void MainWindow::Printer11Click() {
-  keying_->Printer11Click();
-}
-void MainWindow::Printer21Click() {
-  keying_->Printer21Click();
-}
-void MainWindow::None1Click() {
-  keying_->None1Click();
-}
-void MainWindow::SideToneOnClick() {
-  keying_->SideToneOnClick();
-}
-void MainWindow::SideToneOFFClick() {
-  keying_->SideToneOFFClick();
 }
 
 }  // namespace kestrix::shell

@@ -16,7 +16,7 @@
 #include "platform/key_device.h"
 #include "platform/serial_ports.h"
 #include "shell/settings_file.h"
-#include "shell/transmit_state.h"
+#include "shell/window_transmit_state.h"
 #include "transmit/keying_port.h"
 
 namespace kestrix::shell {

@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
   // SIGTERM, Ctrl+C and the end of the desktop session close the window as its close box
   // does, so the settings are saved.
   kestrix::SessionEndWatcher quitFromOutside([&window] {
-    if (window.QuitCount == 0) window.close();
+    if (window.QuitCount() == 0) window.close();
   });
 
   // Network keying; destroyed before the window it types into.

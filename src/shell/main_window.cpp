@@ -21,14 +21,16 @@
 #include "shell/layout.h"
 #include "shell/memories_panel.h"
 #include "shell/partner_link.h"
+#include "shell/receive_side.h"
 #include "shell/settings_bridge.h"
 #include "shell/settings_paths.h"
 #include "shell/sound_card_dialog.h"
+#include "shell/text_outlets.h"
 #include "shell/tone_menu.h"
-#include "shell/transmit_host.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
 #include "shell/window_keyers.h"
+#include "shell/window_transmit_host.h"
 #include "transmit/transmit_controller.h"
 
 #ifndef KESTRIX_DOC_DIR
@@ -73,18 +75,18 @@ class MainWindow::Host final : public ReceiveHost {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
   void StartTransmitWorkers() override { w_.Transmitter().StartWorkers(); }
-  bool SettingsLoadPending() override { return w_.SettingsLoadPending != 0; }
-  void ShowStarted(ReceiveMode mode) override { w_.ShowStarted(mode); }
-  void StartValuesApplied() override { w_.StartValuesApplied(); }
-  void ClearDisplayBitmaps(int /*width*/) override { w_.ClearDisplayBitmaps(); }
-  void ClearSpectrumBitmap(int width) override { w_.ClearSpectrumBitmap(width); }
-  void ShowStopped() override { w_.ShowStopped(); }
+  bool SettingsLoadPending() override { return w_.receive_->Controller().SettingsLoadPending(); }
+  void ShowStarted(ReceiveMode mode) override { w_.receive_->ShowStarted(mode); }
+  void StartValuesApplied() override { w_.RetuneToTone(); }
+  void ClearDisplayBitmaps(int /*width*/) override { w_.receive_->ClearDisplayBitmaps(); }
+  void ClearSpectrumBitmap(int width) override { w_.receive_->ClearSpectrumBitmap(width); }
+  void ShowStopped() override { w_.receive_->ShowStopped(); }
   void InitToneOutput() override { w_.tone_->InitToneOutput(); }
   void StopTransmit() override {
     w_.tone_->ReceiverStopped();  // no side-tone note outlives reception
     w_.StopTransmit();
   }
-  void InputChannelChecked(ChannelMode mode) override { w_.InputChannelChecked(mode); }
+  void InputChannelChecked(ChannelMode mode) override { w_.receive_->InputChannelChecked(mode); }
 
  private:
   MainWindow& w_;
@@ -94,17 +96,28 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
                        const WindowSeams& seams)
     : device_(std::move(device)), options_(options), seams_(seams) {
   host_ = std::make_unique<Host>(*this);
-  rx_ = std::make_unique<Receiver>(static_cast<TextSink&>(*this), static_cast<ReceiverSink*>(this));
+  rx_ = std::make_unique<Receiver>(text_);
   loop_ = std::make_unique<ReceiveLoop>(*rx_, *device_, *host_, &tx_.SendingState);
   soundCard_ = std::make_unique<SoundCardSelect>(*loop_);
 
   BuildForm();
+  receive_ = new ReceiveSide(
+      ReceiveParts{rp_, tp_, sp_, menu_, *rx_, *loop_, tx_, *timeline_, *afcDialog_,
+                   *soundCardDialog_, *timers_.Timer1, *timers_.SystemTimer},
+      [this] { LoadSettings(files_.SettingsPath); }, this);
+  // Decoded text: the pane first, then partner programs.
+  paneText_ = std::make_unique<ReceivePaneText>(rp_);
+  partnerText_ = std::make_unique<PartnerText>(tx_, rp_, [this] { return partner_.get(); });
+  text_.Subscribe(*paneText_);
+  text_.Subscribe(*partnerText_);
+  settings_ = std::make_unique<WindowSettings>(*this);
   keying_ = std::make_unique<KeyingPanel>(*this, seams_.keyDevice, seams_.serialPorts);
   CreateTransmitter();
   ConnectHandlers();
   ConnectMenu();
   tone_ = std::make_unique<ToneMenu>(*this, seams_.playback ? seams_.playback() : nullptr);
   memories_ = new MemoriesPanel(*this);
+  ConnectTransmitMenus();
   // The parts of the transmitter meet: sound-card keying and Tune's note on the tone
   // output and the keying port; memories start sends through the controller, and F1..F10
   // press the memory buttons.
@@ -126,6 +139,11 @@ MainWindow::~MainWindow() {
   FormDestroy();
   // Every send thread is joined while the widgets and the state they use still exist.
   txc_.reset();
+  // The receiver outlives the pane's subscription and the receive side's read-outs.
+  text_.Unsubscribe(*paneText_);
+  text_.Unsubscribe(*partnerText_);
+  delete receive_;
+  receive_ = nullptr;
 }
 
 // --- Composition ---------------------------------------------------------------------
@@ -172,18 +190,16 @@ void MainWindow::BuildForm() {
   }
   rp_.Image1->setPixmap(picture);
 
-  timer1_ = new QTimer(this);
-  timer1_->setObjectName("Timer1");
-  timer1_->setInterval(kTimer1Ms);
-  systemTimer_ = new QTimer(this);
-  systemTimer_->setObjectName("SystemTimer");
-  systemTimer_->setInterval(kSystemTimerMs);
-  timeoutTimer_ = new QTimer(this);
-  timeoutTimer_->setObjectName("TimeoutTimer");
-  timeoutTimer_->setInterval(kTimeoutTimerMs);
-  timeoutTimer2_ = new QTimer(this);
-  timeoutTimer2_->setObjectName("TimeoutTimer2");
-  timeoutTimer2_->setInterval(kTimeoutTimerMs);
+  auto timer = [this](const char* name, int ms) {
+    auto* t = new QTimer(this);
+    t->setObjectName(name);
+    t->setInterval(ms);
+    return t;
+  };
+  timers_.Timer1 = timer("Timer1", kTimer1Ms);
+  timers_.SystemTimer = timer("SystemTimer", kSystemTimerMs);
+  timers_.TimeoutTimer = timer("TimeoutTimer", kTimeoutTimerMs);
+  timers_.TimeoutTimer2 = timer("TimeoutTimer2", kTimeoutTimerMs);
 
   // The other forms exist for the whole run and are shown on demand.
   timeline_ = new TimelineWindow(this);
@@ -202,147 +218,79 @@ void MainWindow::BuildForm() {
 }
 
 void MainWindow::ConnectHandlers() {
-  connect(timer1_, &QTimer::timeout, this, &MainWindow::Timer1Timer);
-  connect(systemTimer_, &QTimer::timeout, this, &MainWindow::SystemTimerTimer);
-  connect(timeoutTimer_, &QTimer::timeout, this, &MainWindow::TimeoutTimerTimer);
-  connect(timeoutTimer2_, &QTimer::timeout, this, [this] { loop_->TimeoutTimer2Timer(); });
+  ReceiveSide& r = *receive_;
+  connect(timers_.Timer1, &QTimer::timeout, this, &MainWindow::Timer1Timer);
+  connect(timers_.SystemTimer, &QTimer::timeout, &r, &ReceiveSide::SystemTimerTimer);
+  connect(timers_.TimeoutTimer, &QTimer::timeout, &r, &ReceiveSide::TimeoutTimerTimer);
+  connect(timers_.TimeoutTimer2, &QTimer::timeout, this, [this] { loop_->TimeoutTimer2Timer(); });
 
   // Receive side.
-  connect(rp_.StartButton, &QPushButton::clicked, this, &MainWindow::StartButtonClick);
-  connect(rp_.StopButton, &QPushButton::clicked, this, &MainWindow::StopButtonClick);
-  connect(rp_.TextButton, &QPushButton::clicked, this, &MainWindow::TextButtonClick);
-  connect(rp_.ScanButton, &QPushButton::clicked, this, &MainWindow::ScanButtonClick);
-  connect(rp_.ManualButton, &QPushButton::clicked, this, &MainWindow::ManualButtonClick);
-  connect(rp_.ClearButton, &QPushButton::clicked, this, &MainWindow::ClearButtonClick);
-  connect(rp_.FrequencyBar, &QScrollBar::valueChanged, this, &MainWindow::FrequencyBarChange);
-  connect(rp_.SpectrumBox, &SpectrumDisplay::mouseDown, this, &MainWindow::SpectrumBoxMouseDown);
-  connect(rp_.SpectrumBox, &SpectrumDisplay::markerTextChanged, rp_.MkrLabel, &QLineEdit::setText);
-  connect(rp_.SignalGainBar, &QSlider::valueChanged, this, &MainWindow::SignalGainBarChange);
-  connect(rp_.CoarseGainTrackBar, &QSlider::valueChanged, this,
-          &MainWindow::CoarseGainTrackBarChange);
-  connect(rp_.Rx10Btn, &QRadioButton::clicked, this, &MainWindow::Rx10BtnClick);
-  connect(rp_.Rx1Btn, &QRadioButton::clicked, this, &MainWindow::Rx1BtnClick);
-  connect(rp_.Rx01Btn, &QRadioButton::clicked, this, &MainWindow::Rx01BtnClick);
-  connect(rp_.Rx001Btn, &QRadioButton::clicked, this, &MainWindow::Rx001BtnClick);
-  connect(rp_.ThresholdBar2, &QScrollBar::valueChanged, this, &MainWindow::ThresholdBar2Change);
-  connect(rp_.ThresholdBar, &QScrollBar::valueChanged, this, &MainWindow::ThresholdBarChange);
-  connect(rp_.FilterButton, &QPushButton::clicked, this, &MainWindow::FilterButtonClick);
-  connect(rp_.RunOnButton, &QPushButton::clicked, this, &MainWindow::RunOnButtonClick);
-  connect(rp_.SpaceButton, &QPushButton::clicked, this, &MainWindow::SpaceButtonClick);
-  connect(rp_.TxtScrollBtn, &QPushButton::clicked, this, &MainWindow::TxtScrollBtnClick);
-  connect(rp_.BlankBtn, &QPushButton::clicked, this, &MainWindow::BlankBtnClick);
-  connect(rp_.SquelchBtn, &QPushButton::clicked, this, &MainWindow::SquelchBtnClick);
-  connect(rp_.LockWpmBtn, &QPushButton::clicked, this, &MainWindow::LockWpmBtnClick);
+  r.Connect();
   rp_.TextPanel->installEventFilter(this);
 
   // Transmit side.
-  connect(tp_.SyncBtn, &QPushButton::clicked, this, &MainWindow::SyncBtnClick);
-  connect(tp_.XmitButton, &QPushButton::clicked, this, &MainWindow::XmitButtonClick);
+  connect(tp_.SyncBtn, &QPushButton::clicked, this, [this] {
+    keying_->SyncBtnClick(rx_->Timing.RawWpm);
+    receive_->FocusTextPane();
+  });
+  connect(tp_.XmitButton, &QPushButton::clicked, this, [this] { txc_->XmitButtonClick(); });
   ConnectSendHandlers();
-  connect(tp_.TuneButton, &QPushButton::clicked, this, &MainWindow::TuneButtonClick);
-  connect(tp_.SpeedTrackBar, &QSlider::valueChanged, this, &MainWindow::SpeedTrackBarChange);
-  connect(tp_.XmitSpeedUpDn, &UpDown::clicked, this, &MainWindow::XmitSpeedUpDnClick);
-  connect(tp_.LoopButton, &QPushButton::clicked, this, &MainWindow::LoopButtonClick);
-  connect(tp_.MsgButton13, &QPushButton::clicked, this, &MainWindow::MsgButton13Click);
-  connect(tp_.MsgButton14, &QPushButton::clicked, this, &MainWindow::MsgButton14Click);
-  connect(tp_.MsgBtn, &QPushButton::clicked, this, &MainWindow::MsgBtnClick);
-  connect(tp_.ToneVolume, &QSlider::valueChanged, this, &MainWindow::ToneVolumeChange);
+  KeyingPanel& k = *keying_;
+  connect(tp_.TuneButton, &QPushButton::clicked, this, [&k] { k.TuneButtonClick(); });
+  connect(tp_.SpeedTrackBar, &QSlider::valueChanged, this, [&k] { k.SpeedTrackBarChange(); });
+  connect(tp_.XmitSpeedUpDn, &UpDown::clicked, this, [&k] { k.XmitSpeedUpDnClick(); });
+  connect(tp_.LoopButton, &QPushButton::clicked, this, [this] { txc_->LoopButtonClick(); });
+  connect(tp_.MsgButton13, &QPushButton::clicked, this, [this] { txc_->MsgButton13Click(); });
+  connect(tp_.MsgButton14, &QPushButton::clicked, this, [this] { txc_->MsgButton14Click(); });
+  connect(tp_.MsgBtn, &QPushButton::clicked, this, [] { QCoreApplication::processEvents(); });
+  connect(tp_.ToneVolume, &QSlider::valueChanged, this, [this] { txc_->Memo1Click(); });
   connect(tp_.QuitButton, &QPushButton::clicked, this, &MainWindow::QuitButtonClick);
-
-  // Dialogs.
-  connect(afcDialog_, &AfcStartDialog::frequencySet, this,
-          [this](int hz) { rx_->Tone.AfcStartFrequency = hz; });
 }
 
 void MainWindow::ConnectMenu() {
   const MainMenu& m = menu_;
-  auto on = [this](QAction* item, void (MainWindow::*handler)()) {
-    connect(item, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+  auto on = [this](QAction* item, auto target, auto handler) {
+    connect(item, &QAction::triggered, this, [target, handler] { (target->*handler)(); });
   };
-  on(m.SaveRcv1, &MainWindow::SaveRcv1Click);
-  on(m.SaveXmit1, &MainWindow::SaveXmit1Click);
-  on(m.LoadXmit1, &MainWindow::LoadXmit1Click);
-  on(m.SaveForm1, &MainWindow::SaveForm1Click);
-  on(m.Quit1, &MainWindow::Quit1Click);
+  on(m.SaveRcv1, this, &MainWindow::SaveRcv1Click);
+  on(m.SaveXmit1, this, &MainWindow::SaveXmit1Click);
+  on(m.LoadXmit1, this, &MainWindow::LoadXmit1Click);
+  on(m.SaveForm1, this, &MainWindow::SaveForm1Click);
+  on(m.Quit1, this, &MainWindow::QuitButtonClick);
+  on(m.On1, this, &MainWindow::On1Click);
+  on(m.Off2, this, &MainWindow::Off2Click);
+  on(m.HelpMenu1, this, &MainWindow::HelpMenu1Click);
+  on(m.About1, this, &MainWindow::About1Click);
 
-  on(m.SelectSoundCard, &MainWindow::SelectSoundCardClick);
-  on(m.MicInput, &MainWindow::MicInputClick);
-  on(m.RightInput, &MainWindow::RightInputClick);
-  on(m.LeftInput, &MainWindow::LeftInputClick);
-  on(m.Fade_On, &MainWindow::Fade_OnClick);
-  on(m.Fade_Off, &MainWindow::Fade_OffClick);
-  on(m.Printer11, &MainWindow::Printer11Click);
-  on(m.Printer21, &MainWindow::Printer21Click);
-  on(m.None1, &MainWindow::None1Click);
-  on(m.On1, &MainWindow::On1Click);
-  on(m.Off2, &MainWindow::Off2Click);
-  on(m.MsgsON, &MainWindow::MsgsONClick);
-  on(m.MsgsOFF, &MainWindow::MsgsOFFClick);
+  KeyingPanel* k = keying_.get();
+  on(m.Printer11, k, &KeyingPanel::Printer11Click);
+  on(m.Printer21, k, &KeyingPanel::Printer21Click);
+  on(m.None1, k, &KeyingPanel::None1Click);
+  on(m.SoundCard1, k, &KeyingPanel::SoundCard1Click);
+  on(m.SerialPort1, k, &KeyingPanel::SerialPort1Click);
+  on(m.PortNumber1, k, &KeyingPanel::PortNumber1Click);
+  on(m.None2, k, &KeyingPanel::None2Click);
+  on(m.Normal3, k, &KeyingPanel::Normal3Click);
+  on(m.Invert2, k, &KeyingPanel::Invert2Click);
+  on(m.CharacterConfig, k, &KeyingPanel::CharacterConfigClick);
+  on(m.SideToneOn, k, &KeyingPanel::SideToneOnClick);
+  on(m.SideToneOFF, k, &KeyingPanel::SideToneOFFClick);
+}
 
-  on(m.Text2, &MainWindow::Text2Click);
-  on(m.Manual2, &MainWindow::Manual2Click);
-  on(m.Quiet1, &MainWindow::Quiet1Click);
-  on(m.Normal2, &MainWindow::Normal2Click);
-  on(m.Noisy2, &MainWindow::Noisy2Click);
-  on(m.Auto4, &MainWindow::Auto4Click);
-  on(m.Manual3, &MainWindow::Manual3Click);
-  on(m.FilterOn1, &MainWindow::FilterOn1Click);
-  on(m.FilterOff1, &MainWindow::FilterOff1Click);
-  on(m.Auto3, &MainWindow::Auto3Click);
-  on(m.N25WPM1, &MainWindow::N25WPM1Click);
-  on(m.N35wpm1, &MainWindow::N35wpm1Click);
-  on(m.N50wpm1, &MainWindow::N50wpm1Click);
-  on(m.N50wpm2, &MainWindow::N50wpm2Click);
-
-  on(m.Off1, &MainWindow::Off1Click);
-  on(m.Narrow1, &MainWindow::Narrow1Click);
-  on(m.Medium1, &MainWindow::Medium1Click);
-  on(m.Wide1, &MainWindow::Wide1Click);
-  on(m.AFCStartFreq, &MainWindow::AFCStartFreqClick);
-
-  on(m.Upper1, &MainWindow::Upper1Click);
-  on(m.Lower1, &MainWindow::Lower1Click);
-  on(m.Normal1, &MainWindow::Normal1Click);
-  on(m.Bold1, &MainWindow::Bold1Click);
-  on(m.SmallFont1, &MainWindow::SmallFont1Click);
-  on(m.NormalFont1, &MainWindow::NormalFont1Click);
-  on(m.MediumFont1, &MainWindow::MediumFont1Click);
-  on(m.LargeFont1, &MainWindow::LargeFont1Click);
-  on(m.ScrollingOn1, &MainWindow::ScrollingOn1Click);
-  on(m.ScrollingOff1, &MainWindow::ScrollingOff1Click);
-  on(m.SpacesOn, &MainWindow::SpacesOnClick);
-  on(m.SpacesOff, &MainWindow::SpacesOffClick);
-  on(m.Short1, &MainWindow::Short1Click);
-  on(m.Medium2, &MainWindow::Medium2Click);
-  on(m.Long1, &MainWindow::Long1Click);
-  on(m.ProsignEnable, &MainWindow::ProsignEnableClick);
-  on(m.ProsignDisable, &MainWindow::ProsignDisableClick);
-  on(m.EnableEnglish, &MainWindow::EnableEnglishClick);
-  on(m.DisableEnglish, &MainWindow::DisableEnglishClick);
-
-  on(m.Spectrum1, &MainWindow::Spectrum1Click);
-  on(m.Waterfall2, &MainWindow::Waterfall2Click);
-  on(m.Enable3, &MainWindow::Enable3Click);
-
-  on(m.SoundCard1, &MainWindow::SoundCard1Click);
-  on(m.SerialPort1, &MainWindow::SerialPort1Click);
-  on(m.PortNumber1, &MainWindow::PortNumber1Click);
-  on(m.None2, &MainWindow::None2Click);
-  on(m.Normal3, &MainWindow::Normal3Click);
-  on(m.Invert2, &MainWindow::Invert2Click);
-  on(m.Freq1, &MainWindow::Freq1Click);
-  on(m.Freq2, &MainWindow::Freq2Click);
-  on(m.Freq3, &MainWindow::Freq3Click);
-  on(m.Sinewave1, &MainWindow::Sinewave1Click);
-  on(m.Squarewave1, &MainWindow::Squarewave1Click);
-  on(m.CharacterConfig, &MainWindow::CharacterConfigClick);
-  on(m.SideToneOn, &MainWindow::SideToneOnClick);
-  on(m.SideToneOFF, &MainWindow::SideToneOFFClick);
-  on(m.F10ScratchPad, &MainWindow::F10ScratchPadClick);
-  on(m.ContestWindow, &MainWindow::ContestWindowClick);
-
-  on(m.HelpMenu1, &MainWindow::HelpMenu1Click);
-  on(m.About1, &MainWindow::About1Click);
+// The tone keyer's and the memories' menu items, once those parts exist.
+void MainWindow::ConnectTransmitMenus() {
+  const MainMenu& m = menu_;
+  auto on = [this](QAction* item, auto target, auto handler) {
+    connect(item, &QAction::triggered, this, [target, handler] { (target->*handler)(); });
+  };
+  ToneMenu* t = tone_.get();
+  on(m.Freq1, t, &ToneMenu::Freq1Click);
+  on(m.Freq2, t, &ToneMenu::Freq2Click);
+  on(m.Freq3, t, &ToneMenu::Freq3Click);
+  on(m.Sinewave1, t, &ToneMenu::Sinewave1Click);
+  on(m.Squarewave1, t, &ToneMenu::Squarewave1Click);
+  on(m.F10ScratchPad, memories_, &MemoriesPanel::F10ScratchPadClick);
+  on(m.ContestWindow, memories_, &MemoriesPanel::ContestWindowClick);
 }
 
 // --- Creation ------------------------------------------------------------------------------
@@ -351,12 +299,9 @@ void MainWindow::FormCreate() {
   // 1. The capture buffers and the text work buffer belong to the receive loop and to
   //    messagingBuffer_, both sized when they were made.
   // 2. Defaults: the receiver, the transmit state and the pane style start at theirs.
-  rx_->Mode = ReceiveMode::kText;
+  receive_->Controller().StartDefaults();
   // The timeline window draws only while it runs; the receiver always hands it the block.
   rx_->TimelineEnabled = true;
-  displayHeight_ = kDisplayHeightButton;
-  SettingsLoadPending = 1;
-  StatsResetPending = 0;
   menu_.ScrollingOn1->setChecked(true);
   tp_.Memo1->setReadOnly(false);
   // 3. The contest buffers from the strip's texts.
@@ -371,71 +316,59 @@ void MainWindow::FormCreate() {
   }
   // 5.-7. The display bitmaps, the decoder's tables and the analysis filters were made with
   //    the display box and the receiver.
-  // 8.
-  ForceModeSetup = 0;
+  // 8. (ForceModeSetup is cleared by the controller's defaults.)
   // 9. Layout measures for the mode handlers; the copy pane sits right above the divider.
-  SpectrumHeightRef = rp_.FrequencyBar->geometry().top() - rp_.Image1->geometry().top();
-  TextPanelHeightRef = rp_.TextPanel->height();
-  rp_.TextPanel->move(rp_.TextPanel->x(), rp_.SplitPanel->geometry().top() - TextPanelHeightRef);
+  receive_->MeasureLayout();
   // 10.-11. The help and settings files are used only when they are already there.
   const std::string folder = SettingsFolder();
-  HelpPath = ExistingFile(HelpFilePath(folder));
-  if (HelpPath.empty() && *KESTRIX_DOC_DIR) {
-    HelpPath = ExistingFile(std::string(KESTRIX_DOC_DIR) + "/" + kHelpFileName);
+  files_.HelpPath = ExistingFile(HelpFilePath(folder));
+  if (files_.HelpPath.empty() && *KESTRIX_DOC_DIR) {
+    files_.HelpPath = ExistingFile(std::string(KESTRIX_DOC_DIR) + "/" + kHelpFileName);
   }
 #ifdef KESTRIX_DOC_DIR_FROM_BIN
-  if (HelpPath.empty()) {
+  if (files_.HelpPath.empty()) {
     // Installed under another prefix than the one built for (a package, cmake --install
     // --prefix): the documentation folder relative to the program's.
-    HelpPath = ExistingFile((QCoreApplication::applicationDirPath() + "/" +
-                             KESTRIX_DOC_DIR_FROM_BIN + "/" + kHelpFileName)
-                                .toStdString());
+    files_.HelpPath = ExistingFile((QCoreApplication::applicationDirPath() + "/" +
+                                    KESTRIX_DOC_DIR_FROM_BIN + "/" + kHelpFileName)
+                                       .toStdString());
   }
 #endif
-  if (HelpPath.empty()) {
+  if (files_.HelpPath.empty()) {
     // Running from the build tree: the help file is copied next to the program.
-    HelpPath =
+    files_.HelpPath =
         ExistingFile((QCoreApplication::applicationDirPath() + "/" + kHelpFileName).toStdString());
   }
-  SettingsPath = ExistingFile(SettingsFilePath(folder));
+  files_.SettingsPath = ExistingFile(SettingsFilePath(folder));
 
   // A recording on the command line is an input choice: start a second after showing.
   if (options_.autoStart) loop_->AutoStartPending.store(1, std::memory_order_relaxed);
 
-  timer1_->start();
-  systemTimer_->start();
+  timers_.Timer1->start();
+  timers_.SystemTimer->start();
 }
 
 // --- Start-up ticks -------------------------------------------------------------------------
 
 void MainWindow::Timer1Timer() {
-  timer1_->stop();
-  if (SettingsLoadPending == 1) {
-    LoadSettings(SettingsPath);
-    rx_->Mode = ReceiveMode::kText;
-    SettingsLoadPending = 0;
-    Text2Click();
-  }
-  if (StatsResetPending == 1) {
-    StatsResetPending = 0;
-    rx_->RestartLearning();
-  }
+  timers_.Timer1->stop();
+  receive_->Controller().StartupTick();
 }
 
 void MainWindow::LoadSettings(const std::string& path) {
   // Raises ForceModeSetup first, so the mode handler run right after the load redoes its
   // full setup.
-  LoadWindowSettings(*this, path);
+  settings_->Load(path);
 }
 
 void MainWindow::SaveSettings(const std::string& path) {
-  SaveWindowSettings(*this, path);
+  settings_->Save(path);
 }
 
 // --- Quitting and destruction -----------------------------------------------------------------
 
 void MainWindow::QuitButtonClick() {
-  ++QuitCount;
+  ++quitCount_;
   // 1. A send in progress stops as SEND stops it; 2. the keying port closes.
   if (tx_.XmitEnable == 3 && tx_.SendActive) txc_->SendBtnClick();
   // Key up and the device closed; PortKind stays as it is for the settings file.
@@ -452,7 +385,7 @@ void MainWindow::QuitButtonClick() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   // FormClose: the late-buffer timer first, then the same sequence as QUIT PROGRAM.
-  timeoutTimer_->stop();
+  timers_.TimeoutTimer->stop();
   QuitButtonClick();
   event->accept();
 }
@@ -462,7 +395,7 @@ void MainWindow::FormDestroy() {
   destroyed_ = true;
   // The timeline's geometry must be current before it is saved.
   timeline_->CaptureGeometry();
-  SaveSettings(SettingsPath);
+  SaveSettings(files_.SettingsPath);
   // The send threads end (each after its current character) and are joined; then the
   // key goes up and the port closes, and the tone output and MIDI port close.
   txc_->Shutdown();
@@ -470,10 +403,22 @@ void MainWindow::FormDestroy() {
   tone_->Close();  // notes off, the MIDI port and the output device closed
   // The display bitmaps and the capture buffers are released by their owners as the
   // window's members go.
-  timer1_->stop();
-  systemTimer_->stop();
-  timeoutTimer_->stop();
-  timeoutTimer2_->stop();
+  for (QTimer* t :
+       {timers_.Timer1, timers_.SystemTimer, timers_.TimeoutTimer, timers_.TimeoutTimer2}) {
+    t->stop();
+  }
+}
+
+void MainWindow::RetuneToTone() {
+  if (options_.tunePosition > 0) receive_->SpectrumBoxMouseDown(options_.tunePosition);
+}
+
+void MainWindow::StopTransmit() {
+  // Sends end at their next character; the key goes up now (Tune keeps its flag and
+  // caption).
+  txc_->StopSending();
+  tx_.KeyState = 0;
+  keying_->ReleaseLine();
 }
 
 void MainWindow::HandleWaveError(int code) {
@@ -497,10 +442,10 @@ void MainWindow::About1Click() {
 
 void MainWindow::HelpMenu1Click() {
   bool opened = false;
-  if (!HelpPath.empty()) {
-    opened = seams_.openHelp
-                 ? seams_.openHelp(HelpPath)
-                 : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(HelpPath)));
+  if (!files_.HelpPath.empty()) {
+    opened = seams_.openHelp ? seams_.openHelp(files_.HelpPath)
+                             : QDesktopServices::openUrl(
+                                   QUrl::fromLocalFile(QString::fromStdString(files_.HelpPath)));
   }
   if (!opened) ShowMessage("Kestrix", kHelpFailedText);
 }
@@ -516,7 +461,7 @@ void MainWindow::Off2Click() {
 }
 
 void MainWindow::SetStayOnTop(bool on) {
-  StayOnTop = on ? 1 : 0;
+  stayOnTop_ = on;
   if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) == on) return;
   // Changing a window flag hides the window; show it again where it was.
   const bool shown = isVisible();
@@ -525,8 +470,8 @@ void MainWindow::SetStayOnTop(bool on) {
 }
 
 void MainWindow::FormKeyDown(int key) {
-  if (key == kVkUp) Spectrum1Click();
-  if (key == kVkDown) Waterfall2Click();
+  if (key == kVkUp) receive_->Spectrum1Click();
+  if (key == kVkDown) receive_->Waterfall2Click();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
@@ -554,7 +499,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     // A click focuses the pane by itself (click focus); only the backslash key is ours.
     if (event->type() == QEvent::KeyPress) {
       auto* key = static_cast<QKeyEvent*>(event);
-      if (key->key() == Qt::Key_Backslash && TextPanelKeyDown(kVkBackslash)) return true;
+      if (key->key() == Qt::Key_Backslash && receive_->TextPanelKeyDown(kVkBackslash)) return true;
     }
   }
   return QMainWindow::eventFilter(watched, event);
@@ -583,13 +528,13 @@ void MainWindow::Sleep(int ms) {
 QTimer* MainWindow::LoopTimerFor(LoopTimer timer) const {
   switch (timer) {
     case LoopTimer::kSystemTimer:
-      return systemTimer_;
+      return timers_.SystemTimer;
     case LoopTimer::kTimeoutTimer:
-      return timeoutTimer_;
+      return timers_.TimeoutTimer;
     case LoopTimer::kTimeoutTimer2:
       break;
   }
-  return timeoutTimer2_;
+  return timers_.TimeoutTimer2;
 }
 
 }  // namespace kestrix::shell

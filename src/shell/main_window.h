@@ -2,17 +2,22 @@
 // control, the displays, the status line and the main menu, and the window's life cycle
 // (creation, the two start-up timer ticks, quitting, destruction).
 //
-// The window holds no decoder state of its own: the Receiver is the state, the
-// ReceiveLoop runs reception inside the window's event processing, and the handlers below
-// (named after their control and event) change them and show the result. The settings
-// loader applies a stored choice by calling the same public handler a user would run.
+// The window composes; it holds no rules of its own. The Receiver is the receive state,
+// the ReceiveLoop runs reception inside the window's event processing, the
+// ReceiveController and the TransmitController hold the rules of their controls. The
+// handlers a user runs live on the part of their subsystem: ReceiveSide (receive controls
+// and the Text menu), KeyingPanel (speed, Tune, port, timing), ToneMenu (the tone keyer),
+// MemoriesPanel (memories, contest strip, scratch pad) and the TransmitController
+// (sending). Decoded text leaves the receiver through one TextHub, to which the receive
+// pane and partner programs subscribe. The settings loader applies a stored choice by
+// calling the same handler a user would run, through those parts.
 //
-// Composition is split by area: receive_panel / transmit_panel / status_panel / main_menu
-// build the controls; receive_handlers.cpp, text_handlers.cpp and transmit_handlers.cpp
-// hold the handlers; main_window.cpp the life cycle and the receive host.
+// Files: receive_panel / transmit_panel / status_panel / main_menu build the controls;
+// main_window.cpp builds and wires the parts and runs the life cycle and the receive
+// host; transmit_wiring.cpp wires the transmit side.
 //
-// Threads: everything here runs on the GUI thread. StartButtonClick does not return while
-// the receiver runs; all other handlers run nested inside it.
+// Threads: everything here runs on the GUI thread. START does not return while the
+// receiver runs; all other handlers run nested inside it.
 #pragma once
 
 #include <QMainWindow>
@@ -22,7 +27,7 @@
 #include <memory>
 #include <string>
 
-#include "decoder/text_sink.h"
+#include "decoder/text_hub.h"
 #include "platform/capture_device.h"
 #include "platform/playback_device.h"
 #include "platform/serial_ports.h"
@@ -32,7 +37,7 @@
 #include "shell/receive_panel.h"
 #include "shell/status_panel.h"
 #include "shell/transmit_panel.h"
-#include "shell/transmit_state.h"
+#include "shell/window_transmit_state.h"
 
 namespace kestrix {
 class SoundCardSelect;
@@ -52,6 +57,10 @@ class TransmitController;
 namespace kestrix::shell {
 
 class AfcStartDialog;
+class ReceiveSide;
+class ReceivePaneText;
+class PartnerText;
+class WindowSettings;
 class PartnerLink;
 class MemoriesPanel;
 class KeyingPanel;
@@ -63,15 +72,6 @@ class WindowKeyers;
 inline constexpr int kTimer1Ms = 250;
 inline constexpr const char* kHelpFailedText = "Could not run the help application";
 inline constexpr const char* kAboutTitle = "About Kestrix";
-
-// Receive pane font sizes in points, by the Text > Size choice 1..4.
-inline constexpr int kFontPoints[5] = {12, 10, 12, 16, 20};
-
-// Received-text look that the settings file stores (the case lives in ReceiveOptions).
-struct PaneStyle {
-  int32_t FontStyle = 0;  // 0 normal, 1 bold
-  int32_t FontSize = 2;   // 1 small .. 4 large
-};
 
 // Replacements for what a test must not really do (modal boxes, quitting, sleeping,
 // launching a browser). Unset members use the real thing.
@@ -104,7 +104,21 @@ struct WindowOptions {
   std::string partnerSocket;
 };
 
-class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
+// Where the window found its help and settings files at creation (empty: none).
+struct StartupFiles {
+  std::string SettingsPath;
+  std::string HelpPath;
+};
+
+// The window's timers.
+struct WindowTimers {
+  QTimer* Timer1 = nullptr;  // the start-up tick: settings load, learning restart
+  QTimer* SystemTimer = nullptr;
+  QTimer* TimeoutTimer = nullptr;
+  QTimer* TimeoutTimer2 = nullptr;
+};
+
+class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
@@ -115,8 +129,6 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   // --- Life cycle (main_window.cpp) -----------------------------------------------
   void Timer1Timer();
   void QuitButtonClick();
-  void Quit1Click() { QuitButtonClick(); }
-  void FormDestroy();
   void About1Click();
   void HelpMenu1Click();
   void On1Click();   // Stay On Top "On"
@@ -129,136 +141,25 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   // path does nothing.
   void LoadSettings(const std::string& path);
   void SaveSettings(const std::string& path);
-
-  // --- Reception and receive controls (receive_handlers.cpp) -----------------------------
-  void StartButtonClick();
-  void StopButtonClick();
-  void SystemTimerTimer();
-  void TimeoutTimerTimer();
-  void ScanButtonClick();
-  void TextButtonClick();
-  void ManualButtonClick();
-  void Text2Click();
-  void Manual2Click();
-  void ClearButtonClick();
-  void FrequencyBarChange();
-  void SpectrumBoxMouseDown(int x);
-  void Off1Click();
-  void Narrow1Click();
-  void Medium1Click();
-  void Wide1Click();
-  void AFCStartFreqClick();
-  void AFCStartBtnClick();
-  void AFCStartCancelBtnClick();
-  void SignalGainBarChange();
-  void CoarseGainTrackBarChange();
-  void Rx10BtnClick();
-  void Rx1BtnClick();
-  void Rx01BtnClick();
-  void Rx001BtnClick();
-  void Quiet1Click();
-  void Normal2Click();
-  void Noisy2Click();
-  void Auto4Click();
-  void Manual3Click();
-  void ThresholdBar2Change();
-  void ThresholdBarChange();
-  void FilterOn1Click();
-  void FilterOff1Click();
-  void Auto3Click();
-  void N25WPM1Click();  // "10 wpm"
-  void N35wpm1Click();  // "20 wpm"
-  void N50wpm1Click();  // "30 wpm"
-  void N50wpm2Click();  // "50+ wpm"
-  void FilterButtonClick();
-  void SquelchBtnClick();
-  void LockWpmBtnClick();
-  void BlankBtnClick();
-  void Fade_OnClick();
-  void Fade_OffClick();
-  void SyncBtnClick();
-  void MicInputClick();
-  void LeftInputClick();
-  void RightInputClick();
-  void SelectSoundCardClick();
-  void Spectrum1Click();
-  void Waterfall2Click();
-  void Enable3Click();
-
-  // --- Received text and its options (text_handlers.cpp) ---------------------------------
-  void Upper1Click();
-  void Lower1Click();
-  void Normal1Click();
-  void Bold1Click();
-  void SmallFont1Click();
-  void NormalFont1Click();
-  void MediumFont1Click();
-  void LargeFont1Click();
-  void ScrollingOn1Click();
-  void ScrollingOff1Click();
-  void TxtScrollBtnClick();
-  void SpacesOnClick();
-  void SpacesOffClick();
-  void SpaceButtonClick();
-  void Short1Click();
-  void Medium2Click();
-  void Long1Click();
-  void RunOnButtonClick();
-  void ProsignEnableClick();
-  void ProsignDisableClick();
-  void EnableEnglishClick();
-  void DisableEnglishClick();
-  void MsgsONClick();
-  void MsgsOFFClick();
-  // The copy pane's key handler (Windows key codes; 220 is the backslash key).
-  // Returns true when the key was used up.
-  bool TextPanelKeyDown(int key);
-
-  // --- Transmit side, state only until the transmitter exists (transmit_handlers.cpp) -----
-  void XmitButtonClick();
-  void SendBtnClick();
-  void TuneButtonClick();
-  void SpeedTrackBarChange();
-  void XmitSpeedUpDnClick();
-  void LoopButtonClick();
-  void MsgButton13Click();
-  void MsgButton14Click();
-  void MsgBtnClick();
-  void Memo1Click();
-  void ToneVolumeChange();
-  void SoundCard1Click();
-  void SerialPort1Click();
-  void PortNumber1Click();
-  void None2Click();
-  void Normal3Click();
-  void Invert2Click();
-  void Printer11Click();
-  void Printer21Click();
-  void None1Click();
-  void Freq1Click();
-  void Freq2Click();
-  void Freq3Click();
-  void Sinewave1Click();
-  void Squarewave1Click();
-  void SideToneOnClick();
-  void SideToneOFFClick();
-  void CharacterConfigClick();  // Transmit > Character Timing > "Show Configuration"
-  void F10ScratchPadClick();
-  void ContestWindowClick();
   // File menu: the text and picture files (user_files_menu.cpp).
   void SaveRcv1Click();
   void SaveXmit1Click();
   void LoadXmit1Click();
   void SaveForm1Click();
+  // A modal message box with an OK button (or the test seam).
+  void ShowMessage(const std::string& title, const std::string& text);
 
-  // --- State the settings code, the tests and main() read and write ------------------
+  // --- The parts ----------------------------------------------------------------------
+  // The receive controls' handlers and the receive controller.
+  ReceiveSide& Receive() { return *receive_; }
   Receiver& Rx() { return *rx_; }
   ReceiveLoop& Loop() { return *loop_; }
+  // Where decoded text goes out.
+  TextHub& Text() { return text_; }
   TransmitState& Tx() { return tx_; }
   // The transmit pane and the send threads; the window's side of them.
   transmit::TransmitController& Transmitter() { return *txc_; }
   WindowTransmitHost& TransmitHostSide() { return *txHost_; }
-  PaneStyle& Style() { return style_; }
   TimelineWindow& Timeline() { return *timeline_; }
   AfcStartDialog& AfcStartForm() { return *afcDialog_; }
   SoundCardDialog& SoundCardForm() { return *soundCardDialog_; }
@@ -266,33 +167,18 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   MemoriesPanel& Memories() { return *memories_; }
   // Tune, speed, timing dialog, port and polarity, and the keying port they drive.
   KeyingPanel& Keying() { return *keying_; }
+  // The values of the settings file the window itself keeps.
+  WindowSettings& Settings() { return *settings_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
   const MainMenu& Menu() const { return menu_; }
   QWidget* Form() const { return form_; }
-  QTimer* Timer1() const { return timer1_; }
-  QTimer* SystemTimer() const { return systemTimer_; }
-  QTimer* TimeoutTimer() const { return timeoutTimer_; }
-  QTimer* TimeoutTimer2() const { return timeoutTimer2_; }
-  int DisplayHeight() const { return displayHeight_; }
-
-  // Process-wide start-up state.
-  std::string SettingsPath;
-  std::string HelpPath;
-  int32_t SettingsLoadPending = 1;
-  int32_t StatsResetPending = 0;
-  uint8_t ForceModeSetup = 0;
-  uint8_t StayOnTop = 0;
-  uint8_t SettingsReserved = 0;  // the settings file's reserved byte, written back as read
-  // Layout measures taken at creation for the receive-mode handlers (pixels).
-  int SpectrumHeightRef = 0;
-  int TextPanelHeightRef = 0;
+  const WindowTimers& Timers() const { return timers_; }
+  StartupFiles& Files() { return files_; }
+  bool StaysOnTop() const { return stayOnTop_; }
   // Times the quit sequence has run (each run ends in one terminate request).
-  int QuitCount = 0;
-
-  // A modal message box with an OK button (or the test seam).
-  void ShowMessage(const std::string& title, const std::string& text);
+  int QuitCount() const { return quitCount_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;  // FormClose
@@ -300,71 +186,32 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Destruction's work: the settings saved, the send threads joined, the key up, the
+  // outputs closed (once).
+  void FormDestroy();
   // The receive loop's host: Qt event processing, the form's timers, message boxes.
   class Host;
   friend class Host;
   QTimer* LoopTimerFor(LoopTimer timer) const;
   void Sleep(int ms);
-  // The window's parts of START and STOP.
-  void ShowStarted(ReceiveMode mode);
-  void StartValuesApplied();
-  void ClearDisplayBitmaps();
-  void ClearSpectrumBitmap(int width);
-  void ShowStopped();
   void StopTransmit();
-  void InputChannelChecked(ChannelMode mode);
-  // The transmit side (transmit_handlers.cpp): build it, wire its controls, and the pane's
+  // The transmit side (transmit_wiring.cpp): build it, wire its controls, and the pane's
   // key and mouse events (true when used up).
   void CreateTransmitter();
   void ConnectSendHandlers();
   bool Memo1Event(QObject* watched, QEvent* event);
 
-  // TextSink
-  void InsertText(const char* bytes, size_t length) override;
-  void TableCharacter(char c) override;
-  void ProsignLetter(char c) override;
-  void ClearPanes() override;
-
-  // ReceiverSink
-  void PeakFrequencyShown(int hz) override;
-  void FrequencyBarMoved(int position) override;
-  void SpectrumFrame(const Receiver& rx) override;
-  void SquelchMeasured(int ratio) override;
-  void LevelsUpdated(const Receiver& rx) override;
-  void LearnStateShown(bool learning) override;
-  void TimelineBlock(const Receiver& rx) override;
-  void BlockFinished(const Receiver& rx) override;
-
   void BuildForm();
   void ConnectHandlers();
   void ConnectMenu();
+  void ConnectTransmitMenus();
   void FormCreate();
-
-  // Receive-mode helpers.
-  void TextMode(int height);
-  void ManualMode(int height);
-  void ShowModeButtons(ReceiveMode mode);
-  void TuningOff();
-  void TransmitPaneForMode();
-  void RestartSystemTimerIfIdle();
-  void PlaceSpectrumBox();
-  // CLEAR's window part after the receiver's (the MANUAL pane, then the transmit pane's
-  // focus).
-  void AfterClear();
-  void ReceiveSpeedChosen(ReceiveSpeed speed, QAction* item);
-  void ThresholdChosen(ThresholdMode mode, QAction* item);
-  void SetSpaceTime(SpaceTime spacing);
-  void ShowSpaceTime();
-  void SetFontSize(int size, QAction* item);
-  void SetLockWpmCaption();
-  void RedrawThresholdLine();
-  // Focus back to the pane in use: Memo1 while sending, else Memo2.
-  void FocusTextPane();
   void SetStayOnTop(bool on);
   void RetuneToTone();
 
   std::unique_ptr<CaptureDevice> device_;
   std::unique_ptr<Host> host_;
+  TextHub text_;
   std::unique_ptr<Receiver> rx_;
   std::unique_ptr<ReceiveLoop> loop_;
   std::unique_ptr<SoundCardSelect> soundCard_;
@@ -374,7 +221,6 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   WindowSeams seams_;
   TransmitState tx_;
   std::unique_ptr<PartnerLink> partner_;  // null when not serving partner programs
-  PaneStyle style_;
   std::unique_ptr<transmit::Waiter> ownKeyWaiter_;
   std::unique_ptr<WindowKeyers> keyers_;
   std::unique_ptr<WindowTransmitHost> txHost_;
@@ -388,13 +234,16 @@ class MainWindow : public QMainWindow, public TextSink, public ReceiverSink {
   TimelineWindow* timeline_ = nullptr;
   AfcStartDialog* afcDialog_ = nullptr;
   SoundCardDialog* soundCardDialog_ = nullptr;
-  QTimer* timer1_ = nullptr;
-  QTimer* systemTimer_ = nullptr;
-  QTimer* timeoutTimer_ = nullptr;
-  QTimer* timeoutTimer2_ = nullptr;
+  WindowTimers timers_;
+  ReceiveSide* receive_ = nullptr;  // a child object
+  // The receive pane and the partner hand-over, as subscribers of the text hub.
+  std::unique_ptr<ReceivePaneText> paneText_;
+  std::unique_ptr<PartnerText> partnerText_;
+  std::unique_ptr<WindowSettings> settings_;
 
-  int displayHeight_ = 130;
-  std::string messagingBuffer_;  // pane text handed to a partner program
+  StartupFiles files_;
+  bool stayOnTop_ = false;
+  int quitCount_ = 0;
   bool destroyed_ = false;
   // Last, so the keyer is gone before everything it reads.
   std::unique_ptr<ToneMenu> tone_;

@@ -4,11 +4,14 @@
 #include <QKeySequence>
 #include <QSignalBlocker>
 
+#include "shell/layout.h"
 #include "shell/main_window.h"
 #include "shell/memory_window.h"
+#include "shell/receive_side.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
 #include "shell/user_files.h"
+#include "transmit/transmit_controller.h"
 
 namespace kestrix::shell {
 
@@ -72,8 +75,8 @@ bool MemoriesPanel::eventFilter(QObject* watched, QEvent* event) {
   const int key = static_cast<QKeyEvent*>(event)->key();
   // Up and Down switch the display to the line spectrum and the waterfall; the receive
   // text panel (whose backslash key the window handles) still scrolls with them.
-  if (key == Qt::Key_Up) w_.Spectrum1Click();
-  if (key == Qt::Key_Down) w_.Waterfall2Click();
+  if (key == Qt::Key_Up) w_.Receive().Spectrum1Click();
+  if (key == Qt::Key_Down) w_.Receive().Waterfall2Click();
   if (watched == tp_.ScatchPadMemo) {
     if (key == Qt::Key_Up || key == Qt::Key_Down) return true;
     if (key == Qt::Key_F10 && w_.Tx().XmitEnable == 3) {
@@ -200,7 +203,21 @@ void MemoriesPanel::SendBtnClick() {
 }
 
 void MemoriesPanel::LoopButtonClick() {
-  w_.LoopButtonClick();
+  w_.Transmitter().LoopButtonClick();
+}
+
+void MemoriesPanel::F10ScratchPadClick() {
+  w_.Menu().F10ScratchPad->setChecked(true);
+  w_.Tx().TransmitWindow = 0;
+  tp_.ContestPanel->move(kOffScreenLeft, kClientHeight + 10);
+  tp_.ScratchPadPanel->move(kScratchStrip.topLeft());
+}
+
+void MemoriesPanel::ContestWindowClick() {
+  w_.Menu().ContestWindow->setChecked(true);
+  w_.Tx().TransmitWindow = 1;
+  tp_.ScratchPadPanel->move(kOffScreenLeft, kClientHeight + 10);
+  tp_.ContestPanel->move(kScratchStrip.topLeft());
 }
 
 }  // namespace kestrix::shell

@@ -47,6 +47,9 @@ class MemoriesPanel : public QObject,
   void ResetMessageButtonColours() { memories_.ResetMessageButtonColours(); }
   // Creation: buffers 16..18 from the call boxes.
   void FillContestBuffers();
+  // Transmit > Transmit Window: the scratch pad or the contest strip under the buttons.
+  void F10ScratchPadClick();
+  void ContestWindowClick();
 
   TransmitMemoryForm& MemoryForm() { return *form_; }
 

@@ -3,7 +3,7 @@
 // (level bar, display gain, CLEAR, decode state, Lock WPM), and the off-screen controls
 // that menus and code drive (START, STOP, the mode buttons, gain, the option buttons).
 // Only construction lives here: names, captions, ranges, initial values, hints and places.
-// The handlers are the window's (receive_handlers.cpp). GUI thread only.
+// The handlers are ReceiveSide's (receive_side.cpp). GUI thread only.
 #pragma once
 
 #include <QFrame>

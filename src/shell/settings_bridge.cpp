@@ -10,6 +10,8 @@
 #include "shell/afc_start_dialog.h"
 #include "shell/keying_panel.h"
 #include "shell/main_window.h"
+#include "shell/memories_panel.h"
+#include "shell/receive_side.h"
 #include "shell/tone_menu.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
@@ -90,7 +92,7 @@ void PlaceTimelineIfAutomatic(MainWindow& w) {
 
 }  // namespace
 
-SettingsRecord SettingsBridge::CurrentSettings() {
+SettingsRecord WindowSettingsPart::CurrentSettings() {
   const Receiver& rx = w_.Rx();
   const ReceiveOptions& o = rx.Options;
   const TransmitState& tx = w_.Tx();
@@ -107,12 +109,12 @@ SettingsRecord SettingsBridge::CurrentSettings() {
   r.FrequencyBar = rp.FrequencyBar->value();
   for (int n = 1; n <= kStoredSendBuffers; ++n) r.SendBuffer(n) = tx.SendBuffers[n];
   r.LetterCase = static_cast<int32_t>(o.Case);
-  r.FontStyle = w_.Style().FontStyle;
+  r.FontStyle = w_.Receive().Style().FontStyle;
   r.ReceiveSpeed = static_cast<int32_t>(o.Speed);
   r.WordSpaces = o.WordSpaces;
   r.SpaceTime = static_cast<int32_t>(o.Spacing);
   r.AfcMode = static_cast<int32_t>(rx.Tone.Mode);
-  r.FontSize = w_.Style().FontSize;
+  r.FontSize = w_.Receive().Style().FontSize;
   r.PortKind = tx.PortKind;
   r.PortName = tx.PortName;
   r.TimelineTop = timeline.Geometry.Top;
@@ -133,7 +135,7 @@ SettingsRecord SettingsBridge::CurrentSettings() {
   r.Squelch = o.SquelchOn ? 1 : 0;
   r.NonEnglish = static_cast<uint8_t>(o.NonEnglish);
   r.SideTone = tx.SideToneOn;
-  r.StayOnTop = w_.StayOnTop;
+  r.StayOnTop = w_.StaysOnTop() ? 1 : 0;
   r.ManualThreshold = o.ManualThreshold();
   r.Messaging = tx.MessagingOn;
   r.TimelineShown = timeline.Shown ? 1 : 0;
@@ -142,7 +144,7 @@ SettingsRecord SettingsBridge::CurrentSettings() {
   r.AfcStartFrequency = rx.Tone.AfcStartFrequency;
   r.WordSpaces2 = o.WordSpaces;
   r.DisplayType = static_cast<int32_t>(rx.Display);
-  r.Reserved = w_.SettingsReserved;
+  r.Reserved = reserved_;
   r.OutputDevice = tx.OutputDevice;
   r.ToneFrequency = tx.ToneFrequency;
   r.ToneWaveform = tx.ToneWaveform;
@@ -155,410 +157,413 @@ SettingsRecord SettingsBridge::CurrentSettings() {
   return r;
 }
 
-void SettingsBridge::RaiseForceModeSetup() {
-  w_.ForceModeSetup = 1;
+void ReceiveSettingsPart::RaiseForceModeSetup() {
+  w_.Receive().Controller().ForceModeSetup();
 }
-void SettingsBridge::RaiseAutoStartPending() {
+void ReceiveSettingsPart::RaiseAutoStartPending() {
   w_.Loop().AutoStartPending.store(1, std::memory_order_relaxed);
 }
 
-void SettingsBridge::StorePrinterPortAddress(int32_t address) {
+void KeyingSettingsPart::StorePrinterPortAddress(int32_t address) {
   w_.Tx().ParallelPortSetting = address;
 }
 
-void SettingsBridge::SetSignalGainBar(int32_t position) {
+void ReceiveSettingsPart::SetSignalGainBar(int32_t position) {
   SetQuietly(w_.ReceiveControls().SignalGainBar, position);
-  w_.SignalGainBarChange();
+  w_.Receive().SignalGainBarChange();
 }
 
-void SettingsBridge::SetSpeedTrackBar(int32_t position) {
+void KeyingSettingsPart::SetSpeedTrackBar(int32_t position) {
   const TransmitPanel& tp = w_.TransmitControls();
   SetQuietly(tp.SpeedTrackBar, position);
   // The speed controls follow the bar's clamped position; SpeedTrackBarChange sets the
   // element timing's speed and both read-outs.
   tp.XmitSpeedUpDn->SetPosition(tp.SpeedTrackBar->value());
-  w_.SpeedTrackBarChange();
+  w_.Keying().SpeedTrackBarChange();
 }
 
-void SettingsBridge::SetToneVolume(int32_t position) {
+void ToneSettingsPart::SetToneVolume(int32_t position) {
   w_.TransmitControls().ToneVolume->setValue(position);
 }
 
-void SettingsBridge::SetToneFreqBar2(int32_t position) {
+void ToneSettingsPart::SetToneFreqBar2(int32_t position) {
   // The serial-port tone dialog's bar runs 50..100; its position is the side-tone note.
   w_.Tone().SetToneFreqBar2(position);
 }
 
-void SettingsBridge::SetFrequencyBar(int32_t position) {
+void ReceiveSettingsPart::SetFrequencyBar(int32_t position) {
   SetQuietly(w_.ReceiveControls().FrequencyBar, position);
-  w_.FrequencyBarChange();
+  w_.Receive().FrequencyBarChange();
 }
 
-void SettingsBridge::SetSendBuffer(int n, const SendBufferBytes& bytes) {
+void MemorySettingsPart::SetSendBuffer(int n, const SendBufferBytes& bytes) {
   w_.Tx().SendBuffers[static_cast<size_t>(n)] = bytes;
 }
 
-void SettingsBridge::SetScratchPadText(std::string_view text) {
+void MemorySettingsPart::SetScratchPadText(std::string_view text) {
   w_.TransmitControls().ScatchPadMemo->setText(FromCp1252(text));
 }
-void SettingsBridge::SetRemoteCallText(std::string_view text) {
+void MemorySettingsPart::SetRemoteCallText(std::string_view text) {
   w_.TransmitControls().RemoteCallMemo->setText(FromCp1252(text));
 }
-void SettingsBridge::SetMyCallText(std::string_view text) {
+void MemorySettingsPart::SetMyCallText(std::string_view text) {
   w_.TransmitControls().MyCallMemo->setText(FromCp1252(text));
 }
 
-void SettingsBridge::CopyTextToSendBuffer(int n, std::string_view text) {
+void MemorySettingsPart::CopyTextToSendBuffer(int n, std::string_view text) {
   CopyFieldText(w_.Tx().SendBuffers[static_cast<size_t>(n)], text);
 }
 
-void SettingsBridge::Upper1Click() {
-  w_.Upper1Click();
+void TextSettingsPart::Upper1Click() {
+  w_.Receive().Upper1Click();
 }
-void SettingsBridge::Lower1Click() {
-  w_.Lower1Click();
+void TextSettingsPart::Lower1Click() {
+  w_.Receive().Lower1Click();
 }
-void SettingsBridge::Bold1Click() {
-  w_.Bold1Click();
+void TextSettingsPart::Bold1Click() {
+  w_.Receive().Bold1Click();
 }
-void SettingsBridge::Normal1Click() {
-  w_.Normal1Click();
+void TextSettingsPart::Normal1Click() {
+  w_.Receive().Normal1Click();
 }
-void SettingsBridge::Auto3Click() {
-  w_.Auto3Click();
+void ReceiveSettingsPart::Auto3Click() {
+  w_.Receive().Auto3Click();
 }
-void SettingsBridge::N25WPM1Click() {
-  w_.N25WPM1Click();
+void ReceiveSettingsPart::N25WPM1Click() {
+  w_.Receive().N25WPM1Click();
 }
-void SettingsBridge::N35wpm1Click() {
-  w_.N35wpm1Click();
+void ReceiveSettingsPart::N35wpm1Click() {
+  w_.Receive().N35wpm1Click();
 }
-void SettingsBridge::N50wpm1Click() {
-  w_.N50wpm1Click();
+void ReceiveSettingsPart::N50wpm1Click() {
+  w_.Receive().N50wpm1Click();
 }
-void SettingsBridge::N50wpm2Click() {
-  w_.N50wpm2Click();
+void ReceiveSettingsPart::N50wpm2Click() {
+  w_.Receive().N50wpm2Click();
 }
-void SettingsBridge::SpacesOnClick() {
-  w_.SpacesOnClick();
+void TextSettingsPart::SpacesOnClick() {
+  w_.Receive().SpacesOnClick();
 }
-void SettingsBridge::SpacesOffClick() {
-  w_.SpacesOffClick();
+void TextSettingsPart::SpacesOffClick() {
+  w_.Receive().SpacesOffClick();
 }
 
 // An unlisted space time, AFC mode or font size is kept as stored and written back; the
 // decoder treats an unknown space time as medium and the AFC keeps its search settings.
-void SettingsBridge::StoreSpaceTime(int32_t value) {
+void TextSettingsPart::StoreSpaceTime(int32_t value) {
   w_.Rx().Options.Spacing = static_cast<SpaceTime>(value);
 }
-void SettingsBridge::Short1Click() {
-  w_.Short1Click();
+void TextSettingsPart::Short1Click() {
+  w_.Receive().Short1Click();
 }
-void SettingsBridge::Medium2Click() {
-  w_.Medium2Click();
+void TextSettingsPart::Medium2Click() {
+  w_.Receive().Medium2Click();
 }
-void SettingsBridge::Long1Click() {
-  w_.Long1Click();
+void TextSettingsPart::Long1Click() {
+  w_.Receive().Long1Click();
 }
 
-void SettingsBridge::StoreAfcMode(int32_t value) {
+void ReceiveSettingsPart::StoreAfcMode(int32_t value) {
   w_.Rx().Tone.Mode = static_cast<AfcMode>(value);
 }
-void SettingsBridge::Off1Click() {
-  w_.Off1Click();
+void ReceiveSettingsPart::Off1Click() {
+  w_.Receive().Off1Click();
 }
-void SettingsBridge::Narrow1Click() {
-  w_.Narrow1Click();
+void ReceiveSettingsPart::Narrow1Click() {
+  w_.Receive().Narrow1Click();
 }
-void SettingsBridge::Medium1Click() {
-  w_.Medium1Click();
+void ReceiveSettingsPart::Medium1Click() {
+  w_.Receive().Medium1Click();
 }
-void SettingsBridge::Wide1Click() {
-  w_.Wide1Click();
-}
-
-void SettingsBridge::StoreFontSize(int32_t value) {
-  w_.Style().FontSize = value;
-}
-void SettingsBridge::SmallFont1Click() {
-  w_.SmallFont1Click();
-}
-void SettingsBridge::NormalFont1Click() {
-  w_.NormalFont1Click();
-}
-void SettingsBridge::MediumFont1Click() {
-  w_.MediumFont1Click();
-}
-void SettingsBridge::LargeFont1Click() {
-  w_.LargeFont1Click();
+void ReceiveSettingsPart::Wide1Click() {
+  w_.Receive().Wide1Click();
 }
 
-void SettingsBridge::StorePortKind(int32_t kind) {
+void TextSettingsPart::StoreFontSize(int32_t value) {
+  w_.Receive().Style().FontSize = value;
+}
+void TextSettingsPart::SmallFont1Click() {
+  w_.Receive().SmallFont1Click();
+}
+void TextSettingsPart::NormalFont1Click() {
+  w_.Receive().NormalFont1Click();
+}
+void TextSettingsPart::MediumFont1Click() {
+  w_.Receive().MediumFont1Click();
+}
+void TextSettingsPart::LargeFont1Click() {
+  w_.Receive().LargeFont1Click();
+}
+
+void KeyingSettingsPart::StorePortKind(int32_t kind) {
   w_.Tx().PortKind = kind;
 }
-void SettingsBridge::StorePortName(const PortNameBytes& name) {
+void KeyingSettingsPart::StorePortName(const PortNameBytes& name) {
   w_.Tx().PortName = name;
 }
-void SettingsBridge::Printer11Click() {
-  w_.Printer11Click();
+void KeyingSettingsPart::Printer11Click() {
+  w_.Keying().Printer11Click();
 }
-void SettingsBridge::None1Click() {
-  w_.None1Click();
+void KeyingSettingsPart::None1Click() {
+  w_.Keying().None1Click();
 }
-void SettingsBridge::OpenNamedComPort(std::string_view name) {
+void KeyingSettingsPart::OpenNamedComPort(std::string_view name) {
   // "Port Number" is checked and the stored name (a COM name or a device path) opened.
   w_.Keying().OpenNamedComPort(std::string(name));
 }
 
-void SettingsBridge::SetTimelineTop(int32_t top) {
+void WindowSettingsPart::SetTimelineTop(int32_t top) {
   w_.Timeline().Geometry.Top = top;
   if (top != kAutomaticPosition) w_.Timeline().ApplyGeometry();
 }
-void SettingsBridge::SetTimelineLeft(int32_t left) {
+void WindowSettingsPart::SetTimelineLeft(int32_t left) {
   w_.Timeline().Geometry.Left = left;
   if (left != kAutomaticPosition) w_.Timeline().ApplyGeometry();
 }
-void SettingsBridge::SetTimelineHeight(int32_t height) {
+void WindowSettingsPart::SetTimelineHeight(int32_t height) {
   w_.Timeline().Geometry.Height = height;
   if (!TimelinePlacedAutomatically(w_)) w_.Timeline().ApplyGeometry();
 }
-void SettingsBridge::SetTimelineWidth(int32_t width) {
+void WindowSettingsPart::SetTimelineWidth(int32_t width) {
   w_.Timeline().Geometry.Width = width;
   if (!TimelinePlacedAutomatically(w_)) w_.Timeline().ApplyGeometry();
 }
 
-void SettingsBridge::SetMainTop(int32_t top) {
+void WindowSettingsPart::SetMainTop(int32_t top) {
   w_.move(w_.x(), top == kAutomaticPosition ? CentredPosition(w_).y() : top);
 }
-void SettingsBridge::SetMainLeft(int32_t left) {
+void WindowSettingsPart::SetMainLeft(int32_t left) {
   w_.move(left == kAutomaticPosition ? CentredPosition(w_).x() : left, w_.y());
 }
 
-void SettingsBridge::StoreCoarseGain(int32_t value) {
+void ReceiveSettingsPart::StoreCoarseGain(int32_t value) {
   w_.Rx().Gain.CoarseButton = value;
 }
-void SettingsBridge::Rx01BtnClick() {
-  w_.Rx01BtnClick();
+void ReceiveSettingsPart::Rx01BtnClick() {
+  w_.Receive().Rx01BtnClick();
 }
-void SettingsBridge::Rx1BtnClick() {
-  w_.Rx1BtnClick();
+void ReceiveSettingsPart::Rx1BtnClick() {
+  w_.Receive().Rx1BtnClick();
 }
-void SettingsBridge::Rx10BtnClick() {
-  w_.Rx10BtnClick();
+void ReceiveSettingsPart::Rx10BtnClick() {
+  w_.Receive().Rx10BtnClick();
 }
-void SettingsBridge::Rx001BtnClick() {
-  w_.Rx001BtnClick();
+void ReceiveSettingsPart::Rx001BtnClick() {
+  w_.Receive().Rx001BtnClick();
 }
 
-void SettingsBridge::StoreThresholdType(int32_t value) {
+void ReceiveSettingsPart::StoreThresholdType(int32_t value) {
   // 4 is "Quiet"; it and any unlisted value stay with no check mark moved.
   w_.Rx().Options.Threshold = static_cast<ThresholdMode>(value);
 }
-void SettingsBridge::Normal2Click() {
-  w_.Normal2Click();
+void ReceiveSettingsPart::Normal2Click() {
+  w_.Receive().Normal2Click();
 }
-void SettingsBridge::Noisy2Click() {
-  w_.Noisy2Click();
+void ReceiveSettingsPart::Noisy2Click() {
+  w_.Receive().Noisy2Click();
 }
-void SettingsBridge::Manual3Click() {
-  w_.Manual3Click();
+void ReceiveSettingsPart::Manual3Click() {
+  w_.Receive().Manual3Click();
 }
-void SettingsBridge::Auto4Click() {
-  w_.Auto4Click();
+void ReceiveSettingsPart::Auto4Click() {
+  w_.Receive().Auto4Click();
 }
 
-void SettingsBridge::SetBlankingFlag(bool on) {
+void ReceiveSettingsPart::SetBlankingFlag(bool on) {
   w_.Rx().Options.BlankingOn = on;
 }
-void SettingsBridge::BlankBtnClick() {
-  w_.BlankBtnClick();
+void ReceiveSettingsPart::BlankBtnClick() {
+  w_.Receive().BlankBtnClick();
 }
-void SettingsBridge::FilterOn1Click() {
-  w_.FilterOn1Click();
+void ReceiveSettingsPart::FilterOn1Click() {
+  w_.Receive().FilterOn1Click();
 }
-void SettingsBridge::FilterOff1Click() {
-  w_.FilterOff1Click();
+void ReceiveSettingsPart::FilterOff1Click() {
+  w_.Receive().FilterOff1Click();
 }
 
-void SettingsBridge::SetCoarseGainTrackBar(int32_t position) {
+void ReceiveSettingsPart::SetCoarseGainTrackBar(int32_t position) {
   SetQuietly(w_.ReceiveControls().CoarseGainTrackBar, position);
 }
-void SettingsBridge::CoarseGainTrackBarChange() {
-  w_.CoarseGainTrackBarChange();
+void ReceiveSettingsPart::CoarseGainTrackBarChange() {
+  w_.Receive().CoarseGainTrackBarChange();
 }
 
-void SettingsBridge::Fade_OnClick() {
-  w_.Fade_OnClick();
+void ReceiveSettingsPart::Fade_OnClick() {
+  w_.Receive().Fade_OnClick();
 }
-void SettingsBridge::Fade_OffClick() {
-  w_.Fade_OffClick();
+void ReceiveSettingsPart::Fade_OffClick() {
+  w_.Receive().Fade_OffClick();
 }
 
-void SettingsBridge::StoreInputChannel(int32_t value) {
+void ReceiveSettingsPart::StoreInputChannel(int32_t value) {
   // Only a channel the capture knows is kept: any other number would make the sample
   // conversion read every other sample of a mono buffer. The handler below sets the
   // format for 1..3; other numbers leave the current channel, which is then saved.
   if (value >= 1 && value <= 3) w_.Rx().Capture.Channel = static_cast<ChannelMode>(value);
 }
-void SettingsBridge::MicInputClick() {
-  w_.MicInputClick();
+void ReceiveSettingsPart::MicInputClick() {
+  w_.Receive().MicInputClick();
 }
-void SettingsBridge::LeftInputClick() {
-  w_.LeftInputClick();
+void ReceiveSettingsPart::LeftInputClick() {
+  w_.Receive().LeftInputClick();
 }
-void SettingsBridge::RightInputClick() {
-  w_.RightInputClick();
-}
-
-void SettingsBridge::Normal3Click() {
-  w_.Normal3Click();
-}
-void SettingsBridge::Invert2Click() {
-  w_.Invert2Click();
-}
-void SettingsBridge::ProsignEnableClick() {
-  w_.ProsignEnableClick();
-}
-void SettingsBridge::ProsignDisableClick() {
-  w_.ProsignDisableClick();
+void ReceiveSettingsPart::RightInputClick() {
+  w_.Receive().RightInputClick();
 }
 
-void SettingsBridge::SetSquelch(bool on) {
-  w_.Rx().Options.SquelchOn = on;
-  SetCaption(w_.ReceiveControls().SquelchBtn, on ? "ON" : "OFF", on ? kRed : kBlue);
+void KeyingSettingsPart::Normal3Click() {
+  w_.Keying().Normal3Click();
+}
+void KeyingSettingsPart::Invert2Click() {
+  w_.Keying().Invert2Click();
+}
+void TextSettingsPart::ProsignEnableClick() {
+  w_.Receive().ProsignEnableClick();
+}
+void TextSettingsPart::ProsignDisableClick() {
+  w_.Receive().ProsignDisableClick();
 }
 
-void SettingsBridge::EnableEnglishClick() {
-  w_.EnableEnglishClick();
+void ReceiveSettingsPart::SetSquelch(bool on) {
+  w_.Receive().SetSquelch(on);
 }
-void SettingsBridge::DisableEnglishClick() {
-  w_.DisableEnglishClick();
+
+void TextSettingsPart::EnableEnglishClick() {
+  w_.Receive().EnableEnglishClick();
 }
-void SettingsBridge::SideToneOnClick() {
-  w_.SideToneOnClick();
+void TextSettingsPart::DisableEnglishClick() {
+  w_.Receive().DisableEnglishClick();
 }
-void SettingsBridge::SideToneOFFClick() {
-  w_.SideToneOFFClick();
+void KeyingSettingsPart::SideToneOnClick() {
+  w_.Keying().SideToneOnClick();
 }
-void SettingsBridge::On1Click() {
+void KeyingSettingsPart::SideToneOFFClick() {
+  w_.Keying().SideToneOFFClick();
+}
+void WindowSettingsPart::On1Click() {
   w_.On1Click();
 }
-void SettingsBridge::Off2Click() {
+void WindowSettingsPart::Off2Click() {
   w_.Off2Click();
 }
 
-void SettingsBridge::SetThresholdBar2(int32_t position) {
+void ReceiveSettingsPart::SetThresholdBar2(int32_t position) {
   SetQuietly(w_.ReceiveControls().ThresholdBar2, position);
 }
-void SettingsBridge::ThresholdBar2Change() {
-  w_.ThresholdBar2Change();
+void ReceiveSettingsPart::ThresholdBar2Change() {
+  w_.Receive().ThresholdBar2Change();
 }
 
-void SettingsBridge::MsgsONClick() {
-  w_.MsgsONClick();
+void TextSettingsPart::MsgsONClick() {
+  w_.Receive().MsgsONClick();
 }
-void SettingsBridge::MsgsOFFClick() {
-  w_.MsgsOFFClick();
+void TextSettingsPart::MsgsOFFClick() {
+  w_.Receive().MsgsOFFClick();
 }
 
-void SettingsBridge::ShowTimeline(int32_t top, int32_t left, int32_t height, int32_t width) {
+void WindowSettingsPart::ShowTimeline(int32_t top, int32_t left, int32_t height, int32_t width) {
   TimelineWindow& timeline = w_.Timeline();
   timeline.Geometry = TimelineGeometry{top, left, height, width};
   PlaceTimelineIfAutomatic(w_);
   timeline.Enable();
 }
-void SettingsBridge::HideTimeline() {
+void WindowSettingsPart::HideTimeline() {
   w_.Timeline().Shown = false;
   w_.Timeline().hide();
 }
 
-void SettingsBridge::StoreInputDevice(int32_t device) {
+void ReceiveSettingsPart::StoreInputDevice(int32_t device) {
   w_.Rx().Capture.InputDevice = device;
 }
 
-void SettingsBridge::SetComPortSpinBtn(int32_t value) {
+void KeyingSettingsPart::SetComPortSpinBtn(int32_t value) {
   w_.Keying().SetComPortSpinBtn(value);
 }
 
-void SettingsBridge::SetAfcStartSpinBtn(int32_t hz) {
+void ReceiveSettingsPart::SetAfcStartSpinBtn(int32_t hz) {
   w_.AfcStartForm().AFCStartSpinBtn()->setValue(hz);
   w_.Rx().Tone.AfcStartFrequency = hz;
 }
-void SettingsBridge::SetMarkerFrequency(int32_t hz) {
+void ReceiveSettingsPart::SetMarkerFrequency(int32_t hz) {
   w_.Rx().Tone.MarkerHz = hz;
 }
-void SettingsBridge::ShowMkrLabel(int32_t value) {
+void ReceiveSettingsPart::ShowMkrLabel(int32_t value) {
   w_.ReceiveControls().MkrLabel->setText(QString::number(value));
 }
 
-void SettingsBridge::Waterfall2Click() {
-  w_.Waterfall2Click();
+void ReceiveSettingsPart::Waterfall2Click() {
+  w_.Receive().Waterfall2Click();
 }
-void SettingsBridge::Spectrum1Click() {
-  w_.Spectrum1Click();
+void ReceiveSettingsPart::Spectrum1Click() {
+  w_.Receive().Spectrum1Click();
 }
-void SettingsBridge::StoreReserved(uint8_t value) {
-  w_.SettingsReserved = value;
+void KeyingSettingsPart::SerialPort1Click() {
+  w_.Keying().SerialPort1Click();
 }
-void SettingsBridge::SerialPort1Click() {
-  w_.SerialPort1Click();
+void KeyingSettingsPart::SoundCard1Click() {
+  w_.Keying().SoundCard1Click();
 }
-void SettingsBridge::SoundCard1Click() {
-  w_.SoundCard1Click();
-}
-void SettingsBridge::StoreToneFrequency(float hz) {
+void ToneSettingsPart::StoreToneFrequency(float hz) {
   w_.Tone().StoreToneFrequency(hz);
 }
-void SettingsBridge::Freq1Click() {
-  w_.Freq1Click();
+void ToneSettingsPart::Freq1Click() {
+  w_.Tone().Freq1Click();
 }
-void SettingsBridge::Freq2Click() {
-  w_.Freq2Click();
+void ToneSettingsPart::Freq2Click() {
+  w_.Tone().Freq2Click();
 }
-void SettingsBridge::Freq3Click() {
-  w_.Freq3Click();
+void ToneSettingsPart::Freq3Click() {
+  w_.Tone().Freq3Click();
 }
-void SettingsBridge::Squarewave1Click() {
-  w_.Squarewave1Click();
+void ToneSettingsPart::Squarewave1Click() {
+  w_.Tone().Squarewave1Click();
 }
-void SettingsBridge::Sinewave1Click() {
-  w_.Sinewave1Click();
+void ToneSettingsPart::Sinewave1Click() {
+  w_.Tone().Sinewave1Click();
 }
 
-void SettingsBridge::SetXmitUpDn(int16_t position) {
+void MemorySettingsPart::SetXmitUpDn(int16_t position) {
   const TransmitPanel& tp = w_.TransmitControls();
   tp.XmitUpDn->SetPosition(position);  // clamps to 1..10000
   w_.Tx().ContestSerial = tp.XmitUpDn->Position();
   tp.XmitCntrMemo->setText(QString::number(tp.XmitUpDn->Position()));
 }
 
-void SettingsBridge::ContestWindowClick() {
-  w_.ContestWindowClick();
+void MemorySettingsPart::ContestWindowClick() {
+  w_.Memories().ContestWindowClick();
 }
-void SettingsBridge::F10ScratchPadClick() {
-  w_.F10ScratchPadClick();
+void MemorySettingsPart::F10ScratchPadClick() {
+  w_.Memories().F10ScratchPadClick();
 }
 
-void SettingsBridge::SetTimingRatio(TimingRatio which, float percent, int32_t upDownPosition,
-                                    const std::string& memoText) {
+void KeyingSettingsPart::SetTimingRatio(TimingRatio which, float percent, int32_t upDownPosition,
+                                        const std::string& memoText) {
   w_.Keying().SetTimingRatio(which, percent, upDownPosition, memoText);
 }
 
-void LoadWindowSettings(MainWindow& window, const std::string& path) {
-  SettingsBridge bridge(window);
-  const SettingsLoadResult result = LoadSettings(path, bridge);
+WindowSettings::WindowSettings(MainWindow& window)
+    : w_(window),
+      window_(window),
+      receive_(window),
+      text_(window),
+      keying_(window),
+      tone_(window),
+      memories_(window) {}
+
+void WindowSettings::Load(const std::string& path) {
+  const SettingsLoadResult result = LoadSettings(path, Parts());
   if (!result.message.empty()) std::cerr << "kestrix: " << result.message << "\n";
   if (result.outcome == SettingsLoadResult::Outcome::kLoaded) {
-    KeepOnScreen(window);
-    PlaceTimelineIfAutomatic(window);
+    KeepOnScreen(w_);
+    PlaceTimelineIfAutomatic(w_);
   }
 }
 
-void SaveWindowSettings(MainWindow& window, const std::string& path) {
+void WindowSettings::Save(const std::string& path) {
   if (path.empty()) return;
-  SettingsBridge bridge(window);
   std::string error;
-  if (!SaveSettings(path, bridge.CurrentSettings(), error)) {
+  if (!SaveSettings(path, Current(), error)) {
     std::cerr << "kestrix: " << error << "; the settings of this session are not kept\n";
   }
 }

@@ -5,8 +5,9 @@
 //
 // Loading applies each value in file order through the same handler a user would run
 // (a menu item, a track bar, a button), so check marks, captions and dependent state follow.
-// The handlers are reached through SettingsHandlers, which the main window implements; this
-// file holds no widget code and runs on whatever thread calls it (the window's GUI thread).
+// The handlers are reached through one small interface per part of the window
+// (SettingsTargets); this file holds no widget code and runs on whatever thread calls it
+// (the window's GUI thread).
 #pragma once
 
 #include <array>
@@ -195,84 +196,19 @@ std::string RatioMemoText(float percent);
 enum class TimingRatio { kDot, kDash, kChar, kWord };
 
 // The handlers a settings load runs, one per action of the file's last column, named after
-// the window's handlers. They receive raw file values: every track bar, scroll bar, spin
-// box and up-down clamps a value to its own range when it is set (a stored transmit speed
-// of 3 becomes 5), exactly as when the user moves it. The methods are called on the
-// loading thread, in file order, and only for fields that the file holds.
-class SettingsHandlers {
- public:
-  virtual ~SettingsHandlers() = default;
+// the handlers a user runs; each part of the window serves its own. They receive raw file
+// values: every track bar, scroll bar, spin box and up-down clamps a value to its own
+// range when it is set (a stored transmit speed of 3 becomes 5), exactly as when the user
+// moves it. The methods are called on the loading thread, in file order, and only for
+// fields that the file holds. Field numbers are in the comments.
 
+// The window itself: its place, the timeline window's, Stay On Top, the reserved byte,
+// and the values to write when there is no file.
+class SettingsWindowHandlers {
+ public:
+  virtual ~SettingsWindowHandlers() = default;
   // The values written when the file is missing (the current state of the program).
   virtual SettingsRecord CurrentSettings() = 0;
-  // Raised before anything is read, so the Text-mode setup after the load is a full one.
-  virtual void RaiseForceModeSetup() = 0;
-  // Raised after a successful load: the SystemTimer tick then starts the receive loop.
-  virtual void RaiseAutoStartPending() = 0;
-
-  // 1: parallel-port address, stored as is.
-  virtual void StorePrinterPortAddress(int32_t address) = 0;
-  // 2: SignalGainBar position; its change handler applies the gain.
-  virtual void SetSignalGainBar(int32_t position) = 0;
-  // 3: SpeedTrackBar position; ComputeElementTiming with the bar's resulting position,
-  // XmitSpeedUpDn set to it, shown in CodeLabel and XmitSpeedPnl.
-  virtual void SetSpeedTrackBar(int32_t position) = 0;
-  // 4: ToneVolume; the stored value is discarded and this is always called with 63.
-  virtual void SetToneVolume(int32_t position) = 0;
-  // 5: ToneFreqBar2 position, copied into the current side-tone note.
-  virtual void SetToneFreqBar2(int32_t position) = 0;
-  // 6 and 60: the FrequencyBar position.
-  virtual void SetFrequencyBar(int32_t position) = 0;
-  // 7..26: send buffer n (1..20), all 4096 bytes.
-  virtual void SetSendBuffer(int n, const SendBufferBytes& bytes) = 0;
-  // After field 26: the text fields shown from buffers 10, 16 and 17.
-  virtual void SetScratchPadText(std::string_view text) = 0;
-  virtual void SetRemoteCallText(std::string_view text) = 0;
-  virtual void SetMyCallText(std::string_view text) = 0;
-  // After field 26: buffer n's text replaced as a C string copy ("5nn " into 19, "tu " into
-  // 20); the bytes after the new terminator stay.
-  virtual void CopyTextToSendBuffer(int n, std::string_view text) = 0;
-
-  // 27
-  virtual void Upper1Click() = 0;
-  virtual void Lower1Click() = 0;
-  // 28
-  virtual void Bold1Click() = 0;
-  virtual void Normal1Click() = 0;
-  // 29
-  virtual void Auto3Click() = 0;
-  virtual void N25WPM1Click() = 0;  // "10 wpm"
-  virtual void N35wpm1Click() = 0;  // "20 wpm"
-  virtual void N50wpm1Click() = 0;  // "30 wpm"
-  virtual void N50wpm2Click() = 0;  // "50+ wpm"
-  // 30 and 61
-  virtual void SpacesOnClick() = 0;
-  virtual void SpacesOffClick() = 0;
-  // 31: the raw value is stored first, then the handler for 0, 1 or 2.
-  virtual void StoreSpaceTime(int32_t value) = 0;
-  virtual void Short1Click() = 0;
-  virtual void Medium2Click() = 0;
-  virtual void Long1Click() = 0;
-  // 32: raw value, then the handler for 0..3.
-  virtual void StoreAfcMode(int32_t value) = 0;
-  virtual void Off1Click() = 0;
-  virtual void Narrow1Click() = 0;
-  virtual void Medium1Click() = 0;
-  virtual void Wide1Click() = 0;
-  // 33: raw value, then the handler for 1..4.
-  virtual void StoreFontSize(int32_t value) = 0;
-  virtual void SmallFont1Click() = 0;
-  virtual void NormalFont1Click() = 0;
-  virtual void MediumFont1Click() = 0;
-  virtual void LargeFont1Click() = 0;
-  // 34: stored as is.
-  virtual void StorePortKind(int32_t kind) = 0;
-  // 35: the name is stored, then "LPT1"/"LPT2" select the parallel port, "NONE" no port,
-  // and any other name checks "Port Number" and opens that serial device.
-  virtual void StorePortName(const PortNameBytes& name) = 0;
-  virtual void Printer11Click() = 0;
-  virtual void None1Click() = 0;
-  virtual void OpenNamedComPort(std::string_view name) = 0;
   // 36..39: the timeline window's stored geometry.
   virtual void SetTimelineTop(int32_t top) = 0;
   virtual void SetTimelineLeft(int32_t left) = 0;
@@ -281,6 +217,40 @@ class SettingsHandlers {
   // 40, 41: the main window's position.
   virtual void SetMainTop(int32_t top) = 0;
   virtual void SetMainLeft(int32_t left) = 0;
+  // 54
+  virtual void On1Click() = 0;
+  virtual void Off2Click() = 0;
+  // 57: show with the geometry of fields 36..39 (as loaded), or hide.
+  virtual void ShowTimeline(int32_t top, int32_t left, int32_t height, int32_t width) = 0;
+  virtual void HideTimeline() = 0;
+  // 63: stored as is and written back unchanged.
+  virtual void StoreReserved(uint8_t value) = 0;
+};
+
+// Reception: gain, tuning and AFC, receive speed, threshold, noise filter, input, display.
+class SettingsReceiveHandlers {
+ public:
+  virtual ~SettingsReceiveHandlers() = default;
+  // Raised before anything is read, so the Text-mode setup after the load is a full one.
+  virtual void RaiseForceModeSetup() = 0;
+  // Raised after a successful load: the SystemTimer tick then starts the receive loop.
+  virtual void RaiseAutoStartPending() = 0;
+  // 2: SignalGainBar position; its change handler applies the gain.
+  virtual void SetSignalGainBar(int32_t position) = 0;
+  // 6 and 60: the FrequencyBar position.
+  virtual void SetFrequencyBar(int32_t position) = 0;
+  // 29
+  virtual void Auto3Click() = 0;
+  virtual void N25WPM1Click() = 0;  // "10 wpm"
+  virtual void N35wpm1Click() = 0;  // "20 wpm"
+  virtual void N50wpm1Click() = 0;  // "30 wpm"
+  virtual void N50wpm2Click() = 0;  // "50+ wpm"
+  // 32: raw value, then the handler for 0..3.
+  virtual void StoreAfcMode(int32_t value) = 0;
+  virtual void Off1Click() = 0;
+  virtual void Narrow1Click() = 0;
+  virtual void Medium1Click() = 0;
+  virtual void Wide1Click() = 0;
   // 42: raw value, then the radio button for 1..4.
   virtual void StoreCoarseGain(int32_t value) = 0;
   virtual void Rx01BtnClick() = 0;
@@ -310,36 +280,13 @@ class SettingsHandlers {
   virtual void MicInputClick() = 0;
   virtual void LeftInputClick() = 0;
   virtual void RightInputClick() = 0;
-  // 49
-  virtual void Normal3Click() = 0;
-  virtual void Invert2Click() = 0;
-  // 50
-  virtual void ProsignEnableClick() = 0;
-  virtual void ProsignDisableClick() = 0;
   // 51: the squelch flag with SquelchBtn's caption and colour; no handler runs.
   virtual void SetSquelch(bool on) = 0;
-  // 52
-  virtual void EnableEnglishClick() = 0;
-  virtual void DisableEnglishClick() = 0;
-  // 53
-  virtual void SideToneOnClick() = 0;
-  virtual void SideToneOFFClick() = 0;
-  // 54
-  virtual void On1Click() = 0;
-  virtual void Off2Click() = 0;
   // 55: ThresholdBar2 position (see ThresholdBar2FromStored), then its change handler.
   virtual void SetThresholdBar2(int32_t position) = 0;
   virtual void ThresholdBar2Change() = 0;
-  // 56
-  virtual void MsgsONClick() = 0;
-  virtual void MsgsOFFClick() = 0;
-  // 57: show with the geometry of fields 36..39 (as loaded), or hide.
-  virtual void ShowTimeline(int32_t top, int32_t left, int32_t height, int32_t width) = 0;
-  virtual void HideTimeline() = 0;
   // 58: stored as is.
   virtual void StoreInputDevice(int32_t device) = 0;
-  // 59: ComPortSpinBtn value.
-  virtual void SetComPortSpinBtn(int32_t value) = 0;
   // 60: AFCStartSpinBtn value; then SetFrequencyBar(112), SetMarkerFrequency(602) and the
   // stored value in MkrLabel.
   virtual void SetAfcStartSpinBtn(int32_t hz) = 0;
@@ -348,11 +295,85 @@ class SettingsHandlers {
   // 62
   virtual void Waterfall2Click() = 0;
   virtual void Spectrum1Click() = 0;
-  // 63: stored as is and written back unchanged.
-  virtual void StoreReserved(uint8_t value) = 0;
+};
+
+// The received text: letter case, type and size, word spaces, space time, prosigns,
+// non-English letters, messaging.
+class SettingsTextHandlers {
+ public:
+  virtual ~SettingsTextHandlers() = default;
+  // 27
+  virtual void Upper1Click() = 0;
+  virtual void Lower1Click() = 0;
+  // 28
+  virtual void Bold1Click() = 0;
+  virtual void Normal1Click() = 0;
+  // 30 and 61
+  virtual void SpacesOnClick() = 0;
+  virtual void SpacesOffClick() = 0;
+  // 31: the raw value is stored first, then the handler for 0, 1 or 2.
+  virtual void StoreSpaceTime(int32_t value) = 0;
+  virtual void Short1Click() = 0;
+  virtual void Medium2Click() = 0;
+  virtual void Long1Click() = 0;
+  // 33: raw value, then the handler for 1..4.
+  virtual void StoreFontSize(int32_t value) = 0;
+  virtual void SmallFont1Click() = 0;
+  virtual void NormalFont1Click() = 0;
+  virtual void MediumFont1Click() = 0;
+  virtual void LargeFont1Click() = 0;
+  // 50
+  virtual void ProsignEnableClick() = 0;
+  virtual void ProsignDisableClick() = 0;
+  // 52
+  virtual void EnableEnglishClick() = 0;
+  virtual void DisableEnglishClick() = 0;
+  // 56
+  virtual void MsgsONClick() = 0;
+  virtual void MsgsOFFClick() = 0;
+};
+
+// Keying: speed, port and polarity, side tone, keyer output, character timing.
+class SettingsKeyingHandlers {
+ public:
+  virtual ~SettingsKeyingHandlers() = default;
+  // 1: parallel-port address, stored as is.
+  virtual void StorePrinterPortAddress(int32_t address) = 0;
+  // 3: SpeedTrackBar position; ComputeElementTiming with the bar's resulting position,
+  // XmitSpeedUpDn set to it, shown in CodeLabel and XmitSpeedPnl.
+  virtual void SetSpeedTrackBar(int32_t position) = 0;
+  // 34: stored as is.
+  virtual void StorePortKind(int32_t kind) = 0;
+  // 35: the name is stored, then "LPT1"/"LPT2" select the parallel port, "NONE" no port,
+  // and any other name checks "Port Number" and opens that serial device.
+  virtual void StorePortName(const PortNameBytes& name) = 0;
+  virtual void Printer11Click() = 0;
+  virtual void None1Click() = 0;
+  virtual void OpenNamedComPort(std::string_view name) = 0;
+  // 49
+  virtual void Normal3Click() = 0;
+  virtual void Invert2Click() = 0;
+  // 53
+  virtual void SideToneOnClick() = 0;
+  virtual void SideToneOFFClick() = 0;
+  // 59: ComPortSpinBtn value.
+  virtual void SetComPortSpinBtn(int32_t value) = 0;
   // 64
   virtual void SerialPort1Click() = 0;
   virtual void SoundCard1Click() = 0;
+  // 69..72: the ratio itself, its up-down position and its memo text.
+  virtual void SetTimingRatio(TimingRatio which, float percent, int32_t upDownPosition,
+                              const std::string& memoText) = 0;
+};
+
+// The tone keyer: volume, the serial-port note, frequency and waveform.
+class SettingsToneHandlers {
+ public:
+  virtual ~SettingsToneHandlers() = default;
+  // 4: ToneVolume; the stored value is discarded and this is always called with 63.
+  virtual void SetToneVolume(int32_t position) = 0;
+  // 5: ToneFreqBar2 position, copied into the current side-tone note.
+  virtual void SetToneFreqBar2(int32_t position) = 0;
   // 65: copied to the current tone frequency, then the handler for exactly 600, 750, 1000.
   virtual void StoreToneFrequency(float hz) = 0;
   virtual void Freq1Click() = 0;  // 600 Hz
@@ -361,14 +382,36 @@ class SettingsHandlers {
   // 66
   virtual void Squarewave1Click() = 0;
   virtual void Sinewave1Click() = 0;
+};
+
+// The send buffers, the contest strip and the scratch pad.
+class SettingsMemoryHandlers {
+ public:
+  virtual ~SettingsMemoryHandlers() = default;
+  // 7..26: send buffer n (1..20), all 4096 bytes.
+  virtual void SetSendBuffer(int n, const SendBufferBytes& bytes) = 0;
+  // After field 26: the text fields shown from buffers 10, 16 and 17.
+  virtual void SetScratchPadText(std::string_view text) = 0;
+  virtual void SetRemoteCallText(std::string_view text) = 0;
+  virtual void SetMyCallText(std::string_view text) = 0;
+  // After field 26: buffer n's text replaced as a C string copy ("5nn " into 19, "tu " into
+  // 20); the bytes after the new terminator stay.
+  virtual void CopyTextToSendBuffer(int n, std::string_view text) = 0;
   // 67: XmitUpDn position, the stored value cut to 16 bits; XmitCntrMemo shows it.
   virtual void SetXmitUpDn(int16_t position) = 0;
   // 68
   virtual void ContestWindowClick() = 0;
   virtual void F10ScratchPadClick() = 0;
-  // 69..72: the ratio itself, its up-down position and its memo text.
-  virtual void SetTimingRatio(TimingRatio which, float percent, int32_t upDownPosition,
-                              const std::string& memoText) = 0;
+};
+
+// Where a load applies each value: one part per area of the window.
+struct SettingsTargets {
+  SettingsWindowHandlers& window;
+  SettingsReceiveHandlers& receive;
+  SettingsTextHandlers& text;
+  SettingsKeyingHandlers& keying;
+  SettingsToneHandlers& tone;
+  SettingsMemoryHandlers& memories;
 };
 
 // How a load went. The window prints `message` (when not empty) on standard error; the
@@ -392,11 +435,11 @@ struct SettingsLoadResult {
 // layout applies the fields it holds and leaves the rest as they are; a longer one is read
 // up to the layout's end. A file that does not exist is created with the current values
 // (field 4 as 63) and nothing is applied.
-SettingsLoadResult LoadSettings(const std::string& path, SettingsHandlers& handlers);
+SettingsLoadResult LoadSettings(const std::string& path, const SettingsTargets& parts);
 
 // The load's middle part on bytes already in memory: every field wholly inside `size`
 // bytes with its action, and the fix-ups after field 26. Returns the fields applied.
-int ApplySettings(const uint8_t* data, size_t size, SettingsHandlers& handlers);
+int ApplySettings(const uint8_t* data, size_t size, const SettingsTargets& parts);
 
 // Writes the record as the file at `path`. The new contents go to a temporary file in the
 // same folder that then replaces `path`, so a failed write leaves the old file whole. An

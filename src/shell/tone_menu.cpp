@@ -53,10 +53,10 @@ class ToneMenu::Watchdog final : public transmit::ToneWatchdog {
     w_.Loop().WaveWatchdog.store(0, std::memory_order_relaxed);
     backstop_.store(transmit::DeadlineWatchdog::SteadyMs(nullptr) + 2 * transmit::kToneWatchdogMs,
                     std::memory_order_relaxed);
-    OnGui(w_, [w = &w_] { w->TimeoutTimer2()->start(); });
+    OnGui(w_, [w = &w_] { w->Timers().TimeoutTimer2->start(); });
   }
   void DisarmWatchdog() override {
-    OnGui(w_, [w = &w_] { w->TimeoutTimer2()->stop(); });
+    OnGui(w_, [w = &w_] { w->Timers().TimeoutTimer2->stop(); });
   }
   bool WatchdogFired() override {
     return w_.Loop().WaveWatchdog.load(std::memory_order_relaxed) != 0 ||
@@ -228,24 +228,6 @@ void ToneMenu::ReceiverStopped() {
 void ToneMenu::Close() {
   if (midiOut_) midiOut_->Close();
   if (output_) output_->Close();
-}
-
-// --- The window's handlers, where the menus and the settings file call them ---------------
-
-void MainWindow::Freq1Click() {
-  tone_->Freq1Click();
-}
-void MainWindow::Freq2Click() {
-  tone_->Freq2Click();
-}
-void MainWindow::Freq3Click() {
-  tone_->Freq3Click();
-}
-void MainWindow::Sinewave1Click() {
-  tone_->Sinewave1Click();
-}
-void MainWindow::Squarewave1Click() {
-  tone_->Squarewave1Click();
 }
 
 }  // namespace kestrix::shell

@@ -1,8 +1,9 @@
 // The transmit-side controls of the main window: the transmit pane Memo1, the message and
 // STORE/RECALL/CLR MSG/LOOP/SEND rows, the scratch pad and the contest strip, the transmit
 // part of the right-hand column (RxTx Sync, Xmit Speed, Xmit Enable, Xmit Tune) and the
-// off-screen transmit controls. Construction only; the handlers are the window's
-// (transmit_handlers.cpp). GUI thread only.
+// off-screen transmit controls. Construction only; the handlers are the transmit
+// controller's, KeyingPanel's, ToneMenu's and MemoriesPanel's, wired in main_window.cpp
+// and transmit_wiring.cpp. GUI thread only.
 #pragma once
 
 #include <QFrame>

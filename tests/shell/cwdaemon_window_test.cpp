@@ -109,7 +109,7 @@ class CwdaemonWindow : public SendingWindowTest {
 };
 
 TEST_F(CwdaemonWindow, MessagesAreTypedIntoThePaneKeyedAndEchoedInOrder) {
-  W().XmitButtonClick();
+  W().Transmitter().XmitButtonClick();
   messages_.clear();  // no output port: code practice
   ASSERT_TRUE(Send(Esc("230")));
   ASSERT_TRUE(WaitFor([&] { return W().Tx().SpeedWpm == 30; }));
@@ -132,7 +132,7 @@ TEST_F(CwdaemonWindow, MessagesAreTypedIntoThePaneKeyedAndEchoedInOrder) {
 // '+' / '-' change the speed for the characters after them and the message's end puts
 // the speed back: the dot of each "E" is keyed at 20, 24 and 14 wpm.
 TEST_F(CwdaemonWindow, InlineSpeedStepsApplyToTheCharactersAfterThem) {
-  W().XmitButtonClick();
+  W().Transmitter().XmitButtonClick();
   messages_.clear();
   ASSERT_TRUE(Send(Esc("220")));
   ASSERT_TRUE(WaitFor([&] { return W().Tx().SpeedWpm == 20; }));
@@ -167,7 +167,7 @@ TEST_F(CwdaemonWindow, WithXmitEnableOffNothingIsKeyedOrEchoed) {
 }
 
 TEST_F(CwdaemonWindow, AbortStopsTheMessageWithTheKeyUpAndTheNextOneGoesOut) {
-  W().XmitButtonClick();
+  W().Transmitter().XmitButtonClick();
   messages_.clear();
   paced_.paced = true;
   const std::string text = "PARIS PARIS PARIS PARIS PARIS PARIS PARIS PARIS";
@@ -200,7 +200,7 @@ TEST_F(CwdaemonWindow, TuneNeedsXmitEnableAndEndsByItselfOrOnRequest) {
   ASSERT_TRUE(WaitFor([&] { return log_.str().find("not tuning") != std::string::npos; }));
   EXPECT_EQ(tx.TuneActive.load(), 0);
   EXPECT_TRUE(messages_.empty());
-  W().XmitButtonClick();
+  W().Transmitter().XmitButtonClick();
   messages_.clear();
   ASSERT_TRUE(Send(Esc("c1")));
   ASSERT_TRUE(WaitFor([&] { return tx.TuneActive.load() == 1; }));

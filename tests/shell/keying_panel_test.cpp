@@ -45,10 +45,10 @@ TEST_F(KeyingPanelTest, SpeedUpDownAboveFiftyOnlyWithTheSoundCard) {
   for (const Case& c : {Case{false, 50, 1}, Case{true, 51, 0}}) {
     MainWindow& w = Window();
     messages_.clear();
-    c.soundCard ? w.SoundCard1Click() : w.SerialPort1Click();
+    c.soundCard ? w.Keying().SoundCard1Click() : w.Keying().SerialPort1Click();
     const TransmitPanel& tp = w.TransmitControls();
     tp.XmitSpeedUpDn->SetPosition(50);
-    w.XmitSpeedUpDnClick();
+    w.Keying().XmitSpeedUpDnClick();
     tp.XmitSpeedUpDn->StepUp();  // 50 -> 51, runs XmitSpeedUpDnClick
     EXPECT_EQ(tp.XmitSpeedUpDn->Position(), c.want);
     EXPECT_EQ(tp.SpeedTrackBar->value(), c.want);
@@ -68,7 +68,7 @@ TEST_F(KeyingPanelTest, SpeedUpDownAboveFiftyOnlyWithTheSoundCard) {
 TEST_F(KeyingPanelTest, TuneKeysOnlyWithXmitEnableOn) {
   MainWindow& w = Window();
   w.Keying().OpenNamedComPort("/dev/ttyUSB0");
-  w.TuneButtonClick();
+  w.Keying().TuneButtonClick();
   EXPECT_EQ(Modem("/dev/ttyUSB0"), 0) << "Xmit Enable off: the line stays up";
   EXPECT_EQ(w.Tx().TuneActive.load(), 0);
   EXPECT_EQ(Caption(w.TransmitControls().TuneButton), "OFF");
@@ -76,22 +76,22 @@ TEST_F(KeyingPanelTest, TuneKeysOnlyWithXmitEnableOn) {
   EXPECT_EQ(messages_.back().text, "Xmit Enable must be ON");
 
   w.Tx().XmitEnable = 3;
-  w.TuneButtonClick();
+  w.Keying().TuneButtonClick();
   EXPECT_EQ(Modem("/dev/ttyUSB0"), kBoth);
   EXPECT_EQ(Caption(w.TransmitControls().TuneButton), "ON");
   EXPECT_EQ(Colour(w.TransmitControls().TuneButton), kRed);
-  w.Invert2Click();
+  w.Keying().Invert2Click();
   EXPECT_EQ(Modem("/dev/ttyUSB0"), 0) << "inverted key down clears the lines at once";
-  w.Normal3Click();
+  w.Keying().Normal3Click();
   EXPECT_EQ(Modem("/dev/ttyUSB0"), kBoth);
-  w.TuneButtonClick();
+  w.Keying().TuneButtonClick();
   EXPECT_EQ(Modem("/dev/ttyUSB0"), 0);
   EXPECT_EQ(CountMessages("Error Message"), 1);
 }
 
 TEST_F(KeyingPanelTest, ComPortDialogListsDevicesAndOpensTheChosenOne) {
   MainWindow& w = Window();
-  w.PortNumber1Click();
+  w.Keying().PortNumber1Click();
   ComPortDialog& dialog = w.Keying().ComPortSelectForm();
   EXPECT_TRUE(dialog.isVisible());
   EXPECT_EQ(dialog.windowTitle(), "COM Port Selection");
@@ -105,7 +105,7 @@ TEST_F(KeyingPanelTest, ComPortDialogListsDevicesAndOpensTheChosenOne) {
   EXPECT_EQ(dialog.Accepted, 0);
   EXPECT_EQ(w.Tx().PortNameText(), "NONE") << "Cancel changes nothing";
 
-  w.PortNumber1Click();
+  w.Keying().PortNumber1Click();
   dialog.ComPortSpinBtn->setValue(3);
   dialog.SelectComPortBtn->click();
   EXPECT_EQ(dialog.Accepted, 1);
@@ -115,7 +115,7 @@ TEST_F(KeyingPanelTest, ComPortDialogListsDevicesAndOpensTheChosenOne) {
   EXPECT_EQ(w.Keying().Port().OpenDevice(), "/dev/ttyUSB2");
 
   // A number beyond the devices found: the message, then "None".
-  w.PortNumber1Click();
+  w.Keying().PortNumber1Click();
   dialog.ComPortSpinBtn->setValue(9);
   dialog.SelectComPortBtn->click();
   ASSERT_EQ(CountMessages("Communications I/O Error"), 1);
@@ -130,7 +130,7 @@ TEST_F(KeyingPanelTest, ComPortDialogListsDevicesAndOpensTheChosenOne) {
 TEST_F(KeyingPanelTest, CharacterTimingDialogSetsRatiosOnClick) {
   MainWindow& w = Window();
   w.TransmitControls().SpeedTrackBar->setValue(25);
-  w.CharacterConfigClick();
+  w.Keying().CharacterConfigClick();
   CharTimingDialog& d = w.Keying().CharTimingForm();
   EXPECT_TRUE(d.isVisible());
   EXPECT_EQ(d.windowTitle(), "Character Timing");
@@ -189,7 +189,7 @@ TEST_F(KeyingPanelTest, KeyingFieldsOfASettingsFileRunThroughTheHandlers) {
   kestrix::testing::WriteBytes(path, bytes);
 
   MainWindow& w = Window();
-  LoadWindowSettings(w, path);
+  w.Settings().Load(path);
   const TransmitState& tx = w.Tx();
   EXPECT_EQ(tx.ParallelPortSetting, 0x3BC);
   EXPECT_EQ(w.TransmitControls().XmitSpeedUpDn->Position(), 30);
@@ -234,7 +234,7 @@ TEST_F(KeyingPanelTest, StoredPrinterAndNoneNames) {
     const std::string path = (Home() + "/p.cfc").toStdString();
     kestrix::testing::WriteBytes(path, SerializeSettings(r));
     MainWindow& w = Window();
-    LoadWindowSettings(w, path);
+    w.Settings().Load(path);
     EXPECT_EQ(w.Tx().PortKind, c.kind) << c.name;
     EXPECT_EQ(w.Keying().Port().OpenDevice(), c.device) << c.name;
     if (c.kind == 0) {
@@ -271,7 +271,7 @@ TEST_F(KeyingPanelTest, QuitAndStopLeaveTheKeyUp) {
   MainWindow& w = Window();
   w.Keying().OpenNamedComPort("/dev/ttyUSB1");
   w.Tx().XmitEnable = 3;
-  w.TuneButtonClick();
+  w.Keying().TuneButtonClick();
   ASSERT_EQ(Modem("/dev/ttyUSB1"), kBoth);
   w.QuitButtonClick();
   EXPECT_EQ(Modem("/dev/ttyUSB1"), 0);

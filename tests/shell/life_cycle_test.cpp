@@ -26,12 +26,12 @@ void Touch(const QString& path) {
 
 TEST_F(LifeCycle, WithoutSettingsTheWindowComesUpInTextModeAndWritesNothing) {
   Make().show();
-  EXPECT_TRUE(W().SettingsPath.empty());
-  EXPECT_EQ(W().SettingsLoadPending, 1);
-  EXPECT_EQ(W().ForceModeSetup, 0);
-  EXPECT_TRUE(W().Timer1()->isActive());
-  EXPECT_TRUE(W().SystemTimer()->isActive());
-  EXPECT_EQ(W().DisplayHeight(), 130);
+  EXPECT_TRUE(W().Files().SettingsPath.empty());
+  EXPECT_TRUE(W().Receive().Controller().SettingsLoadPending());
+  EXPECT_FALSE(W().Receive().Controller().ModeSetupForced());
+  EXPECT_TRUE(W().Timers().Timer1->isActive());
+  EXPECT_TRUE(W().Timers().SystemTimer->isActive());
+  EXPECT_EQ(W().Receive().DisplayHeight(), 130);
   // The copy pane sits right above the divider, in the receive pane's place.
   auto* copy = Find<QWidget>("TextPanel");
   EXPECT_EQ(copy->geometry().bottom() + 1, Find<QWidget>("SplitPanel")->geometry().top());
@@ -39,15 +39,16 @@ TEST_F(LifeCycle, WithoutSettingsTheWindowComesUpInTextModeAndWritesNothing) {
   W().Rx().Timing.Learning = false;
   FirstTick();
   EXPECT_EQ(W().Rx().Mode, ReceiveMode::kText);
-  EXPECT_EQ(W().SettingsLoadPending, 0);
-  EXPECT_EQ(W().StatsResetPending, 0);  // the same tick ran RestartLearning
+  EXPECT_FALSE(W().Receive().Controller().SettingsLoadPending());
+  EXPECT_FALSE(
+      W().Receive().Controller().LearnRestartPending());  // the same tick ran RestartLearning
   EXPECT_TRUE(W().Rx().Timing.Learning);
-  EXPECT_EQ(W().DisplayHeight(), 120);  // set up through the menu handler
-  EXPECT_TRUE(W().Timer1()->isActive());
+  EXPECT_EQ(W().Receive().DisplayHeight(), 120);  // set up through the menu handler
+  EXPECT_TRUE(W().Timers().Timer1->isActive());
 
   // No automatic start without settings: the SystemTimer tick only disarms itself.
-  W().SystemTimerTimer();
-  EXPECT_FALSE(W().SystemTimer()->isActive());
+  W().Receive().SystemTimerTimer();
+  EXPECT_FALSE(W().Timers().SystemTimer->isActive());
   EXPECT_FALSE(W().Loop().Running());
   EXPECT_EQ(W().Loop().BlocksProcessed(), 0);
 
@@ -60,14 +61,14 @@ TEST_F(LifeCycle, FilesAreUsedOnlyWhenTheyAreAlreadyInTheSettingsFolder) {
   Touch(Home() + "/Kestrix.cfc");
   Touch(Home() + "/KestrixHelp.html");
   Make();
-  EXPECT_EQ(W().SettingsPath, (Home() + "/Kestrix.cfc").toStdString());
-  EXPECT_EQ(W().HelpPath, (Home() + "/KestrixHelp.html").toStdString());
+  EXPECT_EQ(W().Files().SettingsPath, (Home() + "/Kestrix.cfc").toStdString());
+  EXPECT_EQ(W().Files().HelpPath, (Home() + "/KestrixHelp.html").toStdString());
   W().HelpMenu1Click();
   ASSERT_EQ(helpOpened_.size(), 1u);
-  EXPECT_EQ(helpOpened_[0], W().HelpPath);
+  EXPECT_EQ(helpOpened_[0], W().Files().HelpPath);
   EXPECT_TRUE(messages_.empty());
   // Without a help file Help says it cannot run.
-  W().HelpPath.clear();
+  W().Files().HelpPath.clear();
   W().HelpMenu1Click();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, "Could not run the help application");
@@ -89,13 +90,13 @@ TEST_F(LifeCycle, AboutBoxNamesTheVersionOnItsSecondLine) {
 TEST_F(LifeCycle, StayOnTopFollowsTheMenu) {
   Make().show();
   W().On1Click();
-  EXPECT_EQ(W().StayOnTop, 1);
+  EXPECT_TRUE(W().StaysOnTop());
   EXPECT_TRUE(W().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(Find<QAction>("On1")->isChecked());
   EXPECT_FALSE(Find<QAction>("Off2")->isChecked());
   EXPECT_TRUE(W().isVisible());
   Find<QAction>("Off2")->trigger();
-  EXPECT_EQ(W().StayOnTop, 0);
+  EXPECT_FALSE(W().StaysOnTop());
   EXPECT_FALSE(W().windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_TRUE(W().isVisible());
 }
@@ -132,14 +133,14 @@ TEST_F(LifeCycle, ButtonMenuAndCloseBoxRunTheSameQuitSequence) {
     SCOPED_TRACE(name);
     terminated_ = 0;
     Start();
-    W().TimeoutTimer()->start();
+    W().Timers().TimeoutTimer->start();
     quit();
-    EXPECT_EQ(W().QuitCount, 1);
+    EXPECT_EQ(W().QuitCount(), 1);
     EXPECT_EQ(terminated_, 1);
     EXPECT_EQ(W().Loop().ReceiveStop.load(), 1);
     EXPECT_EQ(W().Loop().ReceiveHalted.load(), 1);
-    EXPECT_FALSE(W().TimeoutTimer()->isActive());
-    EXPECT_FALSE(W().SystemTimer()->isActive());
+    EXPECT_FALSE(W().Timers().TimeoutTimer->isActive());
+    EXPECT_FALSE(W().Timers().SystemTimer->isActive());
     EXPECT_EQ(Colour(Find<QPushButton>("StopButton")), kRed);
     Destroy();
   }
@@ -152,7 +153,7 @@ TEST_F(LifeCycle, WaveErrorOneContinuesEveryOtherCodeQuits) {
     Make();
     W().HandleWaveError(code);
     EXPECT_EQ(terminated_, quits) << code;
-    EXPECT_EQ(W().QuitCount, quits) << code;
+    EXPECT_EQ(W().QuitCount(), quits) << code;
     Destroy();
   }
 }
@@ -185,10 +186,10 @@ TEST_F(LifeCycle, RecordingPlayedThroughTheWindowEndsUpInTheReceivePane) {
   QObject::connect(&poll, &QTimer::timeout, [&] {
     const int64_t end = device->EndBuffer();
     if (end > 0 && W().Loop().BlocksProcessed() >= end + 8) {
-      W().StopButtonClick();
+      W().Receive().StopButtonClick();
     } else if (clock.elapsed() > 120000) {
       timedOut = true;
-      W().StopButtonClick();
+      W().Receive().StopButtonClick();
     }
     if (W().Loop().ReceiveHalted.load() && !W().Loop().Running()) wait.quit();
   });

@@ -17,7 +17,7 @@ class SendRecorder final : public transmit::SendControl {
  public:
   SendRecorder(MainWindow& w, std::vector<std::string>& sent) : w_(w), sent_(sent) {}
   void SendBtnClick() override { sent_.emplace_back(w_.Tx().Buffer(w_.Tx().SelectedBuffer)); }
-  void LoopButtonClick() override { w_.LoopButtonClick(); }
+  void LoopButtonClick() override { w_.Transmitter().LoopButtonClick(); }
 
  private:
   MainWindow& w_;
@@ -33,7 +33,7 @@ class MemoriesWindowTest : public WindowTest {
     W().Memories().SetSendControl(*recorder_);
   }
   void XmitOn() {
-    W().XmitButtonClick();
+    W().Transmitter().XmitButtonClick();
     messages_.clear();  // the port hint
   }
   QPushButton* Button(const char* name) { return Find<QPushButton>(name); }

@@ -50,7 +50,7 @@ class PartnerLinkTest : public WindowTest {
     return s;
   }
 
-  TextSink& Sink() { return W(); }
+  TextSink& Sink() { return W().Text(); }
 };
 
 TEST_F(PartnerLinkTest, PostsTableCharactersAndProsignLettersWhileMsgsOn) {
@@ -60,12 +60,12 @@ TEST_F(PartnerLinkTest, PostsTableCharactersAndProsignLettersWhileMsgsOn) {
   ASSERT_TRUE(Until([&] { return W().Tx().PartnerConnected.load() == 1; }));
 
   Sink().TableCharacter('x');  // Msgs OFF, the start-up choice
-  W().MsgsONClick();
+  W().Receive().MsgsONClick();
   Sink().TableCharacter('k');
   Sink().TableCharacter(' ');
   Sink().ProsignLetter('A');
   Sink().ProsignLetter('R');
-  W().MsgsOFFClick();
+  W().Receive().MsgsOFFClick();
   Sink().ProsignLetter('S');
   EXPECT_EQ(Chars(c), "k AR");
   EXPECT_TRUE(messages_.empty());
@@ -73,7 +73,7 @@ TEST_F(PartnerLinkTest, PostsTableCharactersAndProsignLettersWhileMsgsOn) {
   std::string error;
   ASSERT_TRUE(c.Goodbye(error)) << error;
   ASSERT_TRUE(Until([&] { return W().Tx().PartnerConnected.load() == 0; }));
-  W().MsgsONClick();
+  W().Receive().MsgsONClick();
   Sink().TableCharacter('e');
   EXPECT_EQ(Chars(c), "");
 }

@@ -31,7 +31,7 @@ class ReceiveHandlers : public WindowTest {
 
 TEST_F(ReceiveHandlers, EachModeShowsItsControlsAndColoursItsButton) {
   struct ModeCase {
-    void (MainWindow::*handler)();
+    void (ReceiveSide::*handler)();
     ReceiveMode mode;
     int height;
     const char* red;    // the mode button shown in red; the other two are blue
@@ -39,23 +39,23 @@ TEST_F(ReceiveHandlers, EachModeShowsItsControlsAndColoursItsButton) {
     const char* hidden;
   };
   const ModeCase cases[] = {
-      {&MainWindow::ScanButtonClick, ReceiveMode::kScan, 142, "ScanButton", "Image1",
+      {&ReceiveSide::ScanButtonClick, ReceiveMode::kScan, 142, "ScanButton", "Image1",
        "SpectrumBox Memo2 TextPanel ThresholdBar2 FrequencyBar"},
-      {&MainWindow::ManualButtonClick, ReceiveMode::kManual, 130, "ManualButton",
+      {&ReceiveSide::ManualButtonClick, ReceiveMode::kManual, 130, "ManualButton",
        "SpectrumBox TextPanel ThresholdBar2 FrequencyBar", "Image1 Memo2"},
-      {&MainWindow::Text2Click, ReceiveMode::kText, 120, "TextButton",
+      {&ReceiveSide::Text2Click, ReceiveMode::kText, 120, "TextButton",
        "SpectrumBox Memo2 ThresholdBar2 FrequencyBar", "Image1 TextPanel"},
-      {&MainWindow::Manual2Click, ReceiveMode::kManual, 120, "ManualButton",
+      {&ReceiveSide::Manual2Click, ReceiveMode::kManual, 120, "ManualButton",
        "SpectrumBox TextPanel", "Memo2"},
-      {&MainWindow::TextButtonClick, ReceiveMode::kText, 130, "TextButton", "SpectrumBox Memo2",
+      {&ReceiveSide::TextButtonClick, ReceiveMode::kText, 130, "TextButton", "SpectrumBox Memo2",
        "TextPanel"},
   };
   auto visible = [this](const QString& name) { return W().findChild<QWidget*>(name)->isVisible(); };
   for (const ModeCase& c : cases) {
     SCOPED_TRACE(c.red);
-    (W().*c.handler)();
+    (W().Receive().*c.handler)();
     EXPECT_EQ(W().Rx().Mode, c.mode);
-    EXPECT_EQ(W().DisplayHeight(), c.height);
+    EXPECT_EQ(W().Receive().DisplayHeight(), c.height);
     for (const char* b : {"ScanButton", "TextButton", "ManualButton"}) {
       EXPECT_EQ(Colour(Find<QPushButton>(b)), QString(b) == c.red ? kRed : kBlue) << b;
     }
@@ -78,26 +78,26 @@ TEST_F(ReceiveHandlers, EachModeShowsItsControlsAndColoursItsButton) {
       EXPECT_TRUE(Memo2()->isEnabled());
       EXPECT_FALSE(TextPanel()->isEnabled());
       // RestartLearning follows at Timer1's next tick.
-      EXPECT_EQ(W().StatsResetPending, 1);
-      EXPECT_TRUE(W().Timer1()->isActive());
+      EXPECT_TRUE(W().Receive().Controller().LearnRestartPending());
+      EXPECT_TRUE(W().Timers().Timer1->isActive());
     }
     // The box the mode handlers place: one pixel less than the spectrum area.
-    EXPECT_EQ(Find<QWidget>("SpectrumBox")->height(), W().SpectrumHeightRef - 1);
+    EXPECT_EQ(Find<QWidget>("SpectrumBox")->height(), W().Receive().SpectrumHeightRef() - 1);
   }
 }
 
 TEST_F(ReceiveHandlers, TextWhileTextKeepsTheTextButAReturnFromManualStartsAfresh) {
   Receive("cq de k1abc");
   W().Rx().Timing.SpeedWpm = 22;
-  W().TextButtonClick();
-  W().Text2Click();
+  W().Receive().TextButtonClick();
+  W().Receive().Text2Click();
   EXPECT_EQ(Memo2()->toPlainText(), "cq de k1abc");
   EXPECT_EQ(W().Rx().Timing.SpeedWpm, 22);
-  EXPECT_EQ(W().DisplayHeight(), 120);  // unchanged: nothing was redone
+  EXPECT_EQ(W().Receive().DisplayHeight(), 120);  // unchanged: nothing was redone
 
-  W().ManualButtonClick();
+  W().Receive().ManualButtonClick();
   TextPanel()->setPlainText("copied by ear");
-  W().TextButtonClick();
+  W().Receive().TextButtonClick();
   EXPECT_EQ(Memo2()->toPlainText(), "");
   EXPECT_EQ(TextPanel()->toPlainText(), "");
   EXPECT_EQ(W().Rx().Timing.SpeedWpm, 50);  // decoder reset
@@ -107,32 +107,32 @@ TEST_F(ReceiveHandlers, TextWhileTextKeepsTheTextButAReturnFromManualStartsAfres
 TEST_F(ReceiveHandlers, AfterASettingsLoadTheTextChoiceRedoesItsSetupOnce) {
   Receive("old text");
   W().LoadSettings("");  // raises ForceModeSetup as every load does
-  W().Text2Click();
+  W().Receive().Text2Click();
   EXPECT_EQ(Memo2()->toPlainText(), "");
-  EXPECT_EQ(W().ForceModeSetup, 0);
+  EXPECT_FALSE(W().Receive().Controller().ModeSetupForced());
   Receive("new text");
-  W().Text2Click();
+  W().Receive().Text2Click();
   EXPECT_EQ(Memo2()->toPlainText(), "new text");
 }
 
 TEST_F(ReceiveHandlers, ClearEmptiesWhatBelongsToTheModeAndFocusesTheTransmitPane) {
   struct ClearCase {
-    void (MainWindow::*mode)();
+    void (ReceiveSide::*mode)();
     const char* memo2After;
     const char* textPanelAfter;
     bool decoderReset;
   };
   const ClearCase cases[] = {
-      {&MainWindow::TextButtonClick, "", "", true},
-      {&MainWindow::ManualButtonClick, "received", "", false},
-      {&MainWindow::ScanButtonClick, "received", "copied", false},
+      {&ReceiveSide::TextButtonClick, "", "", true},
+      {&ReceiveSide::ManualButtonClick, "received", "", false},
+      {&ReceiveSide::ScanButtonClick, "received", "copied", false},
   };
   for (const ClearCase& c : cases) {
-    (W().*c.mode)();
+    (W().Receive().*c.mode)();
     Memo2()->setPlainText("received");
     TextPanel()->setPlainText("copied");
     W().Rx().Timing.SpeedWpm = 18;
-    W().ClearButtonClick();
+    W().Receive().ClearButtonClick();
     EXPECT_EQ(Memo2()->toPlainText(), c.memo2After);
     EXPECT_EQ(TextPanel()->toPlainText(), c.textPanelAfter);
     EXPECT_EQ(W().Rx().Timing.SpeedWpm, c.decoderReset ? 50 : 18);
@@ -171,12 +171,12 @@ TEST_F(ReceiveHandlers, FilterButtonStepsTheSpeedRangeAndFrom50PlusGoesToAuto) {
 }
 
 TEST_F(ReceiveHandlers, SpeedChoicesAfterStopChangeTheValueButClearNothing) {
-  W().N50wpm2Click();
-  W().StopButtonClick();
+  W().Receive().N50wpm2Click();
+  W().Receive().StopButtonClick();
   EXPECT_EQ(Colour(Find<QPushButton>("StopButton")), kRed);
   EXPECT_EQ(Colour(Find<QPushButton>("StartButton")), kBlack);
   Receive("kept");
-  W().N35wpm1Click();
+  W().Receive().N35wpm1Click();
   EXPECT_EQ(W().Rx().Options.Speed, ReceiveSpeed::k20);
   EXPECT_TRUE(Find<QAction>("N35wpm1")->isChecked());
   Find<QPushButton>("FilterButton")->click();
@@ -186,7 +186,7 @@ TEST_F(ReceiveHandlers, SpeedChoicesAfterStopChangeTheValueButClearNothing) {
   EXPECT_TRUE(Find<QAction>("N35wpm1")->isChecked());
 
   W().Loop().ReceiveStop.store(0);
-  W().Auto3Click();
+  W().Receive().Auto3Click();
   EXPECT_EQ(Memo2()->toPlainText(), "");
 }
 
@@ -208,7 +208,7 @@ TEST_F(ReceiveHandlers, RunOnButtonCyclesTheSpaceTimeWithoutTheMenu) {
     EXPECT_EQ(W().Rx().Options.Spacing, p.spacing);
     EXPECT_TRUE(Find<QAction>("Medium2")->isChecked());
   }
-  W().Short1Click();
+  W().Receive().Short1Click();
   EXPECT_EQ(W().Rx().Options.Spacing, SpaceTime::kShort);
   EXPECT_TRUE(Find<QAction>("Short1")->isChecked());
 }
@@ -226,7 +226,7 @@ TEST_F(ReceiveHandlers, SyncCopiesTheReceiveSpeedWithinTheTransmitRange) {
 
 TEST_F(ReceiveHandlers, ManualThresholdUsesTheBarAtFullScale) {
   Find<QScrollBar>("ThresholdBar2")->setValue(100);
-  W().Manual3Click();
+  W().Receive().Manual3Click();
   EXPECT_EQ(W().Rx().Options.Threshold, ThresholdMode::kManual);
   EXPECT_DOUBLE_EQ(W().Rx().Detector.Threshold, 250000.0 - 1000.0 * 100);
   EXPECT_EQ(W().Rx().Detector.T, 150000);
@@ -236,7 +236,7 @@ TEST_F(ReceiveHandlers, ManualThresholdUsesTheBarAtFullScale) {
   // The second bar only re-syncs from the first.
   Find<QScrollBar>("ThresholdBar")->setValue(150);
   EXPECT_DOUBLE_EQ(W().Rx().Detector.Threshold, 210000.0);
-  W().Noisy2Click();
+  W().Receive().Noisy2Click();
   EXPECT_EQ(W().Rx().Options.Threshold, ThresholdMode::kNoisy);
   EXPECT_FALSE(Find<QAction>("Manual3")->isChecked());
 }
@@ -294,12 +294,12 @@ TEST_F(ReceiveHandlers, AfcStartDialogStoresOnlyWhatSetFrequencyConfirms) {
   EXPECT_EQ(spin->singleStep(), 10);
   EXPECT_EQ(spin->value(), 600);
   spin->setValue(750);
-  W().AFCStartBtnClick();
+  W().Receive().AFCStartBtnClick();
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(W().Rx().Tone.AfcStartFrequency, 750);
-  W().AFCStartFreqClick();
+  W().Receive().AFCStartFreqClick();
   spin->setValue(900);
-  W().AFCStartCancelBtnClick();
+  W().Receive().AFCStartCancelBtnClick();
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(W().Rx().Tone.AfcStartFrequency, 750);
 }
@@ -316,7 +316,7 @@ TEST_F(ReceiveHandlers, ClickOnTheSpectrumTunesAndUnlocksTheSpeed) {
   EXPECT_EQ(Colour(Find<QPushButton>("LockWpmBtn")), kBlue);
   EXPECT_EQ(W().Rx().Timing.SpeedWpm, 50);
 
-  W().SpectrumBoxMouseDown(100);
+  W().Receive().SpectrumBoxMouseDown(100);
   EXPECT_EQ(Find<QScrollBar>("FrequencyBar")->value(), 100);
   EXPECT_EQ(Find<QLineEdit>("MkrLabel")->text(), "538");  // 100 * 22050 / 4096
   // Dragging the bar retunes the receiver.
@@ -356,8 +356,8 @@ TEST_F(ReceiveHandlers, OptionButtonsToggleWithTheirCaptionColours) {
 }
 
 TEST_F(ReceiveHandlers, InputChoiceHintsAndRestartsOnlyOutsideTheSettingsLoad) {
-  ASSERT_EQ(W().SettingsLoadPending, 0);
-  W().LeftInputClick();
+  ASSERT_FALSE(W().Receive().Controller().SettingsLoadPending());
+  W().Receive().LeftInputClick();
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, "Operating Hint");
   EXPECT_EQ(messages_[0].text, "Be sure to set the mixer panel recording input to Line in");
@@ -366,14 +366,14 @@ TEST_F(ReceiveHandlers, InputChoiceHintsAndRestartsOnlyOutsideTheSettingsLoad) {
   EXPECT_EQ(W().Rx().Capture.Channel, ChannelMode::kLeft);
   EXPECT_EQ(W().Loop().AutoStartPending.load(), 1);
   EXPECT_EQ(W().Loop().RestartRequested.load(), 1);
-  EXPECT_TRUE(W().SystemTimer()->isActive());
+  EXPECT_TRUE(W().Timers().SystemTimer->isActive());
 
   Find<QAction>("MicInput")->trigger();
   ASSERT_EQ(messages_.size(), 2u);
   EXPECT_EQ(messages_[1].text, "Be sure to set the mixer panel recording input to Microphone");
 
-  W().SettingsLoadPending = 1;
-  W().RightInputClick();
+  W().Receive().Controller().SetSettingsLoadPending(true);
+  W().Receive().RightInputClick();
   EXPECT_EQ(messages_.size(), 2u);
   EXPECT_TRUE(Find<QAction>("RightInput")->isChecked());
 }
@@ -402,13 +402,13 @@ TEST_F(SoundCard, UpDownStopsAtTheLastCardAndSelectRestartsOnIt) {
   EXPECT_EQ(W().Rx().Capture.InputDevice, 2);
   EXPECT_EQ(W().Loop().TxActive.load(), 0);
   EXPECT_EQ(W().Loop().AutoStartPending.load(), 1);
-  EXPECT_TRUE(W().SystemTimer()->isActive());
+  EXPECT_TRUE(W().Timers().SystemTimer->isActive());
   EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(SoundCard, ARefusedCardKeepsTheDialogOpenOnCardZero) {
   SoundCardDialog& dialog = W().SoundCardForm();
-  W().SelectSoundCardClick();
+  W().Receive().SelectSoundCardClick();
   dialog.WaveUpDown()->SetPosition(1);
   dialog.WaveUpDownClick();
   dialog.CloseBtnClick();

@@ -9,8 +9,8 @@
 
 #include "shell/main_window.h"
 #include "shell/sending_window_fixture.h"
-#include "shell/transmit_host.h"
 #include "shell/up_down.h"
+#include "shell/window_transmit_host.h"
 #include "transmit/fake_line.h"
 #include "transmit/line_reader.h"
 #include "transmit/transmit_controller.h"
@@ -32,7 +32,7 @@ class SendWindow : public SendingWindowTest {
 };
 
 TEST_F(SendWindow, TypedTextKeysAsTyped) {
-  W().XmitButtonClick();
+  W().Transmitter().XmitButtonClick();
   EXPECT_EQ(Caption(W().TransmitControls().XmitButton), "ON");
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].title, "Communications I/O Error");
@@ -58,7 +58,7 @@ TEST_F(SendWindow, AltDPressesSendAndF10IsSwallowed) {
 }
 
 TEST_F(SendWindow, ScreenModeSendsThePaneAndRestoresTheControls) {
-  W().XmitButtonClick();
+  W().Transmitter().XmitButtonClick();
   messages_.clear();
   W().TransmitControls().MsgButton14->click();
   EXPECT_EQ(Colour(W().TransmitControls().MsgButton14), kRed);
@@ -86,7 +86,7 @@ TEST_F(SendWindow, StopAndQuitEndARunningSendWithTheKeyUp) {
     std::function<void(MainWindow&)> act;
   };
   const Case cases[] = {
-      {"STOP", [](MainWindow& w) { w.StopButtonClick(); }},
+      {"STOP", [](MainWindow& w) { w.Receive().StopButtonClick(); }},
       {"quit", [](MainWindow& w) { w.QuitButtonClick(); }},
       {"window destroyed", [](MainWindow&) {}},
   };
@@ -103,10 +103,10 @@ TEST_F(SendWindow, StopAndQuitEndARunningSendWithTheKeyUp) {
     w->Timer1Timer();
     w->Transmitter().StartWorkers();
     ASSERT_TRUE(WaitFor([&] { return !w->Transmitter().BufferSendRunning(); })) << c.name;
-    w->XmitButtonClick();
-    w->MsgButton14Click();
+    w->Transmitter().XmitButtonClick();
+    w->Transmitter().MsgButton14Click();
     w->TransmitControls().Memo1->setPlainText(QString(200, QChar('5')));
-    w->SendBtnClick();
+    w->Transmitter().SendBtnClick();
     ASSERT_TRUE(WaitFor([&] { return line.Edges().size() >= 4; })) << c.name;
     c.act(*w);
     w.reset();  // joins the send threads; each ends after its current character

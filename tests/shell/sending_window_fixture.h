@@ -34,7 +34,7 @@ class SendingWindowTest : public WindowTest {
     window_ = std::make_unique<MainWindow>(std::make_unique<FakeCapture>(), WindowOptions{}, seams);
     W().show();
     FirstTick();
-    W().MsgButton13Click();
+    W().Transmitter().MsgButton13Click();
     W().Transmitter().StartWorkers();
     ASSERT_TRUE(WaitFor([&] { return !W().Transmitter().BufferSendRunning(); }));
   }

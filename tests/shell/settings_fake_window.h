@@ -42,9 +42,16 @@ namespace kestrix::testing {
     member = v;                                  \
   }
 
-class FakeWindow : public SettingsHandlers {
+class FakeWindow : public SettingsWindowHandlers,
+                   public SettingsReceiveHandlers,
+                   public SettingsTextHandlers,
+                   public SettingsKeyingHandlers,
+                   public SettingsToneHandlers,
+                   public SettingsMemoryHandlers {
  public:
   FakeWindow() : state(DefaultSettings()) {}
+  // The stand-in serves every part of the window.
+  operator SettingsTargets() { return {*this, *this, *this, *this, *this, *this}; }
 
   SettingsRecord state;            // what the controls and variables hold
   std::vector<std::string> calls;  // handler names in call order, with arguments

@@ -51,14 +51,14 @@ class SettingsWindowTest : public WindowTest {
 TEST_F(SettingsWindowTest, WithASettingsFileReceptionStartsByItself) {
   WriteBytes(SettingsFile(), SerializeSettings(DefaultSettings()));
   MainWindow& w = Shown();
-  EXPECT_EQ(w.SettingsPath, SettingsFile());
+  EXPECT_EQ(w.Files().SettingsPath, SettingsFile());
 
   bool running = false;
   // Inside the running loop the poll sees it and stops it again as STOP would.
   RunUntil([&] {
     if (w.Loop().Running()) {
       running = true;
-      w.StopButtonClick();
+      w.Receive().StopButtonClick();
     }
     return running && !w.Loop().Running();
   });
@@ -76,40 +76,40 @@ TEST_F(SettingsWindowTest, SaveThenLoadThroughTheWindowKeepsEverySetting) {
     MainWindow& a = Shown();
     const ReceivePanel& rp = a.ReceiveControls();
     const TransmitPanel& tp = a.TransmitControls();
-    a.Upper1Click();
-    a.Bold1Click();
-    a.N35wpm1Click();
-    a.SpacesOffClick();
-    a.Long1Click();
-    a.Wide1Click();
-    a.LargeFont1Click();
-    a.Printer11Click();
+    a.Receive().Upper1Click();
+    a.Receive().Bold1Click();
+    a.Receive().N35wpm1Click();
+    a.Receive().SpacesOffClick();
+    a.Receive().Long1Click();
+    a.Receive().Wide1Click();
+    a.Receive().LargeFont1Click();
+    a.Keying().Printer11Click();
     a.Tx().PortName = {'L', 'P', 'T', '1'};
     a.Timeline().Geometry = TimelineGeometry{30, 40, 500, 600};
-    a.Rx10BtnClick();
-    a.Manual3Click();
-    a.BlankBtnClick();
-    a.FilterOn1Click();
+    a.Receive().Rx10BtnClick();
+    a.Receive().Manual3Click();
+    a.Receive().BlankBtnClick();
+    a.Receive().FilterOn1Click();
     rp.CoarseGainTrackBar->setValue(17);
     rp.SignalGainBar->setValue(4);
-    a.Fade_OnClick();
-    a.Invert2Click();
-    a.ProsignDisableClick();
-    a.SquelchBtnClick();
-    a.EnableEnglishClick();
-    a.SideToneOnClick();
+    a.Receive().Fade_OnClick();
+    a.Keying().Invert2Click();
+    a.Receive().ProsignDisableClick();
+    a.Receive().SquelchBtnClick();
+    a.Receive().EnableEnglishClick();
+    a.Keying().SideToneOnClick();
     rp.ThresholdBar2->setValue(123);
-    a.MsgsONClick();
+    a.Receive().MsgsONClick();
     a.Rx().Capture.InputDevice = 3;
     a.Tx().ComPortNumber = 9;
     a.Rx().Tone.AfcStartFrequency = 900;
-    a.Waterfall2Click();
-    a.SettingsReserved = 0xA5;
-    a.SoundCard1Click();
-    a.Freq3Click();
-    a.Squarewave1Click();
+    a.Receive().Waterfall2Click();
+    a.Settings().SetReserved(0xA5);
+    a.Keying().SoundCard1Click();
+    a.Tone().Freq3Click();
+    a.Tone().Squarewave1Click();
     a.Tx().ContestSerial = 321;
-    a.ContestWindowClick();
+    a.Memories().ContestWindowClick();
     tp.SpeedTrackBar->setValue(35);
     a.Tx().SerialToneNote = 90;
     a.Tx().ParallelPortSetting = 0x3BC;
@@ -119,15 +119,15 @@ TEST_F(SettingsWindowTest, SaveThenLoadThroughTheWindowKeepsEverySetting) {
     a.Tx().SetBuffer(10, "scratch");
     a.Tx().SetBuffer(16, "DL1ABC");
     a.Tx().SetBuffer(17, "G4XYZ");
-    saved = SettingsBridge(a).CurrentSettings();
-    SaveWindowSettings(a, path);
+    saved = a.Settings().Current();
+    a.Settings().Save(path);
     Destroy();
   }
   ASSERT_EQ(ReadBytes(path).size(), kSettingsFileSize);
 
   MainWindow& b = Shown();
-  LoadWindowSettings(b, path);
-  const SettingsRecord loaded = SettingsBridge(b).CurrentSettings();
+  b.Settings().Load(path);
+  const SettingsRecord loaded = b.Settings().Current();
 
   SettingsRecord expected = saved;
   expected.ToneVolume = 63;
@@ -163,7 +163,7 @@ TEST_F(SettingsWindowTest, UnlistedValuesAreKeptWithoutMovingACheckMark) {
   const MainMenu& m = w.Menu();
   const bool noisyBefore = m.Noisy2->isChecked();
   const bool freq2Before = m.Freq2->isChecked();
-  LoadWindowSettings(w, path);
+  w.Settings().Load(path);
 
   EXPECT_EQ(w.Rx().Options.Threshold, ThresholdMode::kQuiet);
   EXPECT_EQ(m.Noisy2->isChecked(), noisyBefore);

@@ -32,7 +32,7 @@ class TextOutput : public WindowTest {
     Receiver& rx = W().Rx();
     rx.RestartLearning();
     rx.StartValues();
-    W().SpectrumBoxMouseDown(131);  // bin 131 is 700 Hz
+    W().Receive().SpectrumBoxMouseDown(131);  // bin 131 is 700 Hz
     for (const auto& block : kestrix::testing::CaptureBlocks(samples)) {
       rx.ProcessTextBlock(block.data());
     }
@@ -86,33 +86,33 @@ TEST_F(TextOutput, ThePaneFollowsTheEndOnlyWhileTheCaretIsThere) {
 
 TEST_F(TextOutput, SizeAppliesToBothPanesAndBoldToTheReceivePane) {
   struct Size {
-    void (MainWindow::*handler)();
+    void (ReceiveSide::*handler)();
     int size;
     int points;
   };
-  const Size sizes[] = {{&MainWindow::SmallFont1Click, 1, 10},
-                        {&MainWindow::MediumFont1Click, 3, 16},
-                        {&MainWindow::LargeFont1Click, 4, 20},
-                        {&MainWindow::NormalFont1Click, 2, 12}};
+  const Size sizes[] = {{&ReceiveSide::SmallFont1Click, 1, 10},
+                        {&ReceiveSide::MediumFont1Click, 3, 16},
+                        {&ReceiveSide::LargeFont1Click, 4, 20},
+                        {&ReceiveSide::NormalFont1Click, 2, 12}};
   EXPECT_EQ(Memo2()->font().pointSize(), 12);
   for (const Size& s : sizes) {
-    (W().*s.handler)();
-    EXPECT_EQ(W().Style().FontSize, s.size);
+    (W().Receive().*s.handler)();
+    EXPECT_EQ(W().Receive().Style().FontSize, s.size);
     EXPECT_EQ(Memo2()->font().pointSize(), s.points);
     EXPECT_EQ(Find<QPlainTextEdit>("Memo1")->font().pointSize(), s.points);
   }
-  W().Bold1Click();
+  W().Receive().Bold1Click();
   EXPECT_TRUE(Memo2()->font().bold());
   EXPECT_FALSE(Find<QPlainTextEdit>("Memo1")->font().bold());
-  EXPECT_EQ(W().Style().FontStyle, 1);
-  W().Normal1Click();
+  EXPECT_EQ(W().Receive().Style().FontStyle, 1);
+  W().Receive().Normal1Click();
   EXPECT_FALSE(Memo2()->font().bold());
-  EXPECT_EQ(W().Style().FontStyle, 0);
+  EXPECT_EQ(W().Receive().Style().FontStyle, 0);
 }
 
 TEST_F(TextOutput, ScrollingMenuAndButtonSwitchTheSameSettingButNotEachOther) {
   auto* button = Find<QPushButton>("TxtScrollBtn");
-  W().ScrollingOff1Click();
+  W().Receive().ScrollingOff1Click();
   EXPECT_FALSE(W().Rx().Options.TextOutputOn());
   EXPECT_EQ(Caption(button), "ON");
   button->click();
@@ -125,23 +125,23 @@ TEST_F(TextOutput, ScrollingMenuAndButtonSwitchTheSameSettingButNotEachOther) {
 }
 
 TEST_F(TextOutput, CaseAndSpacesMenus) {
-  W().Upper1Click();
+  W().Receive().Upper1Click();
   EXPECT_EQ(W().Rx().Options.Case, LetterCase::kUpper);
-  W().SpacesOffClick();
+  W().Receive().SpacesOffClick();
   EXPECT_FALSE(W().Rx().Options.SpacesOn());
   EXPECT_TRUE(Find<QAction>("SpacesOff")->isChecked());
   // The menu leaves the button's caption as it was.
   EXPECT_EQ(Caption(Find<QPushButton>("SpaceButton")), "ON");
-  W().SpacesOnClick();
+  W().Receive().SpacesOnClick();
   EXPECT_TRUE(W().Rx().Options.SpacesOn());
-  W().ProsignDisableClick();
+  W().Receive().ProsignDisableClick();
   EXPECT_EQ(W().Rx().Options.Prosigns, 0);
-  W().EnableEnglishClick();
+  W().Receive().EnableEnglishClick();
   EXPECT_EQ(W().Rx().Options.NonEnglish, 1);
 }
 
 TEST_F(TextOutput, DecodedSignalAppearsInTheReceivePaneAndTheTimeline) {
-  W().Enable3Click();
+  W().Receive().Enable3Click();
   ASSERT_EQ(W().Timeline().LevelCopy()[64], 0);
   DecodeIntoWindow("VVV VVV CQ DE K1ABC <AR> TEST");
   EXPECT_GE(W().Timeline().LevelCopy()[64], 1);  // the timeline saw the blocks
@@ -153,16 +153,16 @@ TEST_F(TextOutput, DecodedSignalAppearsInTheReceivePaneAndTheTimeline) {
 }
 
 TEST_F(TextOutput, WithTextOutputOffOnlyProsignsAndNonEnglishLettersAppear) {
-  W().ScrollingOff1Click();
-  W().EnableEnglishClick();
-  W().Upper1Click();
+  W().Receive().ScrollingOff1Click();
+  W().Receive().EnableEnglishClick();
+  W().Receive().Upper1Click();
   DecodeIntoWindow("VVV VVV CQ DE K1ABC <AR> TEST <AA> TEST <SK> E E");
   const QString text = Memo2()->toPlainText();
   EXPECT_EQ(text, QString::fromUtf8("AR\xC3\x84SK")) << text.toStdString();
 }
 
 TEST_F(TextOutput, BackslashInTheCopyPaneHandsTheKeyboardToTheTransmitPane) {
-  W().ManualButtonClick();
+  W().Receive().ManualButtonClick();
   auto* copy = Find<QPlainTextEdit>("TextPanel");
   auto* memo1 = Find<QPlainTextEdit>("Memo1");
   memo1->setPlainText("cq test");

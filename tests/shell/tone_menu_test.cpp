@@ -56,19 +56,19 @@ class ToneMenuTest : public WindowTest {
 
 TEST_F(ToneMenuTest, FrequencyAndWaveformItemsSetTheKeyersTone) {
   struct Item {
-    void (MainWindow::*handler)();
+    void (ToneMenu::*handler)();
     const char* checked;
     float hz;
     int32_t waveform;
   };
-  const Item items[] = {{&MainWindow::Freq1Click, "Freq1", 600.0f, -1},
-                        {&MainWindow::Freq3Click, "Freq3", 1000.0f, -1},
-                        {&MainWindow::Freq2Click, "Freq2", 750.0f, -1},
-                        {&MainWindow::Squarewave1Click, "Squarewave1", 0, 1},
-                        {&MainWindow::Sinewave1Click, "Sinewave1", 0, 0}};
+  const Item items[] = {{&ToneMenu::Freq1Click, "Freq1", 600.0f, -1},
+                        {&ToneMenu::Freq3Click, "Freq3", 1000.0f, -1},
+                        {&ToneMenu::Freq2Click, "Freq2", 750.0f, -1},
+                        {&ToneMenu::Squarewave1Click, "Squarewave1", 0, 1},
+                        {&ToneMenu::Sinewave1Click, "Sinewave1", 0, 0}};
   for (const Item& i : items) {
     SCOPED_TRACE(i.checked);
-    (W().*i.handler)();
+    (W().Tone().*i.handler)();
     EXPECT_TRUE(Find<QAction>(i.checked)->isChecked());
     if (i.waveform < 0) {
       EXPECT_EQ(W().Tx().ToneFrequency, i.hz);
@@ -134,7 +134,7 @@ TEST_F(ToneMenuTest, SettingsNoteAndStopSilenceTheSideTone) {
   W().Tone().SetToneFreqBar2(120);
   EXPECT_EQ(W().Tone().CurrentNote(), 100) << "the bar's range holds";
   EXPECT_TRUE(midi_.sent.empty()) << "loading sends no note";
-  W().StopButtonClick();
+  W().Receive().StopButtonClick();
   EXPECT_EQ(midi_.sent, (std::vector<uint32_t>{NoteOff(100), 0u}));
 }
 
@@ -194,7 +194,7 @@ void OnWorker(F work) {
 }
 
 TEST_F(ToneFailureTest, AFailureOnASendThreadReachesTheWindow) {
-  W().SoundCard1Click();
+  W().Keying().SoundCard1Click();
   W().Tone().InitToneOutput();  // START hands the chosen output device to the keyer
   fake_->failOn["Write"] = 2;
   OnWorker([this] { W().Tone().Output().SoundKeyChar('E', 1); });
@@ -204,13 +204,13 @@ TEST_F(ToneFailureTest, AFailureOnASendThreadReachesTheWindow) {
 }
 
 TEST_F(ToneFailureTest, TheWatchdogIsTheWindowsTimeoutTimer2) {
-  W().SoundCard1Click();
+  W().Keying().SoundCard1Click();
   W().Tone().InitToneOutput();
   fake_->mode = test::FakePlayback::Mode::kNeverDone;
   OnWorker([this] { W().Tone().Output().SoundKeyChar('E', 1); });
   EXPECT_EQ(W().Tone().Output().ToneAbort.load(), 1);
   EXPECT_EQ(W().Loop().WaveWatchdog.load(), 1) << "TimeoutTimer2 fired";
-  EXPECT_FALSE(W().TimeoutTimer2()->isActive()) << "and was stopped after the wait";
+  EXPECT_FALSE(W().Timers().TimeoutTimer2->isActive()) << "and was stopped after the wait";
   EXPECT_TRUE(messages_.empty());
 }
 

@@ -210,12 +210,12 @@ TEST_F(Composition, RangesAndInitialValues) {
   EXPECT_EQ(Find<QLineEdit>("RemoteCallMemo")->maxLength(), 64);
   EXPECT_TRUE(Find<QRadioButton>("Rx1Btn")->isChecked());
   EXPECT_FALSE(Find<QRadioButton>("Rx10Btn")->isChecked());
-  EXPECT_EQ(W().Timer1()->interval(), 250);
-  EXPECT_EQ(W().SystemTimer()->interval(), 1000);
-  EXPECT_EQ(W().TimeoutTimer()->interval(), 375);
-  EXPECT_FALSE(W().TimeoutTimer()->isActive());
-  EXPECT_EQ(W().TimeoutTimer2()->interval(), 375);
-  EXPECT_FALSE(W().TimeoutTimer2()->isActive());
+  EXPECT_EQ(W().Timers().Timer1->interval(), 250);
+  EXPECT_EQ(W().Timers().SystemTimer->interval(), 1000);
+  EXPECT_EQ(W().Timers().TimeoutTimer->interval(), 375);
+  EXPECT_FALSE(W().Timers().TimeoutTimer->isActive());
+  EXPECT_EQ(W().Timers().TimeoutTimer2->interval(), 375);
+  EXPECT_FALSE(W().Timers().TimeoutTimer2->isActive());
 }
 
 TEST_F(Composition, CaptionColoursAtCreation) {

@@ -17,8 +17,13 @@
 
 #include "../platform/fake_key_device.h"
 #include "platform/capture_device.h"
+#include "shell/keying_panel.h"
 #include "shell/main_window.h"
+#include "shell/memories_panel.h"
+#include "shell/receive_side.h"
+#include "shell/tone_menu.h"
 #include "shell/ui_helpers.h"
+#include "transmit/transmit_controller.h"
 
 namespace kestrix::shell::testing {
 
@@ -107,9 +112,7 @@ class WindowTest : public ::testing::Test {
   }
   QPlainTextEdit* Memo2() { return Find<QPlainTextEdit>("Memo2"); }
   // Decoded text arriving from the receiver (Windows-1252 bytes).
-  void Receive(std::string_view bytes) {
-    static_cast<TextSink&>(*window_).InsertText(bytes.data(), bytes.size());
-  }
+  void Receive(std::string_view bytes) { window_->Text().InsertText(bytes.data(), bytes.size()); }
 
   QTemporaryDir home_;
   kestrix::test::FakeKeyDevice keyDevice_;

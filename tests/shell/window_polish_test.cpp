@@ -58,11 +58,11 @@ TEST_F(WindowPolish, DefaultSettingsFileCentresTheWindowAndKeepsTheTimelineClear
   EXPECT_LE(std::abs(frame.center().x() - desk.center().x()), 1);
   EXPECT_LE(std::abs(frame.center().y() - desk.center().y()), 1);
   // The first start saves real positions, never the placeholder.
-  const SettingsRecord saved = SettingsBridge(w).CurrentSettings();
+  const SettingsRecord saved = w.Settings().Current();
   EXPECT_EQ(saved.MainLeft, frame.x());
   EXPECT_EQ(saved.MainTop, frame.y());
 
-  w.Enable3Click();
+  w.Receive().Enable3Click();
   const QWidget* bar = w.ReceiveControls().FrequencyBar;
   const QRect menuAndDisplay(frame.topLeft(),
                              QPoint(frame.right(), bar->mapToGlobal(QPoint(0, bar->height())).y()));
@@ -117,16 +117,16 @@ TEST_F(WindowPolish, ThresholdLineFollowsTheBarWhileStopped) {
       {"manual", 70, 0xFFFF0000, 70},
       {"manual", 20, 0xFFFF0000, 20},
   };
-  W().Manual3Click();
+  W().Receive().Manual3Click();
   for (const Step& s : steps) {
     if (std::string(s.mode) == "manual" && W().Rx().Mode != ReceiveMode::kManual) {
-      W().ManualButtonClick();
+      W().Receive().ManualButtonClick();
     }
     bar->setValue(s.position);
     EXPECT_EQ(LineRows(bmp, s.colour, 400), std::vector<int>{s.row}) << s.mode << " " << s.position;
   }
   // Another threshold type draws no line and leaves the picture alone.
-  W().Noisy2Click();
+  W().Receive().Noisy2Click();
   const QImage before = bmp.copy();
   bar->setValue(200);
   EXPECT_EQ(bmp, before);
@@ -137,19 +137,19 @@ TEST_F(WindowPolish, TextMenusSetValuesAndMarksButNotTheButtons) {
   auto* spaces = Find<QPushButton>("SpaceButton");
   auto* runOn = Find<QPushButton>("RunOnButton");
   struct Choice {
-    void (MainWindow::*handler)();
+    void (ReceiveSide::*handler)();
     const char* item;
     bool spacesOn;
     SpaceTime spacing;
   };
   const Choice choices[] = {
-      {&MainWindow::SpacesOffClick, "SpacesOff", false, SpaceTime::kMedium},
-      {&MainWindow::Long1Click, "Long1", false, SpaceTime::kLong},
-      {&MainWindow::Short1Click, "Short1", false, SpaceTime::kShort},
-      {&MainWindow::SpacesOnClick, "SpacesOn", true, SpaceTime::kShort},
+      {&ReceiveSide::SpacesOffClick, "SpacesOff", false, SpaceTime::kMedium},
+      {&ReceiveSide::Long1Click, "Long1", false, SpaceTime::kLong},
+      {&ReceiveSide::Short1Click, "Short1", false, SpaceTime::kShort},
+      {&ReceiveSide::SpacesOnClick, "SpacesOn", true, SpaceTime::kShort},
   };
   for (const Choice& c : choices) {
-    (W().*c.handler)();
+    (W().Receive().*c.handler)();
     EXPECT_TRUE(Find<QAction>(c.item)->isChecked()) << c.item;
     EXPECT_EQ(W().Rx().Options.SpacesOn(), c.spacesOn) << c.item;
     EXPECT_EQ(W().Rx().Options.Spacing, c.spacing) << c.item;

@@ -1,4 +1,4 @@
-#include "shell/transmit_host.h"
+#include "shell/window_transmit_host.h"
 
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -6,6 +6,7 @@
 
 #include "platform/key_codes.h"
 #include "shell/main_window.h"
+#include "shell/receive_side.h"
 #include "shell/ui_helpers.h"
 #include "shell/up_down.h"
 
@@ -124,9 +125,9 @@ void WindowTransmitHost::EnableSpeedUpDn(bool enabled) {
 
 void WindowTransmitHost::ShowDisplay(bool waterfall) {
   if (waterfall) {
-    w_.Waterfall2Click();
+    w_.Receive().Waterfall2Click();
   } else {
-    w_.Spectrum1Click();
+    w_.Receive().Spectrum1Click();
   }
 }
 

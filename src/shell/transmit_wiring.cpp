@@ -1,14 +1,13 @@
-// Transmit-side controls and menus. The sending controls (Xmit Enable, SEND, IMM/SC&N,
-// LOOP, the transmit pane's keys and clicks) forward to the transmit controller; the
-// keying and tone controls keep their state for the settings file and the keyers.
+// The transmit side's wiring: the transmit controller built over the keying port and the
+// keyers, SEND, and the transmit pane's keys and clicks, which go to the controller.
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 
 #include "platform/key_codes.h"
 #include "platform/monotonic_wait.h"
-#include "shell/transmit_host.h"
 #include "shell/window_keyers.h"
+#include "shell/window_transmit_host.h"
 #include "transmit/transmit_controller.h"
 
 #include "shell/keying_panel.h"
@@ -44,7 +43,7 @@ void MainWindow::CreateTransmitter() {
 }
 
 void MainWindow::ConnectSendHandlers() {
-  connect(tp_.SendBtn, &QPushButton::clicked, this, &MainWindow::SendBtnClick);
+  connect(tp_.SendBtn, &QPushButton::clicked, this, [this] { txc_->SendBtnClick(); });
   // SendButton's click does nothing. Both carry "SEN&D": without its own Alt+D the
   // off-screen twin would make the accelerator ambiguous and Alt+D would only move the
   // focus between the two.
@@ -73,54 +72,11 @@ bool MainWindow::Memo1Event(QObject* watched, QEvent* event) {
       txc_->Memo1MouseDown();
       return false;
     case QEvent::MouseButtonRelease:
-      Memo1Click();
+      txc_->Memo1Click();
       return false;
     default:
       return false;
   }
-}
-
-void MainWindow::XmitButtonClick() {
-  txc_->XmitButtonClick();
-}
-void MainWindow::SendBtnClick() {
-  txc_->SendBtnClick();
-}
-void MainWindow::LoopButtonClick() {
-  txc_->LoopButtonClick();
-}
-void MainWindow::MsgButton13Click() {
-  txc_->MsgButton13Click();
-}
-void MainWindow::MsgButton14Click() {
-  txc_->MsgButton14Click();
-}
-void MainWindow::Memo1Click() {
-  txc_->Memo1Click();
-}
-
-void MainWindow::MsgBtnClick() {
-  QCoreApplication::processEvents();
-}
-
-void MainWindow::ToneVolumeChange() {
-  Memo1Click();
-}
-
-// --- Transmit menu ---------------------------------------------------------------------------
-
-void MainWindow::F10ScratchPadClick() {
-  menu_.F10ScratchPad->setChecked(true);
-  tx_.TransmitWindow = 0;
-  tp_.ContestPanel->move(kOffScreenLeft, kClientHeight + 10);
-  tp_.ScratchPadPanel->move(kScratchStrip.topLeft());
-}
-
-void MainWindow::ContestWindowClick() {
-  menu_.ContestWindow->setChecked(true);
-  tx_.TransmitWindow = 1;
-  tp_.ScratchPadPanel->move(kOffScreenLeft, kClientHeight + 10);
-  tp_.ContestPanel->move(kScratchStrip.topLeft());
 }
 
 }  // namespace kestrix::shell

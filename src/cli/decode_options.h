@@ -20,9 +20,9 @@ enum class DecodeEngine { kClassic, kSoft };
 
 struct DecodeOptions {
   DecodeEngine engine = DecodeEngine::kClassic;  // --engine classic|soft
-  std::string input;             // path or "-"
-  std::optional<double> toneHz;  // empty: auto
-  std::optional<int> bar;        // FrequencyBar position
+  std::string input;                             // path or "-"
+  std::optional<double> toneHz;                  // empty: auto
+  std::optional<int> bar;                        // FrequencyBar position
   std::optional<AfcMode> afc;
   std::optional<ReceiveSpeed> speed;
   std::optional<ThresholdMode> threshold;

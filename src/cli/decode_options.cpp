@@ -50,7 +50,9 @@ played in real time.
 Options (defaults are the program's own):
   --engine classic|soft  classic (default): the window's own chain, byte for byte its text;
                         soft: the soft-decision decoder, for weak signals (with it only
-                        --tone, --speed (hints), --case and --channel apply)
+                        --tone, --speed (hints), --case and --channel apply, on files,
+                        standard input, --device and --input-file; with --partner the
+                        partners get the soft decoder's characters)
   --tone HZ|auto        click on the spectrum at HZ before the first block; auto (default)
                         clicks where the peak finder sees the strongest tone in the
                         first seconds

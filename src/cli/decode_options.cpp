@@ -75,7 +75,9 @@ Options (defaults are the program's own):
   --best                read the recording with several chains (threshold noisy,
                         normal, auto; AFC off, narrow), each after a look-ahead pass
                         that learns the tone and speed from the opening, and print the
-                        most plausible text of each stretch
+                        most plausible text of each stretch; the soft engine reads the
+                        whole recording too, and its text is printed instead where it
+                        reads clearly more plausibly as a whole
   --flush-seconds S     silence appended after the recording so the last character
                         is finished (default 2, 0 for none); live, after the stop
   --device N|NAME       sound card by index or by (part of) its name

@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "cli/decode_session.h"
-#include "cli/plausibility.h"
 #include "cli/soft_decode.h"
 #include "decoder/cp1252.h"
+#include "language/plausibility.h"
 #include "platform/audio_file.h"
 #include "receive/receiver.h"
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/plausibility.h"
+#include "language/plausibility.h"
 #include "support/decode_helpers.h"
 #include "support/text_metrics.h"
 

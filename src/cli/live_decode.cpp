@@ -250,12 +250,8 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
       const int position = finder_.ClickPosition();
       toneHz = position > 0 ? (position - 1) * kBinHz : 700.0;
     }
-    soft::SoftDecoderConfig config;
-    const SoftHints hints = SoftHintsFrom(options_);
-    config.initialWpm = hints.wpm;
-    config.upperCase = hints.upperCase;
     softDecoder_ = std::make_unique<soft::AudioSoftDecoder>(
-        static_cast<double>(rx_.Capture.Format.SamplesPerSecond), toneHz, config);
+        static_cast<double>(rx_.Capture.Format.SamplesPerSecond), toneHz, SoftConfigFrom(options_));
   }
 
   void SoftFeed() {

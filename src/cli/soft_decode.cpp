@@ -43,15 +43,15 @@ int PickChannel(const DecodeOptions& options, int channels) {
   return channels == 2 && options.channel && *options.channel == ChannelMode::kRight ? 1 : 0;
 }
 
-soft::SoftDecoderConfig ConfigFor(const DecodeOptions& options) {
+}  // namespace
+
+soft::SoftDecoderConfig SoftConfigFrom(const DecodeOptions& options) {
   soft::SoftDecoderConfig config;
   const SoftHints hints = SoftHintsFrom(options);
   config.initialWpm = hints.wpm;
   config.upperCase = hints.upperCase;
   return config;
 }
-
-}  // namespace
 
 std::string SoftReadFrames(const std::vector<int16_t>& frames, int channels, double toneHz,
                            const DecodeOptions& options) {
@@ -63,7 +63,7 @@ std::string SoftReadFrames(const std::vector<int16_t>& frames, int channels, dou
         static_cast<float>(frames[i * static_cast<size_t>(channels) + static_cast<size_t>(pick)]) /
         32768.0F;
   }
-  soft::AudioSoftDecoder decoder(44100, toneHz, ConfigFor(options));
+  soft::AudioSoftDecoder decoder(44100, toneHz, SoftConfigFrom(options));
   decoder.Process(mono.data(), mono.size());
   decoder.Flush();
   std::string text;
@@ -103,7 +103,7 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
     toneHz = position > 0 ? (position - 1) * kBinHz : 700.0;
   }
 
-  soft::AudioSoftDecoder decoder(kRate, toneHz, ConfigFor(options));
+  soft::AudioSoftDecoder decoder(kRate, toneHz, SoftConfigFrom(options));
   std::string text;
   auto emit = [&] {
     text.clear();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/decode_options.h"
+#include "soft/soft_decoder.h"
 
 namespace kestrix {
 
@@ -19,6 +20,8 @@ struct SoftHints {
   bool upperCase = false;
 };
 SoftHints SoftHintsFrom(const DecodeOptions& options);
+// The decoder's configuration with those hints applied.
+soft::SoftDecoderConfig SoftConfigFrom(const DecodeOptions& options);
 
 // The soft decoder's whole text (Windows-1252) of interleaved 16-bit frames at 44.1 kHz
 // (`channels` 1 or 2; the channel as RunSoftDecode picks it) with the tone at `toneHz`.

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Rebuilds src/cli/plausibility_model.inc, the character n-gram counts kestrix-decode --best
-uses to judge which receiver's text reads most like amateur CW.
+"""Rebuilds data/plausibility_model.inc, the character n-gram counts of the text model
+(src/language/plausibility.*) that kestrix-decode --best uses to judge which receiver's
+text reads most like amateur CW.
 
 Usage: tools/build_plausibility_model.py [OUT.inc]
 
@@ -19,7 +20,7 @@ import sys
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 DATA = os.path.join(ROOT, "data", "cw-text")
-OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "src", "cli", "plausibility_model.inc")
+OUT = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "data", "plausibility_model.inc")
 PHRASES = 12000
 SEED = 18
 

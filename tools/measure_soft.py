@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Character error rate of kestrix-decode's engines on generated Morse.
 
-Usage: tools/measure_soft.py [--build DIR] [--seeds N] [--engines classic,soft]
+Usage: tools/measure_soft.py [--build DIR] [--seeds N] [--engines classic,soft,best]
                              [--sweep] [--conditions] [--plot FILE.png] [--only NAME]
 
 --sweep: 20 wpm, SNR -6..+6 dB in 500 Hz (kestrix-morsegen counts in 2500 Hz, 7 dB lower),
 random five-letter groups and QSO text. --conditions: the condition table below. CER counts
 from the first character: the edit distance between what was sent and the best-matching
-stretch of the decoded text, over the length sent.
+stretch of the decoded text, over the length sent. Engine 'best' is kestrix-decode --best;
+KESTRIX_DECODE names another kestrix-decode binary (to compare before and after).
 """
 import argparse
 import concurrent.futures
@@ -96,7 +97,9 @@ def decode_one(build, engine, wpm, extra, text, seed):
         if noise_only:
             gen += ["--lead-in", "20", "--amplitude", "0.0000001"]
         subprocess.run(gen + [sent, wav], check=True, capture_output=True)
-        cmd = [os.path.join(build, "kestrix-decode"), "--engine", engine, wav]
+        decoder = os.environ.get("KESTRIX_DECODE", os.path.join(build, "kestrix-decode"))
+        # 'best' is kestrix-decode --best (its own choice of chains and engine).
+        cmd = [decoder, "--best", wav] if engine == "best" else [decoder, "--engine", engine, wav]
         out = normalise(subprocess.run(cmd, check=True, capture_output=True, text=True).stdout)
     if noise_only:
         return len(out), 0

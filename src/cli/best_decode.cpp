@@ -9,8 +9,9 @@
 #include <thread>
 
 #include "cli/decode_session.h"
-#include "cli/plausibility.h"
+#include "cli/soft_decode.h"
 #include "decoder/cp1252.h"
+#include "language/plausibility.h"
 #include "platform/audio_file.h"
 #include "receive/receiver.h"
 
@@ -440,6 +441,36 @@ BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options
   return best;
 }
 
+WholeTextScore ScoreWholeText(const std::string& text) {
+  WholeTextScore whole;
+  whole.score = Plausibility::Model().Score(text);
+  for (char c : Plausibility::Normalise(text)) whole.characters += c == ' ' ? 0 : 1;
+  return whole;
+}
+
+bool SoftReadsBetter(const std::string& assembled, const std::string& soft) {
+  const WholeTextScore a = ScoreWholeText(assembled);
+  const WholeTextScore s = ScoreWholeText(soft);
+  if (s.characters == 0) return false;
+  if (a.characters == 0) return true;
+  const double margin = std::max(kSoftMarginNats, kSoftMarginShare * std::abs(a.score));
+  return s.score >= a.score + margin && s.PerChar() >= a.PerChar();
+}
+
+BestReading ReadBest(const std::vector<int16_t>& frames, int channels, const DecodeOptions& options,
+                     int threads) {
+  BestReading best = DecodeBest(CutCaptureBlocks(frames, channels, options), options, threads);
+  double toneHz = options.toneHz.value_or(0.0);
+  if (toneHz <= 0.0) toneHz = best.clickPosition > 0 ? (best.clickPosition - 1) * kBinHz : 700.0;
+  best.softText = SoftReadFrames(frames, channels, toneHz, options);
+  if (SoftReadsBetter(best.text, best.softText)) {
+    best.softTaken = true;
+    best.assembled = std::move(best.text);
+    best.text = best.softText;
+  }
+  return best;
+}
+
 int RunBestDecode(const DecodeOptions& options, std::ostream& out, std::string& error) {
   RecordingReader reader;
   if (!reader.Open(options.input, 44100, error)) return kExitInputError;
@@ -459,31 +490,44 @@ int RunBestDecode(const DecodeOptions& options, std::ostream& out, std::string& 
     if (got <= 0) break;
     all.insert(all.end(), frames.begin(), frames.begin() + got * channels);
   }
-  const CaptureBlocks blocks = CutCaptureBlocks(all, channels, options);
-  all.clear();
-  all.shrink_to_fit();
-
   const unsigned cores = std::thread::hardware_concurrency();
-  const BestReading best = DecodeBest(blocks, options, cores == 0 ? 1 : static_cast<int>(cores));
+  const BestReading best =
+      ReadBest(all, channels, options, cores == 0 ? 1 : static_cast<int>(cores));
   out << Cp1252ToUtf8(best.text) << '\n';
   out.flush();
   if (trace.is_open()) {
     trace << "segment,first_block,end_block,start_s,end_s,winner";
     for (const ChainReading& r : best.chains) trace << ',' << r.settings.Name();
     trace << ",text\n";
+    auto quote = [](const std::string& text) {
+      std::string quoted = "\"";
+      for (char c : Cp1252ToUtf8(text)) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+      }
+      return quoted + "\"";
+    };
     for (size_t s = 0; s < best.segments.size(); ++s) {
       const BestSegment& seg = best.segments[s];
       trace << s << ',' << seg.firstBlock << ',' << seg.endBlock << ','
             << seg.firstBlock * kBlockSeconds << ',' << seg.endBlock * kBlockSeconds << ','
             << best.chains[static_cast<size_t>(seg.winner)].settings.Name();
       for (double score : seg.scores) trace << ',' << std::round(score * 100.0) / 100.0;
-      std::string quoted = "\"";
-      for (char c : Cp1252ToUtf8(seg.text)) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-      }
-      trace << ',' << quoted << "\"\n";
+      trace << ',' << quote(seg.text) << '\n';
     }
+    // The whole-text choice: the soft reading against the assembled one; in the chain
+    // columns the assembled text's score and score per character, then the soft text's.
+    const WholeTextScore assembled = ScoreWholeText(best.softTaken ? best.assembled : best.text);
+    const WholeTextScore soft = ScoreWholeText(best.softText);
+    const double figures[] = {assembled.score, assembled.PerChar(), soft.score, soft.PerChar()};
+    const int endBlock = best.segments.empty() ? 0 : best.segments.back().endBlock;
+    trace << "whole,0," << endBlock << ",0," << endBlock * kBlockSeconds << ','
+          << (best.softTaken ? "soft" : "chains");
+    for (size_t r = 0; r < best.chains.size(); ++r) {
+      trace << ',';
+      if (r < 4) trace << std::round(figures[r] * 100.0) / 100.0;
+    }
+    trace << ',' << quote(best.softText) << '\n';
     if (!trace) {
       error = "cannot write trace file '" + options.tracePath + "'";
       return kExitInputError;

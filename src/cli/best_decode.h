@@ -70,6 +70,11 @@ struct BestSegment {
 
 struct BestReading {
   std::string text;  // Windows-1252
+  // The soft decoder's reading of the whole recording (ReadBest only), and whether it was
+  // taken for `text` over the segments' assembled text (then `assembled` holds that).
+  std::string softText;
+  bool softTaken = false;
+  std::string assembled;
   std::vector<ChainReading> chains;
   std::vector<BestSegment> segments;
   int clickPosition = 0;
@@ -77,6 +82,27 @@ struct BestReading {
 
 // The whole --best decode of `blocks` on up to `threads` threads (1: on the caller's).
 BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options, int threads);
+
+// The soft decoder reads the whole recording as one more candidate. Its text is not cut
+// into the chains' segments (it keeps no block times); it is weighed against the assembled
+// text as a whole, by the text model: taken when its whole score is higher by
+// kSoftMarginNats or kSoftMarginShare of the assembled score (whichever is more) and it
+// reads no worse per character. Where the chains already read well, the two texts score
+// alike and the chains' text stays.
+inline constexpr double kSoftMarginNats = 5.0;
+inline constexpr double kSoftMarginShare = 0.15;
+struct WholeTextScore {
+  double score = 0.0;  // Plausibility::Score of the whole text
+  int characters = 0;  // non-blank characters
+  double PerChar() const { return characters > 0 ? score / characters : 0.0; }
+};
+WholeTextScore ScoreWholeText(const std::string& text);
+bool SoftReadsBetter(const std::string& assembled, const std::string& soft);
+
+// DecodeBest on a recording's interleaved frames (`channels` 1 or 2), then the soft
+// decoder on the same frames, tuned where the chains were; `text` is what --best prints.
+BestReading ReadBest(const std::vector<int16_t>& frames, int channels, const DecodeOptions& options,
+                     int threads);
 
 // Segments [first, end) cut at block boundaries where as few chains as possible are in
 // the middle of a word, each between kMinSegmentBlocks and kMaxSegmentBlocks long (the

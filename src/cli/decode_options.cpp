@@ -50,7 +50,9 @@ played in real time.
 Options (defaults are the program's own):
   --engine classic|soft  classic (default): the window's own chain, byte for byte its text;
                         soft: the soft-decision decoder, for weak signals (with it only
-                        --tone, --speed (hints), --case and --channel apply)
+                        --tone, --speed (hints), --case and --channel apply, on files,
+                        standard input, --device and --input-file; with --partner the
+                        partners get the soft decoder's characters)
   --tone HZ|auto        click on the spectrum at HZ before the first block; auto (default)
                         clicks where the peak finder sees the strongest tone in the
                         first seconds
@@ -73,7 +75,9 @@ Options (defaults are the program's own):
   --best                read the recording with several chains (threshold noisy,
                         normal, auto; AFC off, narrow), each after a look-ahead pass
                         that learns the tone and speed from the opening, and print the
-                        most plausible text of each stretch
+                        most plausible text of each stretch; the soft engine reads the
+                        whole recording too, and its text is printed instead where it
+                        reads clearly more plausibly as a whole
   --flush-seconds S     silence appended after the recording so the last character
                         is finished (default 2, 0 for none); live, after the stop
   --device N|NAME       sound card by index or by (part of) its name

@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "cli/decode_session.h"
+#include "cli/soft_decode.h"
 #include "decoder/cp1252.h"
 #include "platform/file_capture.h"
 #include "platform/portaudio_capture.h"
 #include "platform/sound_cards.h"
 #include "receive/receive_loop.h"
 #include "receive/receiver.h"
+#include "soft/soft_decoder.h"
 #include "transmit/partner_server.h"
 
 namespace kestrix {
@@ -57,7 +59,8 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
         portAudio_(dynamic_cast<PortAudioCapture*>(&device)),
         rx_(*static_cast<TextSink*>(this), static_cast<ReceiverSink*>(this)),
         loop_(rx_, device, *this),
-        finder_(kAutoTuneBlocks) {
+        finder_(kAutoTuneBlocks),
+        soft_(options.engine == DecodeEngine::kSoft) {
     ApplyStartOptions(rx_, options_);
     rx_.Capture.InputDevice = deviceIndex;
   }
@@ -73,6 +76,7 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
       return kExitInputError;
     }
     Flush();
+    if (soft_) FinishSoft();
     out_ << '\n';
     out_.flush();
     DrainPartners();
@@ -145,23 +149,27 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
   }
 
   // --- TextSink / ReceiverSink -----------------------------------------------------------
+  // With the soft engine the window's chain still runs the loop, but its text is not
+  // shown: the soft decoder's is.
   void InsertText(const char* bytes, size_t length) override {
-    out_ << Cp1252ToUtf8(std::string_view(bytes, length));
+    if (!soft_) out_ << Cp1252ToUtf8(std::string_view(bytes, length));
   }
 
   void TableCharacter(char c) override {
-    if (partner_) partner_->PostDecodedChar(std::string_view(&c, 1));
+    if (partner_ && !soft_) partner_->PostDecodedChar(std::string_view(&c, 1));
   }
   void ProsignLetter(char c) override {
-    if (partner_) partner_->PostDecodedChar(std::string_view(&c, 1));
+    if (partner_ && !soft_) partner_->PostDecodedChar(std::string_view(&c, 1));
   }
 
   void BlockFinished(const Receiver& rx) override {
+    if (!options_.toneHz && finder_.Blocks() < kAutoTuneBlocks && !flushing_) {
+      // No look-ahead on a live signal: listen for a while, then tune once.
+      finder_.Add(rx.RawBlock.data());
+      if (finder_.Blocks() == kAutoTuneBlocks) pendingClick_ = finder_.ClickPosition();
+    }
+    if (soft_ && !flushing_) SoftBlock(rx);
     out_.flush();
-    if (options_.toneHz || finder_.Blocks() >= kAutoTuneBlocks || flushing_) return;
-    // No look-ahead on a live signal: listen for a while, then tune once.
-    finder_.Add(rx.RawBlock.data());
-    if (finder_.Blocks() == kAutoTuneBlocks) pendingClick_ = finder_.ClickPosition();
   }
 
   // Frames of sound lost on the way in, and overflows the sound system reported.
@@ -220,6 +228,60 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
     out_.flush();
   }
 
+  // --- The soft engine ----------------------------------------------------------------
+  // The block of the chosen channel, as the soft decoder takes it. Until the tone is
+  // known (--tone, or the finder after kAutoTuneBlocks blocks) the sound is held.
+  void SoftBlock(const Receiver& rx) {
+    const size_t start = held_.size();
+    held_.resize(start + kBlockFrames);
+    for (size_t i = 0; i < static_cast<size_t>(kBlockFrames); ++i) {
+      held_[start + i] = static_cast<float>(rx.RawBlock[i]) / 32768.0F;
+    }
+    if (!softDecoder_) {
+      if (!options_.toneHz && finder_.Blocks() < kAutoTuneBlocks) return;
+      StartSoft();
+    }
+    SoftFeed();
+  }
+
+  void StartSoft() {
+    double toneHz = options_.toneHz.value_or(0.0);
+    if (toneHz <= 0.0) {
+      const int position = finder_.ClickPosition();
+      toneHz = position > 0 ? (position - 1) * kBinHz : 700.0;
+    }
+    softDecoder_ = std::make_unique<soft::AudioSoftDecoder>(
+        static_cast<double>(rx_.Capture.Format.SamplesPerSecond), toneHz, SoftConfigFrom(options_));
+  }
+
+  void SoftFeed() {
+    softDecoder_->Process(held_.data(), held_.size());
+    held_.clear();
+    SoftEmit();
+  }
+
+  void SoftEmit() {
+    softText_.clear();
+    if (softDecoder_->TakeText(softText_) == 0) return;
+    out_ << Cp1252ToUtf8(softText_);
+    if (partner_) {
+      for (const char c : softText_) partner_->PostDecodedChar(std::string_view(&c, 1));
+    }
+  }
+
+  // After the stop: a recording shorter than the tuning time is tuned on what there was,
+  // and the traceback gives up what it holds.
+  void FinishSoft() {
+    if (!softDecoder_) {
+      if (held_.empty()) return;
+      StartSoft();
+      SoftFeed();
+    }
+    softDecoder_->Flush();
+    SoftEmit();
+    out_.flush();
+  }
+
   // --- Partner programs ---------------------------------------------------------------
   bool StartPartners(std::string& error) {
     partner_ =
@@ -269,6 +331,11 @@ class LiveHost final : public ReceiveHost, private TextSink, private ReceiverSin
   int pendingClick_ = 0;
   bool stopping_ = false;
   bool flushing_ = false;
+  // The soft engine (--engine soft): its decoder once the tone is known.
+  const bool soft_;
+  std::vector<float> held_;
+  std::string softText_;
+  std::unique_ptr<soft::AudioSoftDecoder> softDecoder_;
   // Partner programs: messaging is on whenever kestrix-decode serves them.
   PartnerLog partnerLog_{log_};
   uint8_t messagingOn_ = 1;

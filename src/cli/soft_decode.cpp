@@ -36,13 +36,47 @@ SoftHints SoftHintsFrom(const DecodeOptions& options) {
   return hints;
 }
 
+namespace {
+
+// The channel decoded: left (or mono) unless --channel right.
+int PickChannel(const DecodeOptions& options, int channels) {
+  return channels == 2 && options.channel && *options.channel == ChannelMode::kRight ? 1 : 0;
+}
+
+}  // namespace
+
+soft::SoftDecoderConfig SoftConfigFrom(const DecodeOptions& options) {
+  soft::SoftDecoderConfig config;
+  const SoftHints hints = SoftHintsFrom(options);
+  config.initialWpm = hints.wpm;
+  config.upperCase = hints.upperCase;
+  return config;
+}
+
+std::string SoftReadFrames(const std::vector<int16_t>& frames, int channels, double toneHz,
+                           const DecodeOptions& options) {
+  const int pick = PickChannel(options, channels);
+  const size_t count = frames.size() / static_cast<size_t>(channels);
+  std::vector<float> mono(count);
+  for (size_t i = 0; i < count; ++i) {
+    mono[i] =
+        static_cast<float>(frames[i * static_cast<size_t>(channels) + static_cast<size_t>(pick)]) /
+        32768.0F;
+  }
+  soft::AudioSoftDecoder decoder(44100, toneHz, SoftConfigFrom(options));
+  decoder.Process(mono.data(), mono.size());
+  decoder.Flush();
+  std::string text;
+  decoder.TakeText(text);
+  return text;
+}
+
 int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& error) {
   constexpr int kRate = 44100;
   RecordingReader reader;
   if (!reader.Open(options.input, kRate, error)) return kExitInputError;
   const int channels = reader.Channels();
-  int pick = 0;  // the channel decoded: left (or mono) unless --channel right
-  if (channels == 2 && options.channel && *options.channel == ChannelMode::kRight) pick = 1;
+  const int pick = PickChannel(options, channels);
 
   // The first seconds are held until the tone is known.
   std::vector<float> held;
@@ -69,11 +103,7 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
     toneHz = position > 0 ? (position - 1) * kBinHz : 700.0;
   }
 
-  soft::SoftDecoderConfig config;
-  const SoftHints hints = SoftHintsFrom(options);
-  config.initialWpm = hints.wpm;
-  config.upperCase = hints.upperCase;
-  soft::AudioSoftDecoder decoder(kRate, toneHz, config);
+  soft::AudioSoftDecoder decoder(kRate, toneHz, SoftConfigFrom(options));
   std::string text;
   auto emit = [&] {
     text.clear();

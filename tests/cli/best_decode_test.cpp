@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "cli/plausibility.h"
+#include "language/plausibility.h"
 #include "support/decode_helpers.h"
 #include "support/text_metrics.h"
 
@@ -108,6 +108,47 @@ TEST(BestDecode, DoesNotSpoilWhatTheDefaultsRead) {
     // Scored after the preamble, which the plain chain spends learning.
     EXPECT_LE(Cer(kShortQso, best), Cer(kShortQso, plain))
         << c.name << "\n plain: " << plain << "\n best:  " << best;
+  }
+}
+
+TEST(BestDecode, SoftTextWinsOnlyWhenItReadsClearlyBetter) {
+  const std::string qso = Lower(kQso);
+  const struct {
+    const char* name;
+    std::string assembled, soft;
+    bool softWins;
+  } cases[] = {
+      {"same text", qso, qso, false},
+      {"no soft text", qso, "", false},
+      {"no assembled text", "", "cq de k1abc", true},
+      {"soft reads the opening too", "k1abc the quick brown fox jumps over the lazy dog k", qso,
+       true},
+      {"soft reads noise letters", qso, "eteti tnmae itee tt e", false},
+      {"one letter more is not enough", qso.substr(0, qso.size() - 2), qso, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SoftReadsBetter(c.assembled, c.soft), c.softWins) << c.name;
+  }
+}
+
+TEST(BestDecode, TakesTheSoftReadingOfAWeakSignalAndKeepsTheChainsOnAStrongOne) {
+  MorseSignalParams weak = Params(20, -8, 2);  // -1 dB in 500 Hz
+  weak.amplitude = 0.02;
+  const struct {
+    const char* name;
+    MorseSignalParams params;
+    bool softTaken;
+  } cases[] = {{"weak", weak, true}, {"strong", Params(20, 20, 2), false}};
+  for (const auto& c : cases) {
+    const auto samples = GenerateMorse(kQso, c.params);
+    const BestReading best = ReadBest(samples, 1, DecodeOptions{}, 1);
+    EXPECT_EQ(best.softTaken, c.softTaken) << c.name << "\n soft: " << best.softText;
+    if (c.softTaken) {
+      EXPECT_LT(Cer(kQso, best.text), Cer(kQso, best.assembled))
+          << "\n soft:  " << best.text << "\n chains: " << best.assembled;
+    } else {
+      EXPECT_EQ(best.text, DecodeBestSamples(samples)) << c.name;
+    }
   }
 }
 

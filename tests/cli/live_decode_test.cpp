@@ -10,6 +10,7 @@
 
 #include "../receive/loop_fakes.h"
 #include "cli/decode_session.h"
+#include "cli/soft_decode.h"
 #include "platform/file_capture.h"
 #include "signalgen/morse_gen.h"
 
@@ -86,6 +87,33 @@ TEST_F(LiveDecodeTest, RecordingThroughTheLoopDecodesAsTheFileModeDoes) {
   }
 }
 
+TEST_F(LiveDecodeTest, SoftEngineReadsTheLoopsBlocks) {
+  // A weak signal, tuned by hand and found by itself (after the tuning blocks are held).
+  const struct {
+    std::vector<std::string> tone;
+    double snr;
+  } cases[] = {{{"--tone", "700"}, 200}, {{}, 5}};
+  const std::string text = "CQ CQ DE K1ABC K1ABC K";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.snr);
+    const signalgen::MorseSignalParams p{.wpm = 20, .amplitude = 0.3, .snrDb = c.snr, .seed = 11};
+    const std::string path = (dir_ / "soft.wav").string();
+    ASSERT_TRUE(signalgen::WriteWav16(path, signalgen::GenerateMorse(text, p), 44100));
+    std::vector<std::string> fileArgs = {"--engine", "soft"};
+    fileArgs.insert(fileArgs.end(), c.tone.begin(), c.tone.end());
+    std::vector<std::string> liveArgs = fileArgs;
+    fileArgs.push_back(path);
+    liveArgs.insert(liveArgs.end(), {"--input-file", path, "--unpaced"});
+    std::ostringstream fileOut, liveOut, log;
+    std::string error;
+    ASSERT_EQ(RunSoftDecode(Parse(fileArgs), fileOut, error), kExitOk) << error;
+    ASSERT_EQ(RunLiveDecode(Parse(liveArgs), liveOut, log, nullptr, error), kExitOk) << error;
+    EXPECT_NE(liveOut.str().find("k1abc k1abc"), std::string::npos) << liveOut.str();
+    EXPECT_EQ(liveOut.str(), fileOut.str());
+    EXPECT_EQ(log.str(), "");
+  }
+}
+
 TEST_F(LiveDecodeTest, StopRequestEndsCleanlyWithANewline) {
   const std::string path = (dir_ / "long.wav").string();
   ASSERT_TRUE(signalgen::WriteWav16(path, signalgen::GenerateMorse("EEEEEEEEEE", {}), 44100));
@@ -153,6 +181,9 @@ TEST(LiveOptions, LiveModesAreExclusiveAndComplete) {
       {{"--device", "1"}, ""},
       {{"--device", "pulse", "--seconds", "5"}, ""},
       {{"--input-file", "a.wav", "--unpaced"}, ""},
+      {{"--engine", "soft", "--device", "1", "--partner", "--tone", "600"}, ""},
+      {{"--engine", "soft", "--device", "1", "--afc", "wide"},
+       "--afc works with --engine classic only"},
       {{"--list-devices"}, ""},
       {{"--device", "1", "--input-file", "a.wav"}, "--device and --input-file exclude each other"},
       {{"--device", "1", "a.wav"}, "'a.wav' given as well as --device"},

@@ -87,16 +87,16 @@ class PartnerDecodeTest : public ::testing::Test {
   fs::path dir_;
 };
 
-TEST_F(PartnerDecodeTest, EveryDecodedCharacterReachesThePartner) {
-  signalgen::MorseSignalParams p{.wpm = 22, .amplitude = 0.3, .snrDb = 30, .seed = 11};
-  const std::vector<int16_t> samples =
-      signalgen::GenerateMorse("VVV VVV CQ DE K1ABC = <AR> 73 <SK>", p);
-  const std::string wav = (dir_ / "cq.wav").string();
-  ASSERT_TRUE(signalgen::WriteWav16(wav, samples, 44100));
-  const std::string socket = (dir_ / "partner").string();
+// What a live run on a recording printed and what a partner connected to it received.
+struct PartnerRun {
+  int status = -1;
+  std::string out, log, received, error;
+};
 
+PartnerRun RunWithPartner(const std::string& wav, double seconds, const std::string& socket,
+                          std::vector<std::string> args) {
+  PartnerRun run;
   std::atomic<bool> announced{false};
-  std::string received;
   std::thread partner([&] {
     PartnerClient c;
     std::string error;
@@ -113,34 +113,64 @@ TEST_F(PartnerDecodeTest, EveryDecodedCharacterReachesThePartner) {
     while (c.Receive(records, 30000, error) == PartnerClient::ReceiveResult::kData) {
     }
     for (const auto& r : records) {
-      if (r.Message == transmit::kPartnerCharacter) received += static_cast<char>(r.Second & 0xFF);
+      if (r.Message == transmit::kPartnerCharacter) {
+        run.received += static_cast<char>(r.Second & 0xFF);
+      }
     }
   });
 
   DecodeOptions o;
-  std::string error;
-  ASSERT_TRUE(
-      ParseDecodeOptions({"--tone", "700", "--input-file", wav, "--unpaced", "--partner-socket",
-                          socket, "--seconds", std::to_string(samples.size() / 44100.0 + 1.0)},
-                         o, error))
-      << error;
+  args.insert(args.end(), {"--input-file", wav, "--unpaced", "--partner-socket", socket,
+                           "--seconds", std::to_string(seconds + 1.0)});
+  if (!ParseDecodeOptions(args, o, run.error)) {
+    announced = true;  // the partner never connects; let its thread end
+    partner.join();
+    return run;
+  }
   FileCapture file(wav, FileCaptureOptions{false, false});
   AfterPartner device(file, announced);
   std::ostringstream out, log;
-  const int status = RunLiveDecodeOn(device, o, out, log, nullptr, error);
+  run.status = RunLiveDecodeOn(device, o, out, log, nullptr, run.error);
   partner.join();
-  ASSERT_EQ(status, kExitOk) << error;
+  run.out = out.str();
+  run.log = log.str();
+  return run;
+}
+
+TEST_F(PartnerDecodeTest, EveryDecodedCharacterReachesThePartner) {
+  signalgen::MorseSignalParams p{.wpm = 22, .amplitude = 0.3, .snrDb = 30, .seed = 11};
+  const std::vector<int16_t> samples =
+      signalgen::GenerateMorse("VVV VVV CQ DE K1ABC = <AR> 73 <SK>", p);
+  const std::string wav = (dir_ / "cq.wav").string();
+  ASSERT_TRUE(signalgen::WriteWav16(wav, samples, 44100));
+  const std::string socket = (dir_ / "partner").string();
+  const PartnerRun run = RunWithPartner(wav, samples.size() / 44100.0, socket, {"--tone", "700"});
+  ASSERT_EQ(run.status, kExitOk) << run.error;
 
   // The pane text with the prosign shown as "=" posted as its letters B, T.
-  std::string expected = out.str();
+  std::string expected = run.out;
   expected.pop_back();  // the closing newline
   const size_t eq = expected.find('=');
   ASSERT_NE(eq, std::string::npos) << expected;
   expected.replace(eq, 1, "BT");
-  EXPECT_EQ(received, expected);
-  EXPECT_NE(received.find("cq de k1abc BT  AR  73 SK"), std::string::npos) << received;
-  EXPECT_EQ(log.str(), "kestrix-decode: serving partner programs at " + socket + "\n");
+  EXPECT_EQ(run.received, expected);
+  EXPECT_NE(run.received.find("cq de k1abc BT  AR  73 SK"), std::string::npos) << run.received;
+  EXPECT_EQ(run.log, "kestrix-decode: serving partner programs at " + socket + "\n");
   EXPECT_FALSE(fs::exists(socket)) << "the socket goes with the run";
+}
+
+TEST_F(PartnerDecodeTest, TheSoftEnginesCharactersReachThePartner) {
+  signalgen::MorseSignalParams p{.wpm = 22, .amplitude = 0.3, .snrDb = 30, .seed = 12};
+  const std::vector<int16_t> samples = signalgen::GenerateMorse("CQ DE K1ABC K1ABC K", p);
+  const std::string wav = (dir_ / "cq.wav").string();
+  ASSERT_TRUE(signalgen::WriteWav16(wav, samples, 44100));
+  const std::string socket = (dir_ / "partner").string();
+  const PartnerRun run =
+      RunWithPartner(wav, samples.size() / 44100.0, socket, {"--engine", "soft"});
+  ASSERT_EQ(run.status, kExitOk) << run.error;
+  ASSERT_FALSE(run.out.empty());
+  EXPECT_EQ(run.received + "\n", run.out);
+  EXPECT_NE(run.received.find("cq de k1abc k1abc k"), std::string::npos) << run.received;
 }
 
 TEST_F(PartnerDecodeTest, ASecondServerOnTheSocketEndsTheRunWithOneLine) {

@@ -1,4 +1,4 @@
-#include "cli/plausibility.h"
+#include "language/plausibility.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,7 +13,7 @@ struct NgramCount {
   uint32_t count;
 };
 
-#include "cli/plausibility_model.inc"
+#include "plausibility_model.inc"  // data/, generated
 
 constexpr std::string_view kAlphabet = " abcdefghijklmnopqrstuvwxyz0123456789/?.,=";
 static_assert(kAlphabet.size() + 1 == kModelAlphabet, "the table was built for this alphabet");

@@ -18,11 +18,11 @@ constexpr double kWindowDots = 0.5;          // coherent integration window, in 
 constexpr double kWarmUpS = 3.0;             // held before decoding starts (speed, tone)
 constexpr int kMaxWindow = 512;              // samples of the coherent window ring
 constexpr size_t kTextCapacity = 4096;
-// Fading: how often per second the level may take a 3 dB step while the key is down, the
-// share of a jump to any level per observation, and how slowly the key-down reference
+// Fading: how often per second of key-down time the level may take a 3 dB step, the share
+// of a jump to any level per key-down observation, and how slowly the key-down reference
 // itself follows (seconds of key-down time).
-constexpr double kFadeMovesPerS = 3.0;
-constexpr double kFadeJump = 0.0002;
+constexpr double kFadeMovesPerS = 8.0;
+constexpr double kFadeJump = 0.005;
 constexpr double kReferenceS = 1.0;
 // Overlapping observations are worth less than independent ones (hop / window of them);
 // measured on generated signals, scaling that up by this much reads best.
@@ -122,8 +122,7 @@ struct SoftDecoder::Impl {
     gapRatio = {1.0, 3.0, 7.0};
     noise = 0.0;
     markPower = 0.0;
-    fade.fill(0.5 / kFadeDb.size());
-    fadeUp.fill(0.5 / kFadeDb.size());
+    fade.fill(1.0 / kFadeDb.size());
     lastMarkSample = -1;
   }
 
@@ -333,50 +332,48 @@ struct SoftDecoder::Impl {
     if (noise <= 0) {
       noise = y + 1e-20;
       markPower = noise * 4;
-      fade.fill(0.5 / kFadeDb.size());
-      fadeUp.fill(0.5 / kFadeDb.size());
+      fade.fill(1.0 / kFadeDb.size());
     }
-    // Fading: a hidden level tracked jointly with the key. While the key is down the level
-    // may step to a neighbour (rarely jump anywhere); while it is up the level is kept, so
-    // a long gap says nothing about fading. Key down is scored at the level expected for a
-    // key-down observation now: a faded element is weak evidence, not none.
-    const double toUp = std::clamp(hop / (1.5 * unit), 0.0, 0.5);
-    const double toDown = std::clamp(hop / (2.0 * unit), 0.0, 0.5);
-    const double move = std::clamp(hop / fs * kFadeMovesPerS, 0.0, 0.3);
-    std::array<double, kFadeDb.size()> down{};
-    std::array<double, kFadeDb.size()> up{};
+    // Fading: a hidden level that moves while the key is down. Predict (a step to a
+    // neighbour, rarely a jump anywhere), score key down at the level expected now, then
+    // update the levels with the observation. A faded element is weak evidence, not none.
+    const double move = std::clamp(prevP * hop / fs * kFadeMovesPerS, 0.0, 0.3);
+    std::array<double, kFadeDb.size()> pred{};
     for (size_t k = 0; k < fade.size(); ++k) {
-      const double d = fade[k] * (1 - toUp) + fadeUp[k] * toDown;
-      up[k] = fadeUp[k] * (1 - toDown) + fade[k] * toUp;
-      down[k] += d * (1 - move);
-      down[k > 0 ? k - 1 : k] += d * move / 2;
-      down[k + 1 < fade.size() ? k + 1 : k] += d * move / 2;
+      pred[k] += fade[k] * (1 - move);
+      if (k > 0)
+        pred[k - 1] += fade[k] * move / 2;
+      else
+        pred[k] += fade[k] * move / 2;
+      if (k + 1 < fade.size())
+        pred[k + 1] += fade[k] * move / 2;
+      else
+        pred[k] += fade[k] * move / 2;
     }
-    double downTotal = 0.0;
-    for (double v : down) downTotal += v;
-    for (auto& v : down) v = v * (1 - kFadeJump) + kFadeJump * downTotal / down.size();
+    for (auto& v : pred) v = v * (1 - kFadeJump * prevP) + kFadeJump * prevP / pred.size();
     const double a2 = std::max(markPower - noise, noise * 1e-3);
     std::array<double, kFadeDb.size()> logMark{};
     double gain = 0.0;
     for (size_t k = 0; k < fade.size(); ++k) {
       const double ak2 = a2 * fadeGain[k];
-      logMark[k] = -ak2 / noise + LogI0(2.0 * std::sqrt(ak2 * y) / noise);  // over key up
-      gain += down[k] * fadeGain[k];
+      logMark[k] = -(y + ak2) / noise + LogI0(2.0 * std::sqrt(ak2 * y) / noise);
+      gain += pred[k] * fadeGain[k];
     }
-    gain /= std::max(downTotal, 1e-300);
+    // Key down at the level the fading states expect now.
     const double llr = Llr(y, noise, noise + a2 * gain);
     const double p = 1.0 / (1.0 + std::exp(-std::clamp(llr + std::log(0.45 / 0.55), -30.0, 30.0)));
-    // Update key and level together with the observation.
-    const double top = std::max(0.0, *std::max_element(logMark.begin(), logMark.end()));
-    double total = 0.0;
-    for (size_t k = 0; k < fade.size(); ++k) {
-      fade[k] = down[k] * std::exp(logMark[k] - top);
-      fadeUp[k] = up[k] * std::exp(-top);
-      total += fade[k] + fadeUp[k];
-    }
-    for (size_t k = 0; k < fade.size(); ++k) {
-      fade[k] = total > 0 ? fade[k] / total : 0.5 / fade.size();
-      fadeUp[k] = total > 0 ? fadeUp[k] / total : 0.5 / fade.size();
+    // Update the fading states inside key-down stretches only: an edge, half up, says
+    // nothing about fading.
+    if (p > 0.8 && prevP > 0.8) {
+      const double top = *std::max_element(logMark.begin(), logMark.end());
+      double total = 0.0;
+      for (size_t k = 0; k < fade.size(); ++k) {
+        fade[k] = pred[k] * std::exp(logMark[k] - top);
+        total += fade[k];
+      }
+      for (double& f : fade) f = total > 0 ? f / total : 1.0 / fade.size();
+    } else {
+      fade = pred;
     }
     // Levels follow slowly: noise over about 3 s, the key-down reference over about 1 s
     // of key-down time (the fading states follow the quick changes).
@@ -518,8 +515,7 @@ struct SoftDecoder::Impl {
   double tableUnit = 15.0;
   double dashRatio = 3.0;
   std::array<double, 3> gapRatio{1.0, 3.0, 7.0};
-  std::array<double, kFadeDb.size()> fade{};      // probability of key down at each level
-  std::array<double, kFadeDb.size()> fadeUp{};    // and of key up at each level
+  std::array<double, kFadeDb.size()> fade{};      // probability of each fading state
   std::array<double, kFadeDb.size()> fadeGain{};  // its key-down power over the reference
   double noise = 0.0;                             // observation power with the key up
   double markPower = 0.0;                         // observation power with the key down

@@ -9,36 +9,13 @@
 #include <string_view>
 
 #include "morse/alphabet.h"
+#include "signalgen/gaussian.h"
 
 namespace kestrix::signalgen {
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-// Deterministic normal deviates (std::normal_distribution's algorithm is not specified, and
-// scenes must be the same everywhere).
-class Gaussian {
- public:
-  explicit Gaussian(uint32_t seed) : engine_(seed) {}
-  double Next() {
-    if (haveSpare_) {
-      haveSpare_ = false;
-      return spare_;
-    }
-    const double u1 = (static_cast<double>(engine_()) + 0.5) / 4294967296.0;
-    const double u2 = (static_cast<double>(engine_()) + 0.5) / 4294967296.0;
-    const double r = std::sqrt(-2.0 * std::log(u1));
-    spare_ = r * std::sin(2.0 * kPi * u2);
-    haveSpare_ = true;
-    return r * std::cos(2.0 * kPi * u2);
-  }
-
- private:
-  std::mt19937 engine_;
-  double spare_ = 0.0;
-  bool haveSpare_ = false;
-};
 
 // Uniform in [lo, hi) from a mt19937, the same on every platform.
 double Uniform(std::mt19937& rng, double lo, double hi) {

@@ -18,15 +18,11 @@ constexpr double kWindowDots = 0.5;          // coherent integration window, in 
 constexpr double kWarmUpS = 3.0;             // held before decoding starts (speed, tone)
 constexpr int kMaxWindow = 512;              // samples of the coherent window ring
 constexpr size_t kTextCapacity = 4096;
-// Fading: how often per second of key-down time the level may take a 3 dB step, the share
-// of a jump to any level per key-down observation, and how slowly the key-down reference
-// itself follows (seconds of key-down time).
-constexpr double kFadeMovesPerS = 8.0;
-constexpr double kFadeJump = 0.005;
+// How slowly the key-down reference follows (seconds of key-down time).
 constexpr double kReferenceS = 1.0;
 // Overlapping observations are worth less than independent ones (hop / window of them);
 // measured on generated signals, scaling that up by this much reads best.
-constexpr double kEvidenceScale = 2.5;
+constexpr double kEvidenceScale = 1.5;
 
 // Natural log of the modified Bessel function I0.
 double LogI0(double x) {
@@ -70,10 +66,8 @@ struct SoftDecoder::Impl {
   explicit Impl(const SoftDecoderConfig& c) : config(c) {
     fs = std::clamp(config.sampleRate, 50.0, 4000.0);
     warm.resize(static_cast<size_t>(kWarmUpS * fs));
-    sampleTimes.resize(SegmentViterbi::kHistory);
     text.reserve(kTextCapacity);
     SetTransitions();
-    for (size_t k = 0; k < kFadeDb.size(); ++k) fadeGain[k] = std::pow(10.0, kFadeDb[k] / 10.0);
     ResetState();
   }
 
@@ -122,7 +116,9 @@ struct SoftDecoder::Impl {
     gapRatio = {1.0, 3.0, 7.0};
     noise = 0.0;
     markPower = 0.0;
-    fade.fill(1.0 / kFadeDb.size());
+    obsIn = 0;
+    lastStrongObs = -1;
+    recentMarkCount = 0;
     lastMarkSample = -1;
   }
 
@@ -322,9 +318,26 @@ struct SoftDecoder::Impl {
     }
   }
 
-  // Key-down power relative to the tracked level, in dB, for the fading states: the
-  // signal may be up to 6 dB above it or faded up to 20 dB below.
-  static constexpr std::array<double, 8> kFadeDb{3, 0, -3, -6, -9, -12, -16, -20};
+  // Fading: key-down power is judged against the reference (the key-down level followed
+  // over about a second), unless the key-down observations around it, two dots either side
+  // (the decision waits for those that follow), say the signal has faded more than
+  // kFadeThresholdDb below it; then against their level, down to kFloorDb. A faded element
+  // is weak evidence, not none, and the reference never loses the signal in a fade; the
+  // floor keeps noise in a long gap of a strong signal from looking like marks.
+  static constexpr int kEnvelopeHalf = 12;  // observations either side (2 dots)
+  static constexpr int kEnvelopeRing = 32;  // > 2 * kEnvelopeHalf + 1, a power of two
+  static constexpr int kEnvelopeRank = 4;   // the level is the 4th strongest in the window
+  static constexpr double kFadeThresholdDb = 2.5;
+  static constexpr double kFloorDb = -20.0;
+  // The local level counts only for a signal heard clearly (a key-down observation at the
+  // reference level) within the last kFadeMemoryS, strong enough to fade (reference over
+  // noise per observation), and standing out of the noise itself: noise after a station
+  // has gone, or between its words, is not a fade.
+  static constexpr double kFadeMemoryS = 3.0;
+  static constexpr double kFadeMinReference = 10.0;
+  static constexpr double kPresence = 2.5;
+  static inline const double kFadeThreshold = std::pow(10.0, -kFadeThresholdDb / 10.0);
+  static inline const double kFloor = std::pow(10.0, kFloorDb / 10.0);
 
   void Observe() {
     const std::complex<double> s = sum / static_cast<double>(window);
@@ -332,54 +345,47 @@ struct SoftDecoder::Impl {
     if (noise <= 0) {
       noise = y + 1e-20;
       markPower = noise * 4;
-      fade.fill(1.0 / kFadeDb.size());
     }
-    // Fading: a hidden level that moves while the key is down. Predict (a step to a
-    // neighbour, rarely a jump anywhere), score key down at the level expected now, then
-    // update the levels with the observation. A faded element is weak evidence, not none.
-    const double move = std::clamp(prevP * hop / fs * kFadeMovesPerS, 0.0, 0.3);
-    std::array<double, kFadeDb.size()> pred{};
-    for (size_t k = 0; k < fade.size(); ++k) {
-      pred[k] += fade[k] * (1 - move);
-      if (k > 0)
-        pred[k - 1] += fade[k] * move / 2;
-      else
-        pred[k] += fade[k] * move / 2;
-      if (k + 1 < fade.size())
-        pred[k + 1] += fade[k] * move / 2;
-      else
-        pred[k] += fade[k] * move / 2;
-    }
-    for (auto& v : pred) v = v * (1 - kFadeJump * prevP) + kFadeJump * prevP / pred.size();
-    const double a2 = std::max(markPower - noise, noise * 1e-3);
-    std::array<double, kFadeDb.size()> logMark{};
-    double gain = 0.0;
-    for (size_t k = 0; k < fade.size(); ++k) {
-      const double ak2 = a2 * fadeGain[k];
-      logMark[k] = -(y + ak2) / noise + LogI0(2.0 * std::sqrt(ak2 * y) / noise);
-      gain += pred[k] * fadeGain[k];
-    }
-    // Key down at the level the fading states expect now.
-    const double llr = Llr(y, noise, noise + a2 * gain);
+    envS[obsIn & (kEnvelopeRing - 1)] = s;
+    envY[obsIn & (kEnvelopeRing - 1)] = static_cast<float>(y);
+    envSeen[obsIn & (kEnvelopeRing - 1)] = seen;
+    ++obsIn;
+    if (obsIn > kEnvelopeHalf) Decide(obsIn - 1 - kEnvelopeHalf);
+  }
+
+  // Key-down level around observation `j`: a high rank of the window's powers.
+  double LocalLevel(int64_t j) const {
+    const int64_t first = std::max<int64_t>(0, j - kEnvelopeHalf);
+    const int64_t last = std::min<int64_t>(obsIn - 1, j + kEnvelopeHalf);
+    std::array<float, 2 * kEnvelopeHalf + 1> w{};
+    int n = 0;
+    for (int64_t i = first; i <= last; ++i) w[n++] = envY[i & (kEnvelopeRing - 1)];
+    const int rank = std::min(n - 1, kEnvelopeRank - 1);
+    std::nth_element(w.begin(), w.begin() + rank, w.begin() + n, std::greater<float>());
+    return w[rank];
+  }
+
+  void Decide(int64_t j) {
+    const std::complex<double> s = envS[j & (kEnvelopeRing - 1)];
+    const double y = envY[j & (kEnvelopeRing - 1)];
+    const double reference = std::max(markPower - noise, noise * 1e-3);
+    const double local = LocalLevel(j);
+    double a2 = reference;
+    const bool recent =
+        lastStrongObs >= 0 && static_cast<double>(j - lastStrongObs) * hop < kFadeMemoryS * fs;
+    if (recent && reference > kFadeMinReference * noise && local > kPresence * noise &&
+        local - noise < reference * kFadeThreshold)
+      a2 = std::max(local - noise, reference * kFloor);
+    const double llr = Llr(y, noise, noise + a2);
     const double p = 1.0 / (1.0 + std::exp(-std::clamp(llr + std::log(0.45 / 0.55), -30.0, 30.0)));
-    // Update the fading states inside key-down stretches only: an edge, half up, says
-    // nothing about fading.
-    if (p > 0.8 && prevP > 0.8) {
-      const double top = *std::max_element(logMark.begin(), logMark.end());
-      double total = 0.0;
-      for (size_t k = 0; k < fade.size(); ++k) {
-        fade[k] = pred[k] * std::exp(logMark[k] - top);
-        total += fade[k];
-      }
-      for (double& f : fade) f = total > 0 ? f / total : 1.0 / fade.size();
-    } else {
-      fade = pred;
-    }
     // Levels follow slowly: noise over about 3 s, the key-down reference over about 1 s
-    // of key-down time (the fading states follow the quick changes).
+    // of key-down time.
     const double secondsPerObs = hop / fs;
-    // Weighted by (1 - p)^2 so that faint key-down stretches do not lift the noise.
-    noise += std::min(1.0, secondsPerObs / 3.0) * (1 - p) * (1 - p) * (y - noise);
+    // Weighted by (1 - p)^2 so that faint key-down stretches do not lift the noise, and
+    // clipped at 4x (an observation half over an element edge is no noise sample; the
+    // clipped mean of key-up power is 1 - e^-4 of the mean).
+    const double clipped = std::min(y, 4.0 * noise) / (1.0 - std::exp(-4.0));
+    noise += std::min(1.0, secondsPerObs / 3.0) * (1 - p) * (1 - p) * (clipped - noise);
     markPower += std::min(1.0, secondsPerObs / kReferenceS) * p * (y - markPower);
     // A clean signal has no noise to speak of: keep the ratio finite (40 dB per observation).
     noise = std::max(noise, markPower * 1e-4);
@@ -391,20 +397,32 @@ struct SoftDecoder::Impl {
     }
     prevSum = s;
     prevP = p;
-    if (p > 0.5) lastMarkSample = seen;
+    if (p > 0.5) lastMarkSample = envSeen[j & (kEnvelopeRing - 1)];
+    if (p > 0.9 && a2 == reference) lastStrongObs = j;
 
-    sampleTimes[obsCount & (SegmentViterbi::kHistory - 1)] = seen;
+    obsSample[obsCount & (SegmentViterbi::kHistory - 1)] = envSeen[j & (kEnvelopeRing - 1)];
     ++obsCount;
     viterbi.Push(static_cast<float>(kEvidenceScale * weight * llr));
-    const int64_t lagObs = static_cast<int64_t>(config.maxLagS * fs / hop) - 2;
+    const int64_t lagObs = static_cast<int64_t>(config.maxLagS * fs / hop) - 2 - kEnvelopeHalf;
     if ((obsCount & 3) == 0) {
       viterbi.Commit(viterbi.Time() - std::max<int64_t>(lagObs, 8),
                      [&](const Segment& seg) { OnSegment(seg); });
     }
   }
 
+  // End of input: decides the observations still waiting for the ones after them.
+  void DrainEnvelope() {
+    for (int64_t j = std::max<int64_t>(0, obsIn - kEnvelopeHalf); j < obsIn; ++j) Decide(j);
+  }
+
+  // Input sample at which decided observation `k` was made.
+  int64_t ObsSample(int64_t k) const { return obsSample[k & (SegmentViterbi::kHistory - 1)]; }
+
   void OnSegment(const Segment& seg) {
-    const double samples = static_cast<double>(seg.end - seg.start) * hop;
+    // In samples: the hop may have changed since these observations were made.
+    const double samples =
+        seg.start > 0 ? static_cast<double>(ObsSample(seg.end - 1) - ObsSample(seg.start - 1))
+                      : static_cast<double>(seg.end - seg.start) * hop;
     switch (seg.kind) {
       case kDot:
       case kDash:
@@ -432,10 +450,53 @@ struct SoftDecoder::Impl {
     }
   }
 
+  // A new sender, or the same one changing speed, shows in the last few marks before the
+  // search reads them right: split their lengths into short and long (dots and dashes),
+  // and when that split is clear and says another speed, take that speed at once.
+  static constexpr int kRecentMarks = 8;
+  static constexpr double kSpeedJump = 0.25;  // relative change that moves the unit at once
+
+  void CheckSpeedJump(double samples, double evidence) {
+    if (evidence < 2.0) return;
+    recentMarks[recentMarkCount++ % kRecentMarks] = samples;
+    if (recentMarkCount < kRecentMarks) return;
+    std::array<double, kRecentMarks> sorted = recentMarks;
+    std::sort(sorted.begin(), sorted.end());
+    // The split with the least spread (in log length) on either side.
+    double bestCost = 1e300;
+    int bestSplit = 0;
+    for (int k = 1; k < kRecentMarks; ++k) {
+      double cost = 0.0;
+      for (auto [a, b] : {std::pair{0, k}, std::pair{k, kRecentMarks}}) {
+        double mean = 0.0;
+        for (int i = a; i < b; ++i) mean += std::log(sorted[i]);
+        mean /= b - a;
+        for (int i = a; i < b; ++i)
+          cost += (std::log(sorted[i]) - mean) * (std::log(sorted[i]) - mean);
+      }
+      if (cost < bestCost) {
+        bestCost = cost;
+        bestSplit = k;
+      }
+    }
+    double shortMean = 0.0;
+    double longMean = 0.0;
+    for (int i = 0; i < bestSplit; ++i) shortMean += sorted[i] / bestSplit;
+    for (int i = bestSplit; i < kRecentMarks; ++i)
+      longMean += sorted[i] / (kRecentMarks - bestSplit);
+    const double ratio = longMean / shortMean;
+    // Clear dots and dashes, each side tight (within about +-25 %).
+    if (ratio < 2.2 || ratio > 4.5 || bestCost > kRecentMarks * 0.05) return;
+    const double estimate =
+        (shortMean * bestSplit + longMean / ratio * (kRecentMarks - bestSplit)) / kRecentMarks;
+    if (std::fabs(estimate / unit - 1.0) > kSpeedJump) SetUnit(estimate);
+  }
+
   void Learn(SegmentKind kind, double samples, double evidence) {
     // Marks far from what the speed predicts pull harder, so a new sender's speed is
     // picked up within a few characters.
     auto rate = [](double ratio) { return ratio < 0.65 || ratio > 1.5 ? 0.35 : 0.12; };
+    if (kind == kDot || kind == kDash) CheckSpeedJump(samples, evidence);
     switch (kind) {
       case kDot:
         if (evidence > 1.0) SetUnit(unit + rate(samples / unit) * (samples - unit));
@@ -509,16 +570,21 @@ struct SoftDecoder::Impl {
   double weight = 1.0;
   double sinceObs = 0.0;
   int64_t obsCount = 0;
-  std::vector<int64_t> sampleTimes;
+  std::array<std::complex<double>, kEnvelopeRing> envS{};  // observations awaiting a decision
+  std::array<float, kEnvelopeRing> envY{};
+  std::array<int64_t, kEnvelopeRing> envSeen{};
+  int64_t obsIn = 0;
+  int64_t lastStrongObs = -1;
+  std::array<int64_t, SegmentViterbi::kHistory> obsSample{};  // see ObsSample()
+  std::array<double, kRecentMarks> recentMarks{};             // lengths of the last marks, samples
+  int64_t recentMarkCount = 0;  // observations made (obsCount: decided)
 
   double unit = 15.0;  // dot length, samples
   double tableUnit = 15.0;
   double dashRatio = 3.0;
   std::array<double, 3> gapRatio{1.0, 3.0, 7.0};
-  std::array<double, kFadeDb.size()> fade{};      // probability of each fading state
-  std::array<double, kFadeDb.size()> fadeGain{};  // its key-down power over the reference
-  double noise = 0.0;                             // observation power with the key up
-  double markPower = 0.0;                         // observation power with the key down
+  double noise = 0.0;      // observation power with the key up
+  double markPower = 0.0;  // observation power with the key down
   int64_t lastMarkSample = -1;
 
   SegmentViterbi viterbi;
@@ -550,10 +616,11 @@ void SoftDecoder::Flush() {
   Impl& d = *impl_;
   if (!d.started) d.Start();
   // Let the last segments end: a word gap of silence with no new evidence.
+  d.DrainEnvelope();
   const int64_t end = d.viterbi.Time();
   const int64_t silence = static_cast<int64_t>(12.0 * d.unit / d.hop) + 8;
   for (int64_t i = 0; i < silence; ++i) {
-    d.sampleTimes[d.obsCount & (SegmentViterbi::kHistory - 1)] = d.seen;
+    d.obsSample[d.obsCount & (SegmentViterbi::kHistory - 1)] = d.seen;
     ++d.obsCount;
     d.viterbi.Push(static_cast<float>(-d.weight * 2.0));
   }

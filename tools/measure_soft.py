@@ -44,6 +44,11 @@ CONDITIONS = [
     ("Farnsworth 18/8", 18, ["--snr", "10", "--farnsworth", "8"], "qso"),
     ("combined", 22, ["--snr", "3", "--drift", "60", "--fade-db", "12", "--fade-period", "6",
                       "--jitter", "0.06", "--filter-hz", "500"], "qso2"),
+    ("long lead-in 8 s", 20, ["--snr", "-2", "--lead-in", "8"], "qso"),
+    ("low level", 20, ["--snr", "5", "--amplitude", "0.0008"], "qso"),
+    ("hard keying", 24, ["--snr", "5", "--rise-ms", "0"], "qso"),
+    ("clicks", 20, ["--snr", "5", "--clicks"], "qso"),
+    ("contest 32 wpm", 32, ["--snr", "0"], "contest"),
     ("noise only", 20, ["--snr", "-10", "--noise-only"], "none"),
 ]
 
@@ -54,7 +59,13 @@ def groups(seed, count=20):
     return " ".join("".join(rnd.choice(letters) for _ in range(5)) for _ in range(count))
 
 
+CONTEST = ["CQ TEST K1ABC K1ABC", "DL2XYZ 5NN 14", "TU K1ABC TEST", "G4ABC 599 027", "W9XG"]
+
+
 def text_for(kind, seed):
+    if kind == "contest":
+        rnd = random.Random(seed)
+        return " ".join(rnd.choice(CONTEST) for _ in range(6))
     if kind == "groups":
         return groups(seed)
     if kind == "qso2":
@@ -63,6 +74,26 @@ def text_for(kind, seed):
     if kind == "none":
         return ""
     return QSO[(seed - 1) % len(QSO)]
+
+
+def add_clicks(path, seed):
+    """Static crashes: a short full-scale burst every few tenths of a second."""
+    import array
+    import wave
+    with wave.open(path) as w:
+        params = w.getparams()
+        samples = array.array("h", w.readframes(w.getnframes()))
+    rnd = random.Random(seed * 7919)
+    at = 0
+    while True:
+        at += int(params.framerate * rnd.uniform(0.1, 0.6))
+        if at + 40 >= len(samples):
+            break
+        for k in range(int(params.framerate * 0.001)):
+            samples[at + k] = max(-32768, min(32767, samples[at + k] + rnd.choice((-1, 1)) * 20000))
+    with wave.open(path, "wb") as w:
+        w.setparams(params)
+        w.writeframes(samples.tobytes())
 
 
 def infix_distance(expected, decoded):
@@ -92,11 +123,18 @@ def decode_one(build, engine, wpm, extra, text, seed):
             # Farnsworth spacing: letters at full speed with a long gap between letters.
             text = "   ".join(text.split(" ")).replace("", "")
             text = " ".join(list(text.replace(" ", "_"))).replace("_", " ")
+        clicks = "--clicks" in extra
+        extra = [e for e in extra if e != "--clicks"]
+        if "--amplitude" in extra:
+            i = gen.index("--amplitude")
+            gen = gen[:i] + gen[i + 2:]
         sent = text if not noise_only else "E"
         gen += extra
         if noise_only:
             gen += ["--lead-in", "20", "--amplitude", "0.0000001"]
         subprocess.run(gen + [sent, wav], check=True, capture_output=True)
+        if clicks:
+            add_clicks(wav, seed)
         decoder = os.environ.get("KESTRIX_DECODE", os.path.join(build, "kestrix-decode"))
         # 'best' is kestrix-decode --best (its own choice of chains and engine).
         cmd = [decoder, "--best", wav] if engine == "best" else [decoder, "--engine", engine, wav]

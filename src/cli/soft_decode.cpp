@@ -78,28 +78,45 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
   const int channels = reader.Channels();
   const int pick = PickChannel(options, channels);
 
-  // The first seconds are held until the tone is known.
+  // The first seconds are held until the tone is known. A recording may open with noise:
+  // while nothing stands out, the next seconds are looked at too (up to a minute; the
+  // decoder itself skips the noise before the tone).
+  constexpr int kMaxTuneRounds = 10;
   std::vector<float> held;
   std::vector<int16_t> frames(static_cast<size_t>(4096 * channels));
   double toneHz = options.toneHz.value_or(0.0);
   if (toneHz <= 0.0) {
-    ToneFinder finder(kAutoTuneBlocks);
     std::vector<int32_t> block(kBlockFrames);
-    int filled = 0;
-    while (finder.Blocks() < kAutoTuneBlocks) {
-      const int got = reader.Read(frames.data(), 4096);
-      if (got <= 0) break;
-      for (int i = 0; i < got; ++i) {
-        const int16_t v = frames[static_cast<size_t>(i * channels + pick)];
-        held.push_back(static_cast<float>(v) / 32768.0F);
-        block[static_cast<size_t>(filled++)] = v;
-        if (filled == kBlockFrames) {
-          finder.Add(block.data());
-          filled = 0;
+    int position = 0;
+    int firstPick = 0;
+    bool ended = false;
+    for (int round = 0; round < kMaxTuneRounds && position == 0 && !ended; ++round) {
+      const size_t from = held.size();
+      ToneFinder finder(kAutoTuneBlocks);
+      int filled = 0;
+      while (finder.Blocks() < kAutoTuneBlocks) {
+        const int got = reader.Read(frames.data(), 4096);
+        if (got <= 0) {
+          ended = true;
+          break;
+        }
+        for (int i = 0; i < got; ++i) {
+          const int16_t v = frames[static_cast<size_t>(i * channels + pick)];
+          held.push_back(static_cast<float>(v) / 32768.0F);
+          block[static_cast<size_t>(filled++)] = v;
+          if (filled == kBlockFrames) {
+            finder.Add(block.data());
+            filled = 0;
+          }
         }
       }
+      const int candidate = finder.ClickPosition();
+      if (round == 0) firstPick = candidate;
+      if (candidate > 0 && soft::ToneStandsOut(held.data() + from, held.size() - from, kRate,
+                                               (candidate - 1) * kBinHz))
+        position = candidate;
     }
-    const int position = finder.ClickPosition();
+    if (position == 0) position = firstPick;
     toneHz = position > 0 ? (position - 1) * kBinHz : 700.0;
   }
 

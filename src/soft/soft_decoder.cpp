@@ -66,6 +66,13 @@ struct SoftDecoder::Impl {
   explicit Impl(const SoftDecoderConfig& c) : config(c) {
     fs = std::clamp(config.sampleRate, 50.0, 4000.0);
     warm.resize(static_cast<size_t>(kWarmUpS * fs));
+    scanFreqs = 2 * kScanSegment + 1;
+    scan.resize(warm.size() / kScanSegment * scanFreqs);
+    scanSorted.resize(scan.size());
+    scanSum.resize(scanFreqs);
+    rotScratch.resize(warm.size());
+    speedScratch.reserve(warm.size() + 1);
+    sortScratch.reserve(warm.size() + 1);
     text.reserve(kTextCapacity);
     SetTransitions();
     ResetState();
@@ -94,6 +101,7 @@ struct SoftDecoder::Impl {
 
   void ResetState() {
     warmFill = 0;
+    dropped = 0;
     started = false;
     seen = 0;
     phase = 0.0;
@@ -170,45 +178,92 @@ struct SoftDecoder::Impl {
     warmFill = 0;
   }
 
-  void EstimateOffset() {
-    // Power spectrum of the held samples, 64-sample segments, searched within a quarter
-    // of the rate around 0 Hz.
-    constexpr int kSeg = 64;
-    const int segments = static_cast<int>(warmFill / kSeg);
-    if (segments == 0) return;
-    const double span = fs / 4.0;
-    const double step = fs / kSeg / 4.0;
-    double bestF = 0.0;
+  // The held samples start the decoder only once a tone stands out in them: a recording
+  // or a live input may open with seconds of noise, and a speed and levels learnt from
+  // noise are wrong. Without a tone the older half is dropped and holding goes on; with a
+  // tone that begins late, the noise before it (less a second, which the levels are
+  // learnt from) is dropped.
+  bool ReadyToStart() {
+    const int segments = Scan();
+    if (segments == 0) return true;
+    // Segment power at the strongest frequency against the median of all segments and
+    // frequencies (key-up noise: exponential, so 8 dB over the median is 4.4x its mean).
+    const size_t cells = static_cast<size_t>(segments) * scanFreqs;
+    std::copy_n(scan.begin(), cells, scanSorted.begin());
+    std::nth_element(scanSorted.begin(), scanSorted.begin() + cells / 2,
+                     scanSorted.begin() + cells);
+    const double threshold = scanSorted[cells / 2] * kStartOverMedian;
+    int first = -1;
+    int count = 0;
+    for (int seg = 0; seg < segments; ++seg) {
+      if (scan[static_cast<size_t>(seg) * scanFreqs + scanBest] > threshold) {
+        if (first < 0) first = seg;
+        ++count;
+      }
+    }
+    size_t drop = 0;
+    if (count < kStartSegments) {
+      drop = warmFill / 2;
+    } else {
+      const size_t lead = static_cast<size_t>(1.0 * fs);
+      const size_t begin = static_cast<size_t>(first) * kScanSegment;
+      if (begin > warmFill / 2) drop = begin - lead;
+    }
+    if (drop == 0) return true;
+    std::copy(warm.begin() + static_cast<std::ptrdiff_t>(drop),
+              warm.begin() + static_cast<std::ptrdiff_t>(warmFill), warm.begin());
+    warmFill -= drop;
+    dropped += static_cast<int64_t>(drop);
+    return false;
+  }
+
+  // Power of every 64-sample segment of the held samples at every frequency within a
+  // quarter of the rate around 0 Hz, a quarter bin apart, into `scan`; the frequency whose
+  // summed power is the strongest local peak into `scanBest`. Returns the segments.
+  int Scan() {
+    const int segments = static_cast<int>(warmFill / kScanSegment);
+    scanBest = scanFreqs / 2;
+    if (segments == 0) return 0;
     double bestP = -1.0;
     double pPrev = 0.0;
     double pPrev2 = 0.0;
-    double bestNeighbours[2] = {0.0, 0.0};
-    double prevF = 0.0;
-    for (double f = -span; f <= span + 1e-9; f += step) {
-      const std::complex<double> rot = std::polar(1.0, -kTwoPi * f / fs);
+    for (int k = 0; k < scanFreqs; ++k) {
+      const std::complex<double> rot = std::polar(1.0, -kTwoPi * ScanHz(k) / fs);
       double p = 0.0;
-      for (int s = 0; s < segments; ++s) {
+      for (int seg = 0; seg < segments; ++seg) {
         std::complex<double> acc{};
         std::complex<double> r{1.0, 0.0};
-        for (int n = 0; n < kSeg; ++n) {
-          acc += std::complex<double>(warm[s * kSeg + n]) * r;
+        for (int n = 0; n < kScanSegment; ++n) {
+          acc += std::complex<double>(warm[static_cast<size_t>(seg * kScanSegment + n)]) * r;
           r *= rot;
         }
+        scan[static_cast<size_t>(seg) * scanFreqs + k] = static_cast<float>(std::norm(acc));
         p += std::norm(acc);
       }
-      if (pPrev > bestP && pPrev >= p && pPrev >= pPrev2) {
+      scanSum[k] = p;
+      if (k >= 2 && pPrev > bestP && pPrev >= p && pPrev >= pPrev2) {
         bestP = pPrev;
-        bestF = prevF;
-        bestNeighbours[0] = pPrev2;
-        bestNeighbours[1] = p;
+        scanBest = k - 1;
       }
       pPrev2 = pPrev;
       pPrev = p;
-      prevF = f;
     }
+    return segments;
+  }
+
+  double ScanHz(int k) const { return -fs / 4.0 + k * fs / kScanSegment / 4.0; }
+
+  void EstimateOffset() {
+    if (Scan() == 0) return;
+    double bestF = ScanHz(scanBest);
     // Parabolic refinement between the neighbours.
-    const double den = bestNeighbours[0] - 2 * bestP + bestNeighbours[1];
-    if (den < 0) bestF += step * 0.5 * (bestNeighbours[0] - bestNeighbours[1]) / den;
+    if (scanBest > 0 && scanBest + 1 < scanFreqs) {
+      const double l = scanSum[scanBest - 1];
+      const double c = scanSum[scanBest];
+      const double r = scanSum[scanBest + 1];
+      const double den = l - 2 * c + r;
+      if (den < 0) bestF += fs / kScanSegment / 4.0 * 0.5 * (l - r) / den;
+    }
     omega = kTwoPi * bestF / fs;
   }
 
@@ -217,12 +272,12 @@ struct SoftDecoder::Impl {
   void EstimateSpeed() {
     const int w = std::max(1, static_cast<int>(std::lround(0.012 * fs)));
     const int h = std::max(1, static_cast<int>(std::lround(0.008 * fs)));
-    std::vector<float> ys;
-    ys.reserve(warmFill / h + 1);
+    std::vector<float>& ys = speedScratch;
+    ys.clear();
     {
       std::complex<double> acc{};
       double ph = 0.0;
-      std::vector<std::complex<double>> rot(warmFill);
+      std::vector<std::complex<double>>& rot = rotScratch;
       for (size_t i = 0; i < warmFill; ++i) {
         rot[i] = std::complex<double>(warm[i]) * std::polar(1.0, -ph);
         ph += omega;
@@ -236,7 +291,7 @@ struct SoftDecoder::Impl {
     if (ys.size() < 20) return;
     double n0 = 0.0;
     double s0 = 0.0;
-    FitLevels(ys, n0, s0);
+    FitLevels(ys, sortScratch, n0, s0);
     noise = n0;
     markPower = s0;
     if (config.initialWpm > 0) {
@@ -268,8 +323,9 @@ struct SoftDecoder::Impl {
   }
 
   // Two-level fit of observations: noise (exponential) and key-down power.
-  static void FitLevels(const std::vector<float>& ys, double& noiseOut, double& markOut) {
-    std::vector<float> sorted(ys);
+  static void FitLevels(const std::vector<float>& ys, std::vector<float>& sorted, double& noiseOut,
+                        double& markOut) {
+    sorted.assign(ys.begin(), ys.end());
     std::sort(sorted.begin(), sorted.end());
     double nz = sorted[sorted.size() / 4] / 0.2877 * 0.6;
     double mk = sorted[sorted.size() * 95 / 100];
@@ -555,6 +611,18 @@ struct SoftDecoder::Impl {
   double fs = 250.0;
   std::vector<std::complex<float>> warm;
   size_t warmFill = 0;
+  int64_t dropped = 0;  // held samples dropped while no tone stood out
+  static constexpr int kScanSegment = 64;
+  static constexpr double kStartOverMedian = 6.3;  // 8 dB
+  static constexpr int kStartSegments = 3;
+  int scanFreqs = 0;
+  int scanBest = 0;
+  std::vector<float> scan;  // segments x scanFreqs
+  std::vector<float> scanSorted;
+  std::vector<double> scanSum;
+  std::vector<std::complex<double>> rotScratch;
+  std::vector<float> speedScratch;
+  std::vector<float> sortScratch;
   bool started = false;
   int64_t seen = 0;
 
@@ -607,7 +675,7 @@ void SoftDecoder::Process(const std::complex<float>* samples, size_t count) {
       d.Step(samples[i]);
     } else {
       d.warm[d.warmFill++] = samples[i];
-      if (d.warmFill == d.warm.size()) d.Start();
+      if (d.warmFill == d.warm.size() && d.ReadyToStart()) d.Start();
     }
   }
 }
@@ -660,7 +728,7 @@ const SoftDecoderConfig& SoftDecoder::Config() const {
   return impl_->config;
 }
 int64_t SoftDecoder::SamplesSeen() const {
-  return impl_->seen + static_cast<int64_t>(impl_->warmFill);
+  return impl_->seen + impl_->dropped + static_cast<int64_t>(impl_->warmFill);
 }
 
 }  // namespace kestrix::soft

@@ -100,6 +100,42 @@ TEST(SoftDecoder, FollowsASpeedChange) {
   EXPECT_LE(testing::InfixEditDistance("cq cq de w1aw w1aw qrl? de w1aw w1aw k", got), 3) << got;
 }
 
+// Noise before the text (a recording that opens with the band, or a station that starts
+// late), and static crashes: short full-scale bursts between and over the elements.
+TEST(SoftDecoder, WaitsForTheToneAndBlanksStaticCrashes) {
+  const std::string text = "CQ CQ DE W9XG W9XG K";
+  for (bool crashes : {false, true}) {
+    signalgen::MorseSignalParams p;
+    p.sampleRate = kRate;
+    p.snrDb = 0;
+    p.amplitude = 0.05;
+    p.leadInS = crashes ? 1.0 : 9.0;
+    std::vector<int16_t> audio = signalgen::GenerateMorse(text, p);
+    if (crashes) {
+      for (size_t at = kRate / 7; at + 8 < audio.size(); at += kRate / 4) {
+        for (size_t k = 0; k < 8; ++k) audio[at + k] = (at / 8) % 2 ? 25000 : -25000;
+      }
+    }
+    const std::string got = Normalised(Decode(audio, p.toneHz));
+    EXPECT_LE(testing::InfixEditDistance(Normalised(text), got), 1)
+        << (crashes ? "crashes" : "lead-in") << ": " << got;
+  }
+}
+
+TEST(SoftDecoder, ToneStandsOutOnlyWhenKeyed) {
+  signalgen::MorseSignalParams p;
+  p.sampleRate = kRate;
+  p.snrDb = 0;
+  p.amplitude = 0.05;
+  for (bool keyed : {true, false}) {
+    if (!keyed) p.amplitude = 1e-9;
+    const std::vector<int16_t> audio = signalgen::GenerateMorse("TEST TEST", p);
+    std::vector<float> x(audio.begin(), audio.end());
+    EXPECT_EQ(ToneStandsOut(x.data(), x.size(), kRate, 700.0), keyed);
+    EXPECT_FALSE(ToneStandsOut(x.data(), x.size(), kRate, 1500.0));
+  }
+}
+
 TEST(SoftDecoder, GivesNoTextForNoiseOrSilence) {
   signalgen::MorseSignalParams p;
   p.sampleRate = kRate;

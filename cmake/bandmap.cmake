@@ -8,6 +8,7 @@ add_library(kestrix_bandmap STATIC
   src/bandmap/band_map_settings.cpp
   src/bandmap/passband_spectrum.cpp
   src/bandmap/band_map_engine.cpp
+  src/bandmap/label_layout.cpp
 )
 target_include_directories(kestrix_bandmap PUBLIC src)
 target_link_libraries(kestrix_bandmap PUBLIC kestrix_skim kestrix_capture kestrix_core Threads::Threads)
@@ -18,6 +19,7 @@ add_executable(kestrix_bandmap_tests
   tests/bandmap/station_list_test.cpp
   tests/bandmap/band_map_settings_test.cpp
   tests/bandmap/band_map_engine_test.cpp
+  tests/bandmap/label_layout_test.cpp
 )
 target_include_directories(kestrix_bandmap_tests PRIVATE tests)
 target_link_libraries(kestrix_bandmap_tests PRIVATE

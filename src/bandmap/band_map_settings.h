@@ -31,6 +31,14 @@ struct BandMapSettings {
   bool operator==(const BandMapSettings&) const = default;
 };
 
+// What the command line asks of the band map (kestrix --band-map ...).
+struct BandMapStartOptions {
+  bool open = false;              // --band-map: open the window at start
+  std::string rigctld;            // --band-map-rigctld HOST:PORT (over the file's)
+  std::optional<double> dialKhz;  // --band-map-dial-khz KHZ (over the file's)
+  int telnetPort = 0;             // --band-map-telnet PORT, 0: no spot server
+};
+
 // The file's text for `s`.
 std::string FormatBandMapSettings(const BandMapSettings& s);
 // Parses `text` over the defaults. Returns false (with `error` naming the first bad line)

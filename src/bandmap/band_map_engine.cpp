@@ -279,7 +279,7 @@ void BandMapEngine::ProcessBlock(const BlockQueue::Taken& block) {
   for (const skim::LiveSignal& s : w.live) {
     const std::string call = l.CurrentCall(s.signal);
     if (call.empty()) continue;
-    l.stations.StillHeard(call, s.offsetHz, s.wpm, l.now - (streamNow - s.lastKeyedS));
+    l.stations.StillHeard(call, s.signal, s.offsetHz, s.wpm, l.now - (streamNow - s.lastKeyedS));
   }
   l.stations.Expire(l.now);
   w.streamS += static_cast<double>(frames) / rate;

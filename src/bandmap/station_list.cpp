@@ -48,10 +48,10 @@ void StationList::Heard(const StationRow& row) {
   r.signal = row.signal;
 }
 
-void StationList::StillHeard(const std::string& call, double audioHz, double wpm,
+void StationList::StillHeard(const std::string& call, uint64_t signal, double audioHz, double wpm,
                              double lastHeard) {
   auto it = rows_.find(call);
-  if (it == rows_.end()) return;
+  if (it == rows_.end() || it->second.signal != signal) return;
   StationRow& r = it->second;
   r.audioHz = audioHz;
   if (wpm > 0.0) r.wpm = wpm;

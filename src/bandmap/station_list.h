@@ -52,9 +52,12 @@ class StationList {
 
   // A spot-ready read of `call` on `signal` at `audioHz`.
   void Heard(const StationRow& row);
-  // The signal that carries `call` was keyed at `lastHeard` (only moves forward), is now
-  // at `audioHz` and keys at `wpm` (0: unknown, kept).
-  void StillHeard(const std::string& call, double audioHz, double wpm, double lastHeard);
+  // `signal`, on which `call` was last read, was keyed at `lastHeard` (only moves forward),
+  // is now at `audioHz` and keys at `wpm` (0: unknown, kept). Another signal that last read
+  // the same call (a caller heard on its runner's trace, a key click beside a strong
+  // station) changes nothing: the row follows the trace its latest read came from.
+  void StillHeard(const std::string& call, uint64_t signal, double audioHz, double wpm,
+                  double lastHeard);
   // Drops rows quiet for longer than the rule's keepS at `now`.
   void Expire(double now);
   void Clear() { rows_.clear(); }

@@ -7,8 +7,9 @@
 namespace kestrix::bandmap {
 namespace {
 
-StationRow Row(const char* call, double hz, bool cq, double heard) {
+StationRow Row(const char* call, double hz, bool cq, double heard, uint64_t signal = 1) {
   StationRow r;
+  r.signal = signal;
   r.call = call;
   r.audioHz = hz;
   r.cq = cq;
@@ -35,12 +36,14 @@ TEST(StationList, OneRowPerCallSortedByFrequency) {
 
 TEST(StationList, KeyingKeepsAStationFreshAndQuietOnesExpire) {
   StationList list(FadeRule{15, 105, 600});
-  list.Heard(Row("K1ABC", 1200, true, 0));
-  list.Heard(Row("W9XG", 800, true, 0));
-  list.StillHeard("K1ABC", 1195, 0, 500);   // wpm 0: unknown, kept
-  list.StillHeard("NOBODY", 900, 20, 500);  // no row: nothing made up
-  list.StillHeard("W9XG", 800, 30, -5);     // older than known: time kept
+  list.Heard(Row("K1ABC", 1200, true, 0, 1));
+  list.Heard(Row("W9XG", 800, true, 0, 2));
+  list.StillHeard("K1ABC", 1, 1195, 0, 500);   // wpm 0: unknown, kept
+  list.StillHeard("NOBODY", 3, 900, 20, 500);  // no row: nothing made up
+  list.StillHeard("W9XG", 2, 800, 30, -5);     // older than known: time kept
+  list.StillHeard("W9XG", 4, 1500, 8, 550);    // another trace that read it: ignored
   EXPECT_EQ(list.Find("W9XG")->lastHeard, 0);
+  EXPECT_EQ(list.Find("W9XG")->audioHz, 800);
   EXPECT_EQ(list.Find("W9XG")->wpm, 30);
   EXPECT_EQ(list.Find("K1ABC")->wpm, 25);
   list.Expire(601);

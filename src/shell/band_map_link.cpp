@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <algorithm>
 #include <iostream>
 
 #include "receive/tone_finder.h"
@@ -96,10 +97,6 @@ void BandMapLink::Open() {
       }
     }
   }
-  if (settings_.listHeight > 0) {
-    const int total = window_->Split()->height();
-    window_->Split()->setSizes({std::max(100, total - settings_.listHeight), settings_.listHeight});
-  }
   connect(window_, &BandMapWindow::tuneRequested, this, &BandMapLink::TuneTo);
   connect(window_, &BandMapWindow::closed, this, &BandMapLink::Close);
   connect(window_, &BandMapWindow::dialChanged, this, [this](std::optional<double> khz) {
@@ -121,6 +118,12 @@ void BandMapLink::Open() {
   });
   StartEngine();
   window_->show();
+  // The splitter knows its height once the window is laid out.
+  if (settings_.listHeight > 0) {
+    const int total = window_->Split()->height();
+    const int list = std::min(settings_.listHeight, total - 120);
+    if (list > 40) window_->Split()->setSizes({total - list, list});
+  }
   w_.Menu().BandMap1->setChecked(true);
 }
 

@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 
 #include "receive/tone_finder.h"
@@ -78,8 +79,11 @@ void BandMapLink::Open() {
   settings_ = {};
   std::string error;
   if (!settingsPath_.empty() && !bandmap::LoadBandMapSettings(settingsPath_, settings_, error)) {
-    // The lines that parsed apply; the file is written anew when the window closes.
-    std::cerr << "kestrix: band map settings: " << error << "\n";
+    // The lines that parsed apply; the file is written anew when the window closes, so the
+    // one read is kept beside it for the user to look at.
+    const std::string kept = settingsPath_ + ".bad";
+    std::rename(settingsPath_.c_str(), kept.c_str());
+    std::cerr << "kestrix: band map settings: " << error << " (kept as '" << kept << "')\n";
   }
   if (!start_.rigctld.empty()) settings_.rigctld = start_.rigctld;
   if (start_.dialKhz) settings_.dialKhz = start_.dialKhz;

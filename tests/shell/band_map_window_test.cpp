@@ -195,6 +195,21 @@ TEST_F(BandMap, ItsSettingsSurviveARestartAndTheMainSettingsFileIsUntouched) {
   EXPECT_EQ(Bytes(main), without);
 }
 
+TEST_F(BandMap, ABadSettingsLineCostsOnlyItsValueAndTheFileIsKept) {
+  const QString own = Home() + "/BandMap.cfg";
+  {
+    QFile f(own);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("geometry=oops\ndial_khz=7010\n");
+  }
+  Start();
+  Link().Open();
+  EXPECT_EQ(Map().DialEdit()->text(), "7010.000");
+  EXPECT_EQ(Bytes(own + ".bad"), QByteArray("geometry=oops\ndial_khz=7010\n"));
+  Link().Close();
+  EXPECT_TRUE(Bytes(own).contains("dial_khz=7010.000"));
+}
+
 // The real engine in the window: a generated passband handed over block by block as the
 // receive loop hands it (without the loop's real-time pacing).
 TEST_F(BandMap, TheEngineListsTheCqStationsOfAPassbandAndLabelsTheirTraces) {

@@ -30,19 +30,26 @@ double SystemUtc() {
 }  // namespace
 
 // Cluster lines out only while the dial is known: without it the "frequency" would be an
-// audio frequency, which a logger would take for kHz on the air.
+// audio frequency, which a logger would take for kHz on the air. The spot's time is the
+// wall clock of the block it was heard in: the feed counts stream time from its start,
+// which falls behind the clock by every pause for transmitting.
 class BandMapEngine::SpotGate final : public skim::SpotOutput {
  public:
-  SpotGate(skim::SpotOutput* out, const bool& dialKnown) : out_(out), dialKnown_(dialKnown) {}
-  void OnSpot(const std::string& line, const skim::Spot& spot) override {
+  SpotGate(skim::SpotOutput* out, const bool& dialKnown, const double& now)
+      : out_(out), dialKnown_(dialKnown), now_(now) {}
+  void OnSpot(const std::string& /*line*/, const skim::Spot& spot) override {
     ++spots;
-    if (out_ != nullptr && dialKnown_) out_->OnSpot(line, spot);
+    if (out_ == nullptr || !dialKnown_) return;
+    skim::Spot timed = spot;
+    timed.utcSeconds = static_cast<int64_t>(std::floor(now_));
+    out_->OnSpot(skim::FormatSpotLine(timed), timed);
   }
   uint64_t spots = 0;
 
  private:
   skim::SpotOutput* out_;
   const bool& dialKnown_;
+  const double& now_;
 };
 
 // The skimmer's listener: the spot feed as kestrix-skim runs it, and beside it a call
@@ -120,6 +127,7 @@ class BandMapEngine::Listener final : public skim::SkimListener {
 struct BandMapEngine::Work {
   skim::CallBook book;
   bool dialKnown = false;
+  double now = 0.0;  // UTC of the block being skimmed
   std::unique_ptr<SpotGate> gate;
   std::unique_ptr<skim::SpotFeed> feed;
   std::unique_ptr<Listener> listener;
@@ -206,7 +214,7 @@ void BandMapEngine::Rebuild(double rate) {
   Work& w = *work_;
   if (w.feed) w.spotsBefore += w.gate->spots;
   w.rate = rate;
-  w.gate = std::make_unique<SpotGate>(spots_, w.dialKnown);
+  w.gate = std::make_unique<SpotGate>(spots_, w.dialKnown, w.now);
   skim::SpotFeedConfig fc;
   fc.spotter = config_.spotter;
   fc.utcAtStart = Now();
@@ -264,7 +272,7 @@ void BandMapEngine::ProcessBlock(const BlockQueue::Taken& block) {
   w.dialKnown = !std::isnan(dial);
   w.skimmer->SetCentreHz(w.dialKnown ? dial : 0.0);
   Listener& l = *w.listener;
-  l.now = Now();
+  l.now = w.now = Now();
   l.centreHz = w.skimmer->CentreHz();
   l.lowerSideband = config_.lowerSideband;
   w.skimmer->ProcessReal(w.samples.data(), frames);

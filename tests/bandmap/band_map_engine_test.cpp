@@ -66,8 +66,12 @@ std::vector<std::vector<uint8_t>> Blocks(const BandScenePlan& plan) {
 }
 
 struct Lines final : skim::SpotOutput {
-  void OnSpot(const std::string& line, const skim::Spot&) override { lines.push_back(line); }
+  void OnSpot(const std::string& line, const skim::Spot& spot) override {
+    lines.push_back(line);
+    times.push_back(spot.utcSeconds);
+  }
   std::vector<std::string> lines;
+  std::vector<int64_t> times;
 };
 
 // A clock that runs with the audio: 8192 / 44100 s per block.
@@ -88,9 +92,16 @@ TEST(BandMapEngine, ListsEveryCqStationWithItsCallAtItsFrequency) {
     if (dialKnown) c.dialHz = 7030000.0;
     BandMapEngine engine(c, &lines);
     CaptureSettings capture;  // Mic: mono 44100 Hz
-    for (const auto& b : blocks) {
-      engine.OnCaptureBlock(b.data(), static_cast<uint32_t>(b.size()), capture);
+    size_t spotted = 0;
+    for (size_t i = 0; i < blocks.size(); ++i) {
+      // Half way through, a minute of transmitting: no blocks, the clock runs on.
+      if (i == blocks.size() / 2) clock.t += 60.0;
+      engine.OnCaptureBlock(blocks[i].data(), static_cast<uint32_t>(blocks[i].size()), capture);
       engine.DrainForTest();
+      // A spot carries the time of the block it was heard in.
+      for (; spotted < lines.times.size(); ++spotted) {
+        EXPECT_EQ(lines.times[spotted], static_cast<int64_t>(std::floor(clock.t)));
+      }
       clock.t += static_cast<double>(kBlockFrames) / 44100.0;
     }
     Snapshot s;

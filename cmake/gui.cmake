@@ -8,6 +8,9 @@ include(GNUInstallDirs)
 
 add_library(kestrix_shell STATIC
   src/shell/afc_start_dialog.cpp
+  src/shell/band_map_link.cpp
+  src/shell/band_map_view.cpp
+  src/shell/band_map_window.cpp
   src/shell/main_menu.cpp
   src/shell/main_window.cpp
   src/shell/receive_side.cpp
@@ -25,7 +28,8 @@ add_library(kestrix_shell STATIC
 )
 target_include_directories(kestrix_shell PUBLIC src)
 target_link_libraries(kestrix_shell PUBLIC
-  kestrix_core kestrix_transmit kestrix_capture kestrix_display kestrix_settings kestrix_userfiles Qt6::Widgets)
+  kestrix_core kestrix_transmit kestrix_capture kestrix_display kestrix_settings kestrix_userfiles
+  kestrix_bandmap Qt6::Widgets)
 # Where an installed help file is looked for when the settings folder has none.
 target_compile_definitions(kestrix_shell PRIVATE
   KESTRIX_DOC_DIR="${CMAKE_INSTALL_FULL_DOCDIR}")
@@ -45,8 +49,9 @@ add_executable(kestrix_shell_tests
   tests/shell/receive_handlers_test.cpp
   tests/shell/text_output_test.cpp
   tests/shell/life_cycle_test.cpp
+  tests/shell/band_map_window_test.cpp
 )
 target_link_libraries(kestrix_shell_tests PRIVATE
-  kestrix_shell kestrix_cli kestrix_morsegen GTest::gtest)
+  kestrix_shell kestrix_cli kestrix_morsegen kestrix_bandscene GTest::gtest)
 gtest_discover_tests(kestrix_shell_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)

@@ -85,6 +85,16 @@ class ReceiveHost {
   virtual void InputChannelChecked(ChannelMode /*mode*/) {}
 };
 
+// Gets a look at every capture buffer the loop completes, before the receiver works on it
+// (the band map copies it to its own thread). Called on the loop's thread; must return at
+// once: the loop's timing depends on it.
+class CaptureBlockTap {
+ public:
+  virtual ~CaptureBlockTap() = default;
+  virtual void OnCaptureBlock(const uint8_t* data, uint32_t bytes,
+                              const CaptureSettings& capture) = 0;
+};
+
 // The position rule that decides when the loop may queue the other buffer.
 // TEXT: position mod bufferBytes <= bufferBytes/2, or position a multiple of 2*bufferBytes.
 // MANUAL: position mod bufferBytes >= bufferBytes/2, or (phase 0 only) a multiple of
@@ -124,6 +134,8 @@ class ReceiveLoop {
   // continues, any other code quits the program (and ends the loop). Returns true when
   // the program goes on.
   bool HandleWaveError(int code);
+  // Every completed buffer also goes to `tap` (null: to nobody) from the next one on.
+  void SetBlockTap(CaptureBlockTap* tap) { tap_ = tap; }
 
   // --- Run-control flags (also written by the transmit side and the dialogs) ---------
   std::atomic<uint8_t> ReceiveStop{0};
@@ -184,6 +196,7 @@ class ReceiveLoop {
   bool quitRequested_ = false;
   bool captureOpen_ = false;
   int64_t blocksProcessed_ = 0;
+  CaptureBlockTap* tap_ = nullptr;
 };
 
 }  // namespace kestrix

@@ -16,6 +16,7 @@
 #include "platform/file_capture.h"
 #include "platform/portaudio_capture.h"
 #include "shell/app_identity.h"
+#include "shell/band_map_link.h"
 #include "shell/cwdaemon_link.h"
 #include "shell/main_window.h"
 #include "shell/settings_command.h"
@@ -39,6 +40,14 @@ const char kUsage[] =
     "  --cwdaemon-listen ADDR:PORT\n"
     "                      the same on another address (anyone who can reach it can key\n"
     "                      the transmitter)\n"
+    "  --band-map          open the Band Map window at start\n"
+    "  --band-map-rigctld HOST:PORT\n"
+    "                      the band map follows the dial through Hamlib's rigctld\n"
+    "  --band-map-dial-khz KHZ\n"
+    "                      the receiver's dial for the band map (no rig control)\n"
+    "  --band-map-telnet PORT\n"
+    "                      serve the band map's spots to loggers over telnet on\n"
+    "                      127.0.0.1 port PORT (the DX-cluster protocol)\n"
     "  --write-default-settings [PATH]\n"
     "                      write a settings file with the default values and exit\n"
     "  -h, --help          show this text\n"
@@ -56,6 +65,7 @@ struct Options {
   bool cwdaemon = false;  // serve network keying
   std::string cwdaemonAddress = kestrix::transmit::kCwdaemonLoopback;
   uint16_t cwdaemonPort = kestrix::transmit::kCwdaemonPort;
+  kestrix::bandmap::BandMapStartOptions bandMap;
 };
 
 // Takes our options out of argv and leaves the rest (Qt's own) in place.
@@ -105,6 +115,30 @@ bool ParseOptions(int& argc, char** argv, Options& o, std::string& error) {
         return false;
       }
       o.cwdaemon = true;
+    } else if (a == "--band-map") {
+      o.bandMap.open = true;
+    } else if (a == "--band-map-rigctld") {
+      if (!value(o.bandMap.rigctld)) return false;
+      if (!kestrix::bandmap::CheckRigctldAddress(o.bandMap.rigctld, error)) return false;
+    } else if (a == "--band-map-dial-khz") {
+      std::string s;
+      if (!value(s)) return false;
+      char* end = nullptr;
+      const double khz = std::strtod(s.c_str(), &end);
+      if (end == s.c_str() || *end != '\0' || !(khz > 0.0 && khz < 1e8)) {
+        error = "invalid frequency for --band-map-dial-khz: '" + s + "'";
+        return false;
+      }
+      o.bandMap.dialKhz = khz;
+    } else if (a == "--band-map-telnet") {
+      std::string s;
+      if (!value(s)) return false;
+      uint16_t port = 0;
+      if (!kestrix::cli::ParseUdpPort(s, port, error) || port == 0) {
+        error = "invalid port for --band-map-telnet: '" + s + "'";
+        return false;
+      }
+      o.bandMap.telnetPort = port;
     } else if (a == "-h" || a == "--help") {
       o.help = true;
     } else {
@@ -147,6 +181,7 @@ int main(int argc, char** argv) {
 
   kestrix::shell::WindowOptions windowOptions;
   windowOptions.servePartners = true;  // on the default partner socket
+  windowOptions.bandMap = options.bandMap;
   std::unique_ptr<kestrix::CaptureDevice> device;
   if (!options.inputFile.empty()) {
     auto file = std::make_unique<kestrix::FileCapture>(
@@ -200,6 +235,15 @@ int main(int argc, char** argv) {
       std::cerr << "kestrix: network keying: " << error << "\n";
       return 1;
     }
+  }
+
+  if (options.bandMap.telnetPort != 0) {
+    if (!window.BandMap().StartTelnet(options.bandMap.telnetPort, error)) {
+      std::cerr << "kestrix: band map spots: " << error << "\n";
+      return 1;
+    }
+    std::cerr << "kestrix: band map spots on telnet 127.0.0.1 port "
+              << window.BandMap().TelnetPort() << "\n";
   }
 
   if (!options.screenshot.empty()) {

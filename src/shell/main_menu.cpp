@@ -190,6 +190,8 @@ void MainMenu::Build(QMenuBar* bar) {
   Radio(displayType, {Spectrum1, Waterfall2}, Spectrum1);
   QMenu* timeline = AddMenu(display, "Timeline1", "Timeline");
   Enable3 = AddItem(timeline, "Enable3", "Enable");
+  BandMap1 = AddItem(display, "BandMap1", "Band Map");
+  BandMap1->setCheckable(true);
 
   // Transmit
   QMenu* transmit = AddMenu(bar, "Transmit1", "Transmit");

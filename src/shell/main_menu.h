@@ -88,7 +88,8 @@ struct MainMenu {
   // Display
   QAction* Spectrum1 = nullptr;  // "Line"
   QAction* Waterfall2 = nullptr;
-  QAction* Enable3 = nullptr;  // Timeline > Enable
+  QAction* Enable3 = nullptr;   // Timeline > Enable
+  QAction* BandMap1 = nullptr;  // checked while the band map window is open
 
   // Transmit
   QAction* SoundCard1 = nullptr;

@@ -17,6 +17,7 @@
 #include "display/timeline_window.h"
 #include "receive/sound_card_select.h"
 #include "shell/afc_start_dialog.h"
+#include "shell/band_map_link.h"
 #include "shell/keying_panel.h"
 #include "shell/layout.h"
 #include "shell/memories_panel.h"
@@ -127,6 +128,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
   txHost_->SetMemoryHandlers([this](int n) { memories_->MemoryKeyClick(n); },
                              [this](int op) { memories_->ApplyMemoryOperation(op); });
   FormCreate();
+  bandMap_ = std::make_unique<BandMapLink>(*this, options_.bandMap);
   if (options_.servePartners) {
     partner_ = std::make_unique<PartnerLink>(
         [this](const std::string& title, const std::string& text) { ShowMessage(title, text); },
@@ -137,6 +139,7 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
 
 MainWindow::~MainWindow() {
   FormDestroy();
+  bandMap_.reset();
   // Every send thread is joined while the widgets and the state they use still exist.
   txc_.reset();
   // The receiver outlives the pane's subscription and the receive side's read-outs.
@@ -393,6 +396,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
+  // The band map's worker stops and is joined first; it saves only its own file.
+  if (bandMap_) bandMap_->Close();
   // The timeline's geometry must be current before it is saved.
   timeline_->CaptureGeometry();
   SaveSettings(files_.SettingsPath);

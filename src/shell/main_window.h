@@ -27,6 +27,7 @@
 #include <memory>
 #include <string>
 
+#include "bandmap/band_map_settings.h"
 #include "decoder/text_hub.h"
 #include "platform/capture_device.h"
 #include "platform/playback_device.h"
@@ -68,6 +69,7 @@ class SoundCardDialog;
 class ToneMenu;
 class WindowTransmitHost;
 class WindowKeyers;
+class BandMapLink;
 
 inline constexpr int kTimer1Ms = 250;
 inline constexpr const char* kHelpFailedText = "Could not run the help application";
@@ -102,6 +104,8 @@ struct WindowOptions {
   // place). The program does; windows in tests only when they ask for it.
   bool servePartners = false;
   std::string partnerSocket;
+  // The band map (kestrix --band-map ...).
+  bandmap::BandMapStartOptions bandMap;
 };
 
 // Where the window found its help and settings files at creation (empty: none).
@@ -169,6 +173,8 @@ class MainWindow : public QMainWindow {
   KeyingPanel& Keying() { return *keying_; }
   // The values of the settings file the window itself keeps.
   WindowSettings& Settings() { return *settings_; }
+  // The band map window, its engine and its spot server.
+  BandMapLink& BandMap() { return *bandMap_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
@@ -240,6 +246,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<ReceivePaneText> paneText_;
   std::unique_ptr<PartnerText> partnerText_;
   std::unique_ptr<WindowSettings> settings_;
+  std::unique_ptr<BandMapLink> bandMap_;
 
   StartupFiles files_;
   bool stayOnTop_ = false;

@@ -171,6 +171,40 @@ TEST(ReceiveLoop, TransmittingPausesCaptureAndRestartsItOnBufferA) {
   }
 }
 
+// The band map's copy of the capture: every block the loop processes, in both audio
+// modes, whole, and none while the transmitter sends.
+TEST(ReceiveLoop, EveryProcessedBlockGoesToTheTapAndNoneWhileTransmitting) {
+  struct Tap final : CaptureBlockTap {
+    void OnCaptureBlock(const uint8_t* data, uint32_t bytes, const CaptureSettings& c) override {
+      ++blocks;
+      whole = whole && data != nullptr && bytes == c.BufferBytes;
+      if (sending) ++duringSend;
+    }
+    int64_t blocks = 0;
+    int64_t duringSend = 0;
+    bool whole = true;
+    bool sending = false;
+  };
+  for (ReceiveMode mode : {ReceiveMode::kText, ReceiveMode::kManual}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    Rig r;
+    Tap tap;
+    r.rx.Mode = mode;
+    r.loop.SetBlockTap(&tap);
+    r.host.At(1000, [&] { r.loop.TxActive.store(1); });
+    r.host.At(static_cast<int64_t>(1000 + kBlockMs + 5), [&] { tap.sending = true; });
+    r.host.At(2000, [&] {
+      tap.sending = false;
+      r.loop.TxActive.store(0);
+    });
+    r.Run(3500);
+    EXPECT_GT(tap.blocks, 8);
+    EXPECT_EQ(tap.blocks, r.loop.BlocksProcessed());
+    EXPECT_TRUE(tap.whole);
+    EXPECT_EQ(tap.duringSend, 0);
+  }
+}
+
 TEST(ReceiveLoop, StopWhileTransmittingEndsReception) {
   Rig r;
   r.host.At(1000, [&] { r.loop.TxActive.store(1); });

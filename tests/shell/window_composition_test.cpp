@@ -287,7 +287,7 @@ TEST_F(Composition, MenuTreeHiddenItemsAndInitialCheckMarks) {
       "Scrolling>{Scrolling On[x]|Scrolling Off}|Spaces>{On[x]|Off}|"
       "Space Time>{Short|Medium[x]|Long}|Prosigns>{Enable[x]|Disable}|"
       "Non English>{Enable|Disable[x]}}",
-      "Display>{Type>{Line[x]|Waterfall}|Timeline>{Enable}}",
+      "Display>{Type>{Line[x]|Waterfall}|Timeline>{Enable}|Band Map}",
       "Transmit>{Output Device>{Sound Card|Serial Port}|Output Port>{Port Number|None[x]}|"
       "Invert Xmit>{Normal[x]|Invert}|SideTone>{Sound Frequency>{600 hz|750 Hz[x]|1000 Hz}|"
       "Sound Waveform>{Sinewave[x]|SqurareWave}|-|ON|OFF[x]}|"

@@ -152,18 +152,21 @@ struct SoftDecoder::Impl {
     SetDurations();
   }
 
+  // Spreads (log-normal sigma) of the lengths about what the learnt speed and ratios say.
+  // The learnt ratios take each sender's own habits; tighter priors read weak signals
+  // better, and these still read hand keying with 10 % jitter.
   void SetDurations() {
     const double dot = unit / hop;  // observations per dot
     std::array<float, SegmentViterbi::kMaxDuration + 1> table{};
-    LogNormalDurations(dot, 0.33, table);
+    LogNormalDurations(dot, 0.23, table);
     viterbi.SetDurations(kDot, table);
-    LogNormalDurations(dot * dashRatio, 0.28, table);
+    LogNormalDurations(dot * dashRatio, 0.2, table);
     viterbi.SetDurations(kDash, table);
-    LogNormalDurations(dot * gapRatio[0], 0.38, table);
+    LogNormalDurations(dot * gapRatio[0], 0.27, table);
     viterbi.SetDurations(kElementGap, table);
-    LogNormalDurations(dot * gapRatio[1], 0.33, table);
+    LogNormalDurations(dot * gapRatio[1], 0.23, table);
     viterbi.SetDurations(kCharGap, table);
-    LogNormalDurations(dot * gapRatio[2], 0.33, table, dot * gapRatio[2]);
+    LogNormalDurations(dot * gapRatio[2], 0.23, table, dot * gapRatio[2]);
     viterbi.SetDurations(kWordGap, table);
   }
 

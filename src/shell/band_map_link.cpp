@@ -38,7 +38,9 @@ BandMapLink::BandMapLink(MainWindow& window, const bandmap::BandMapStartOptions&
   refresh_.setInterval(kBandMapRefreshMs);
   connect(&refresh_, &QTimer::timeout, this, &BandMapLink::Refresh);
   connect(window.Menu().BandMap1, &QAction::triggered, this, &BandMapLink::BandMap1Click);
-  if (start_.open) QTimer::singleShot(0, this, &BandMapLink::Open);
+  // Opened with the program: the main window keeps the keyboard (the operator types into
+  // the transmit pane, not into the band map's dial field).
+  if (start_.open) QTimer::singleShot(0, this, [this] { Open(false); });
 }
 
 BandMapLink::~BandMapLink() {
@@ -71,7 +73,7 @@ void BandMapLink::BandMap1Click() {
   }
 }
 
-void BandMapLink::Open() {
+void BandMapLink::Open(bool activate) {
   if (IsOpen()) {
     window_->raise();
     return;
@@ -108,6 +110,7 @@ void BandMapLink::Open() {
     if (engine_) engine_->SetDialHz(khz ? *khz * 1000.0 : std::nan(""));
   });
   connect(window_, &BandMapWindow::rigctldChanged, this, [this](const QString& address) {
+    if (window_ == nullptr) return;
     std::string why;
     const std::string a = address.toStdString();
     if (!a.empty() && !bandmap::CheckRigctldAddress(a, why)) {
@@ -121,7 +124,9 @@ void BandMapLink::Open() {
     StartEngine();
   });
   StartEngine();
+  if (!activate) window_->setAttribute(Qt::WA_ShowWithoutActivating);
   window_->show();
+  if (!activate) w_.activateWindow();
   // The splitter knows its height once the window is laid out.
   if (settings_.listHeight > 0) {
     const int total = window_->Split()->height();
@@ -156,6 +161,9 @@ void BandMapLink::Close() {
   SaveSettings();
   BandMapWindow* gone = window_;
   window_ = nullptr;
+  // Hiding takes the focus from an options field, which then reports its edit: the window
+  // is going, and an edit not confirmed with Enter goes with it.
+  gone->disconnect(this);
   gone->hide();
   gone->deleteLater();
   w_.Menu().BandMap1->setChecked(false);

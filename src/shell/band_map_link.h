@@ -49,7 +49,7 @@ class BandMapLink : public QObject {
 
   // Display > Band Map: opens the window, or closes it when open.
   void BandMap1Click();
-  void Open();
+  void Open(bool activate = true);
   void Close();
   bool IsOpen() const { return window_ != nullptr; }
 

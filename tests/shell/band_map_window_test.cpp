@@ -89,6 +89,29 @@ TEST_F(BandMap, TheDisplayMenuItemOpensAndClosesTheWindowAndCarriesItsCheckMark)
   EXPECT_FALSE(Item()->isChecked());
 }
 
+// An options field with an unconfirmed edit reports it when closing takes its focus; the
+// window is gone by then (this crashed on quit with the band map open).
+TEST_F(BandMap, ClosingWithAnOptionsFieldInFocusDropsItsUnconfirmedEdit) {
+  Start();
+  Item()->trigger();
+  ASSERT_TRUE(Link().IsOpen());
+  // What a window system does when the window hides with the field in focus.
+  struct FocusOutOnHide : QObject {
+    QLineEdit* edit = nullptr;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Hide) emit edit->editingFinished();
+      return false;
+    }
+  } focusOut;
+  focusOut.edit = Map().RigctldEdit();
+  Map().installEventFilter(&focusOut);
+  Map().RigctldEdit()->setText("not an address");
+  Item()->trigger();
+  QApplication::processEvents();
+  EXPECT_FALSE(Link().IsOpen());
+  EXPECT_EQ(Link().Engine(), nullptr);
+}
+
 TEST_F(BandMap, LabelsArePaintedOverTheStationsInTheirColours) {
   Start();
   Link().Open();

@@ -21,6 +21,10 @@ constexpr double kHistoryLeadS = 0.3;
 // then gets the channel from a little before the new keying (seconds).
 constexpr double kSleepAfterS = 3.0;
 constexpr double kWakeLeadS = 0.5;
+// A decoder that has read nothing while its station kept keying for this long (seconds of
+// keyed finder frames) has locked on something else: a strong caller's level or speed
+// it adapted to and kept after the caller left. It starts afresh from the history.
+constexpr double kStuckS = 4.0;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -44,7 +48,9 @@ struct Skimmer::Chain {
   double floorDb = 0.0;
   bool asleep = false;  // not fed while the station is quiet
   double lastKeyedS = 0.0;
-  double sleptAtS = 0.0;  // stream time it fell asleep
+  double sleptAtS = 0.0;         // stream time it fell asleep
+  double keyedSinceTextS = 0.0;  // time keyed since the decoder last read a character
+  double checkedS = 0.0;         // stream time of the finder frames last looked at
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -159,6 +165,11 @@ void Skimmer::OnFinderFrame() {
     chain->floorDb = signal.floorDb;
     chain->lastKeyedS = signal.lastSeenS;
     const double now = TimeS();
+    if (!chain->asleep && signal.lastSeenS > chain->checkedS) {
+      chain->keyedSinceTextS += now - chain->checkedS;
+      if (chain->keyedSinceTextS >= kStuckS) Restart(*chain);
+    }
+    chain->checkedS = now;
     if (!chain->asleep && now - signal.lastSeenS > kSleepAfterS) {
       // Quiet for seconds: all its text is out (the decoder's lag is shorter); decoding
       // noise until the station keys again would only cost time.
@@ -172,6 +183,13 @@ void Skimmer::OnFinderFrame() {
       Replay(*chain, std::min(historyFilled_, static_cast<size_t>(back * bank_->OutputRate())));
     }
   }
+}
+
+void Skimmer::Restart(Chain& chain) {
+  Drain(chain, false);
+  chain.decoder->Reset();
+  chain.keyedSinceTextS = 0.0;
+  Replay(chain, historyFilled_);
 }
 
 void Skimmer::Replay(Chain& chain, size_t frames) {
@@ -209,6 +227,8 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   chain->block.clear();
   chain->keyDownDb = signal.keyDownDb;
   chain->floorDb = signal.floorDb;
+  chain->keyedSinceTextS = 0.0;
+  chain->checkedS = TimeS();
   Tune(*chain, signal.freqHz);
   ++started_;
   listener_.OnSignalStarted(signal.id, TimeS(), RfHz(signal.freqHz));
@@ -273,6 +293,7 @@ void Skimmer::Drain(Chain& chain, bool flush) {
   if (flush) chain.decoder->Flush();
   textScratch_.clear();
   if (chain.decoder->TakeText(textScratch_) == 0) return;
+  if (textScratch_.find_first_not_of(' ') != std::string::npos) chain.keyedSinceTextS = 0.0;
   const soft::SoftSignalState state = chain.decoder->State();
   SkimText text;
   text.signal = chain.id;

@@ -124,6 +124,8 @@ class Skimmer {
   void Tune(Chain& chain, double offsetHz);
   void OnBankFrame(const std::complex<float>* channels);
   void Feed(Chain& chain, const std::complex<float>* channels);
+  // A fresh decoder, fed the whole history.
+  void Restart(Chain& chain);
   // Feeds the last `frames` frames of the history.
   void Replay(Chain& chain, size_t frames);
   void Drain(Chain& chain, bool flush);

@@ -23,8 +23,11 @@ constexpr double kSleepAfterS = 3.0;
 constexpr double kWakeLeadS = 0.5;
 // A decoder that has read nothing while its station kept keying for this long (seconds of
 // keyed finder frames) has locked on something else: a strong caller's level or speed
-// it adapted to and kept after the caller left. It starts afresh from the history.
+// it adapted to and kept after the caller left. It starts afresh from the history. One
+// that reads nothing after that either (a birdie, a steady carrier) is given twice as long
+// each time, up to a limit.
 constexpr double kStuckS = 4.0;
+constexpr double kStuckMaxS = 64.0;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -51,6 +54,7 @@ struct Skimmer::Chain {
   double sleptAtS = 0.0;         // stream time it fell asleep
   double keyedSinceTextS = 0.0;  // time keyed since the decoder last read a character
   double checkedS = 0.0;         // stream time of the finder frames last looked at
+  double stuckS = kStuckS;       // keyed time without text before a restart
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -167,7 +171,7 @@ void Skimmer::OnFinderFrame() {
     const double now = TimeS();
     if (!chain->asleep && signal.lastSeenS > chain->checkedS) {
       chain->keyedSinceTextS += now - chain->checkedS;
-      if (chain->keyedSinceTextS >= kStuckS) Restart(*chain);
+      if (chain->keyedSinceTextS >= chain->stuckS) Restart(*chain);
     }
     chain->checkedS = now;
     if (!chain->asleep && now - signal.lastSeenS > kSleepAfterS) {
@@ -189,6 +193,7 @@ void Skimmer::Restart(Chain& chain) {
   Drain(chain, false);
   chain.decoder->Reset();
   chain.keyedSinceTextS = 0.0;
+  chain.stuckS = std::min(2.0 * chain.stuckS, kStuckMaxS);
   Replay(chain, historyFilled_);
 }
 
@@ -228,6 +233,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   chain->keyDownDb = signal.keyDownDb;
   chain->floorDb = signal.floorDb;
   chain->keyedSinceTextS = 0.0;
+  chain->stuckS = kStuckS;
   chain->checkedS = TimeS();
   Tune(*chain, signal.freqHz);
   ++started_;
@@ -293,7 +299,10 @@ void Skimmer::Drain(Chain& chain, bool flush) {
   if (flush) chain.decoder->Flush();
   textScratch_.clear();
   if (chain.decoder->TakeText(textScratch_) == 0) return;
-  if (textScratch_.find_first_not_of(' ') != std::string::npos) chain.keyedSinceTextS = 0.0;
+  if (textScratch_.find_first_not_of(' ') != std::string::npos) {
+    chain.keyedSinceTextS = 0.0;
+    chain.stuckS = kStuckS;
+  }
   const soft::SoftSignalState state = chain.decoder->State();
   SkimText text;
   text.signal = chain.id;

@@ -55,6 +55,7 @@ struct Skimmer::Chain {
   double keyedSinceTextS = 0.0;  // time keyed since the decoder last read a character
   double checkedS = 0.0;         // stream time of the finder frames last looked at
   double stuckS = kStuckS;       // keyed time without text before a restart
+  int phase = 0;                 // bank samples since the last one kept for the decoder
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -74,7 +75,9 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   bank.passHz = 0.0;
   bank.measure = config.measure;
   bank_ = std::make_unique<Channelizer>(bank);
-  config_.decoder.sampleRate = bank_->OutputRate();
+  decimation_ = std::max(
+      1, static_cast<int>(std::lround(bank_->OutputRate() / std::max(config.chainRate, 1.0))));
+  config_.decoder.sampleRate = bank_->OutputRate() / decimation_;
   config_.decoder.upperCase = true;
 
   SignalFinderConfig finder;
@@ -94,7 +97,8 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   router_ = std::make_unique<FrameRouter>(*this);
 
   const double rate = bank_->OutputRate();
-  const double pass = std::min(config.signalPassHz, 0.4 * rate);
+  const double chainRate = rate / decimation_;
+  const double pass = std::min(config.signalPassHz, 0.4 * chainRate);
   const double stop = std::min(std::max(config.signalStopHz, pass + 5.0), 0.5 * rate);
   signalTaps_ =
       KaiserLowPass(KaiserLength(stop - pass, rate, 40.0), (pass + stop) / 2.0, rate, 40.0);
@@ -229,6 +233,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   chain->phasor = {1.0, 0.0};
   std::fill(chain->line.begin(), chain->line.end(), std::complex<float>{});
   chain->lineHead = 0;
+  chain->phase = 0;
   chain->block.clear();
   chain->keyDownDb = signal.keyDownDb;
   chain->floorDb = signal.floorDb;
@@ -281,6 +286,10 @@ void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
   chain.line[chain.lineHead] = x;
   chain.line[chain.lineHead + taps] = x;
   chain.lineHead = chain.lineHead + 1 == taps ? 0 : chain.lineHead + 1;
+  // The decoder takes every decimation_-th output of the low-pass; the others are never
+  // computed.
+  if (++chain.phase < decimation_) return;
+  chain.phase = 0;
   const std::complex<float>* run = chain.line.data() + chain.lineHead;
   float re = 0.0f, im = 0.0f;
   for (size_t i = 0; i < taps; ++i) {

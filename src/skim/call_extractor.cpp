@@ -28,6 +28,26 @@ bool IsTest(std::string_view w) {
   return w == "TEST" || w == "CQTEST";
 }
 
+// TEST with one letter misread ("TESI", "TEIT", "EEST"): a weak signal's decoder drops a
+// dah or a dit in it more often than it gets the call itself wrong.
+bool IsTestLike(std::string_view w) {
+  if (w.size() != 4) return false;
+  int diff = 0;
+  for (size_t i = 0; i < 4; ++i) diff += w[i] != "TEST"[i];
+  return diff <= 1;
+}
+
+// CQ with one letter misread ("NQ", "CG").
+bool IsCqLike(std::string_view w) {
+  return w.size() == 2 && ((w[0] == 'C') != (w[1] == 'Q'));
+}
+
+// A stray E or T: a click or a noise burst the decoder read as the shortest element. It
+// stands between the words of a context rather than breaking it.
+bool IsStray(std::string_view w) {
+  return w == "E" || w == "T";
+}
+
 // A signal report as sent after the call of the station worked: 5NN, 599, 579, 5NN9...
 bool IsReport(std::string_view w) {
   if (w.size() < 3 || w.size() > 4 || w[0] != '5') return false;
@@ -114,15 +134,59 @@ std::string CallExtractor::CurrentCall() const {
 void CallExtractor::EndWord(double timeS) {
   (void)timeS;
   if (partial_.empty()) return;
-  words_.push_back(Word{partial_, partialTimeS_, partialBroken_});
+  PushWord(partial_, partialTimeS_, partialBroken_);
   partial_.clear();
   partialBroken_ = false;
-  // A word is judged once the one after it is known.
-  while (judged_ + 1 < words_.size()) Judge(judged_++);
+  // A word is judged once the word after it is known (past a stray E or T or two).
+  while (judged_ < words_.size() && NextWord(judged_) < words_.size()) Judge(judged_++);
   while (words_.size() > kKeepWords && judged_ > 0) {
     words_.pop_front();
     --judged_;
   }
+}
+
+void CallExtractor::PushWord(const std::string& text, double timeS, bool broken) {
+  // A word gap the decoder missed glues a call to the context word before or after it:
+  // "TESTK1ABC", "CQK1ABC", "K1ABCTEST". Split only when the whole is no call and the rest
+  // is one.
+  if (!broken && !book_.IsValid(text)) {
+    for (std::string_view head : {"CQTEST", "TEST", "CQ"}) {
+      if (text.size() > head.size() + 2 && text.starts_with(head)) {
+        const std::string rest = text.substr(head.size());
+        if (!book_.IsValid(rest) && !(rest.size() > 4 && rest.ends_with("TEST"))) continue;
+        PushWord(std::string(head), timeS, false);
+        PushWord(rest, timeS, false);
+        return;
+      }
+    }
+    if (text.size() > 6 && text.ends_with("TEST")) {
+      const std::string call = text.substr(0, text.size() - 4);
+      if (book_.IsValid(call)) {
+        words_.push_back(Word{call, timeS, false});
+        words_.push_back(Word{"TEST", timeS, false});
+        return;
+      }
+    }
+  }
+  words_.push_back(Word{text, timeS, broken});
+}
+
+size_t CallExtractor::NextWord(size_t i) const {
+  int skipped = 0;
+  for (size_t k = i + 1; k < words_.size(); ++k) {
+    // Past too many strays the last one stands as the next word.
+    if (words_[k].broken || !IsStray(words_[k].text) || ++skipped > kMaxStrays) return k;
+  }
+  return words_.size();  // not come yet
+}
+
+size_t CallExtractor::PrevWord(size_t i) const {
+  int skipped = 0;
+  for (size_t k = i; k > 0; --k) {
+    if (words_[k - 1].broken || !IsStray(words_[k - 1].text) || ++skipped > kMaxStrays)
+      return k - 1;
+  }
+  return kNone;
 }
 
 void CallExtractor::Judge(size_t i) {
@@ -132,14 +196,17 @@ void CallExtractor::Judge(size_t i) {
     return k < words_.size() && !words_[k].broken ? std::string_view(words_[k].text)
                                                   : std::string_view();
   };
-  const std::string_view prev = i > 0 ? word(i - 1) : std::string_view();
-  const std::string_view prev2 = i > 1 ? word(i - 2) : std::string_view();
-  const std::string_view next = word(i + 1);
+  const size_t iPrev = PrevWord(i);
+  const size_t iPrev2 = iPrev == kNone ? kNone : PrevWord(iPrev);
+  const size_t iNext = NextWord(i);
+  const std::string_view prev = iPrev == kNone ? std::string_view() : word(iPrev);
+  const std::string_view prev2 = iPrev2 == kNone ? std::string_view() : word(iPrev2);
+  const std::string_view next = word(iNext);
   // A call followed by a report or DE was sent to that station, not by it: "W9XYZ 5NN 05",
   // "K1ABC DE W1AW". It doesn't double the word before it either, which is how a runner's
   // "W9XYZ 5NN" after a zero-beat caller's "W9XYZ" must read.
   auto addressed = [&](size_t k) {
-    const std::string_view after = word(k + 1);
+    const std::string_view after = word(NextWord(k));
     return after == "DE" || IsReport(after);
   };
 
@@ -163,11 +230,12 @@ void CallExtractor::Judge(size_t i) {
       }
       if (book_.IsValid(before)) break;
     }
-  } else if (IsCq(prev) || (IsCqQualifier(prev) && IsCq(prev2))) {
-    // CQ K1ABC, CQ TEST K1ABC, CQ DX K1ABC.
+  } else if (IsCq(prev) || prev == "CQTEST" || (IsCqQualifier(prev) && IsCq(prev2)) ||
+             (prev == "TEST" && IsCqLike(prev2)) || (IsTestLike(prev) && IsCq(prev2))) {
+    // CQ K1ABC, CQ TEST K1ABC, CQ DX K1ABC; one of CQ and TEST may be misread.
     read = true;
     kind = SpotKind::Cq;
-  } else if (IsTest(next)) {
+  } else if (IsTest(next) || (IsTestLike(next) && !book_.IsValid(next))) {
     // K1ABC TEST: a runner between contacts (a caller never sends TEST).
     read = true;
     kind = SpotKind::Cq;
@@ -175,8 +243,8 @@ void CallExtractor::Judge(size_t i) {
     // TU K1ABC: a runner closing a contact. Its type comes from its other reads.
     read = true;
   } else if (!addressed(i) &&
-             (((prev == w.text || OneLetterApart(prev, w.text)) && !addressed(i - 1)) ||
-              ((next == w.text || OneLetterApart(next, w.text)) && !addressed(i + 1)))) {
+             (((prev == w.text || OneLetterApart(prev, w.text)) && !addressed(iPrev)) ||
+              ((next == w.text || OneLetterApart(next, w.text)) && !addressed(iNext)))) {
     // Doubled: a caller giving its call, or a CQ repeating it (typed by the other reads).
     read = true;
     strong = false;

@@ -99,7 +99,14 @@ class CallExtractor {
     double timeS = 0;
     bool strong = false;  // in a CQ, TEST, DE or TU context, not merely doubled
   };
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  static constexpr int kMaxStrays = 2;  // stray E/T words skipped between context words
   void EndWord(double timeS);
+  void PushWord(const std::string& text, double timeS, bool broken);
+  // The word after / before words_[i], past stray E and T words: words_.size() when it
+  // has not come yet, kNone when there is none.
+  size_t NextWord(size_t i) const;
+  size_t PrevWord(size_t i) const;
   void Judge(size_t index);
   void AddRead(const std::string& call, SpotKind kind, bool strong, double timeS);
   void ForgetBefore(double timeS);

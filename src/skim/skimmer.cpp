@@ -21,6 +21,13 @@ constexpr double kHistoryLeadS = 0.3;
 // then gets the channel from a little before the new keying (seconds).
 constexpr double kSleepAfterS = 3.0;
 constexpr double kWakeLeadS = 0.5;
+// A decoder that has read nothing while its station kept keying for this long (seconds of
+// keyed finder frames) has locked on something else: a strong caller's level or speed
+// it adapted to and kept after the caller left. It starts afresh from the history. One
+// that reads nothing after that either (a birdie, a steady carrier) is given twice as long
+// each time, up to a limit.
+constexpr double kStuckS = 4.0;
+constexpr double kStuckMaxS = 64.0;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -44,7 +51,11 @@ struct Skimmer::Chain {
   double floorDb = 0.0;
   bool asleep = false;  // not fed while the station is quiet
   double lastKeyedS = 0.0;
-  double sleptAtS = 0.0;  // stream time it fell asleep
+  double sleptAtS = 0.0;         // stream time it fell asleep
+  double keyedSinceTextS = 0.0;  // time keyed since the decoder last read a character
+  double checkedS = 0.0;         // stream time of the finder frames last looked at
+  double stuckS = kStuckS;       // keyed time without text before a restart
+  int phase = 0;                 // bank samples since the last one kept for the decoder
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -64,7 +75,9 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   bank.passHz = 0.0;
   bank.measure = config.measure;
   bank_ = std::make_unique<Channelizer>(bank);
-  config_.decoder.sampleRate = bank_->OutputRate();
+  decimation_ = std::max(
+      1, static_cast<int>(std::lround(bank_->OutputRate() / std::max(config.chainRate, 1.0))));
+  config_.decoder.sampleRate = bank_->OutputRate() / decimation_;
   config_.decoder.upperCase = true;
 
   SignalFinderConfig finder;
@@ -84,7 +97,8 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   router_ = std::make_unique<FrameRouter>(*this);
 
   const double rate = bank_->OutputRate();
-  const double pass = std::min(config.signalPassHz, 0.4 * rate);
+  const double chainRate = rate / decimation_;
+  const double pass = std::min(config.signalPassHz, 0.4 * chainRate);
   const double stop = std::min(std::max(config.signalStopHz, pass + 5.0), 0.5 * rate);
   signalTaps_ =
       KaiserLowPass(KaiserLength(stop - pass, rate, 40.0), (pass + stop) / 2.0, rate, 40.0);
@@ -159,6 +173,11 @@ void Skimmer::OnFinderFrame() {
     chain->floorDb = signal.floorDb;
     chain->lastKeyedS = signal.lastSeenS;
     const double now = TimeS();
+    if (!chain->asleep && signal.lastSeenS > chain->checkedS) {
+      chain->keyedSinceTextS += now - chain->checkedS;
+      if (chain->keyedSinceTextS >= chain->stuckS) Restart(*chain);
+    }
+    chain->checkedS = now;
     if (!chain->asleep && now - signal.lastSeenS > kSleepAfterS) {
       // Quiet for seconds: all its text is out (the decoder's lag is shorter); decoding
       // noise until the station keys again would only cost time.
@@ -172,6 +191,14 @@ void Skimmer::OnFinderFrame() {
       Replay(*chain, std::min(historyFilled_, static_cast<size_t>(back * bank_->OutputRate())));
     }
   }
+}
+
+void Skimmer::Restart(Chain& chain) {
+  Drain(chain, false);
+  chain.decoder->Reset();
+  chain.keyedSinceTextS = 0.0;
+  chain.stuckS = std::min(2.0 * chain.stuckS, kStuckMaxS);
+  Replay(chain, historyFilled_);
 }
 
 void Skimmer::Replay(Chain& chain, size_t frames) {
@@ -206,9 +233,13 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   chain->phasor = {1.0, 0.0};
   std::fill(chain->line.begin(), chain->line.end(), std::complex<float>{});
   chain->lineHead = 0;
+  chain->phase = 0;
   chain->block.clear();
   chain->keyDownDb = signal.keyDownDb;
   chain->floorDb = signal.floorDb;
+  chain->keyedSinceTextS = 0.0;
+  chain->stuckS = kStuckS;
+  chain->checkedS = TimeS();
   Tune(*chain, signal.freqHz);
   ++started_;
   listener_.OnSignalStarted(signal.id, TimeS(), RfHz(signal.freqHz));
@@ -255,6 +286,10 @@ void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
   chain.line[chain.lineHead] = x;
   chain.line[chain.lineHead + taps] = x;
   chain.lineHead = chain.lineHead + 1 == taps ? 0 : chain.lineHead + 1;
+  // The decoder takes every decimation_-th output of the low-pass; the others are never
+  // computed.
+  if (++chain.phase < decimation_) return;
+  chain.phase = 0;
   const std::complex<float>* run = chain.line.data() + chain.lineHead;
   float re = 0.0f, im = 0.0f;
   for (size_t i = 0; i < taps; ++i) {
@@ -273,6 +308,10 @@ void Skimmer::Drain(Chain& chain, bool flush) {
   if (flush) chain.decoder->Flush();
   textScratch_.clear();
   if (chain.decoder->TakeText(textScratch_) == 0) return;
+  if (textScratch_.find_first_not_of(' ') != std::string::npos) {
+    chain.keyedSinceTextS = 0.0;
+    chain.stuckS = kStuckS;
+  }
   const soft::SoftSignalState state = chain.decoder->State();
   SkimText text;
   text.signal = chain.id;

@@ -42,7 +42,8 @@ struct SkimmerConfig {
   bool lowerSideband = false;   // audio only: RF = dial - audio frequency
   double loHz = 0.0;            // search range from 0 Hz of the input; both 0: the whole
   double hiHz = 0.0;            // band (I/Q) or 200..3000 Hz (audio)
-  double decoderRate = 250.0;   // the channels' (and decoders') sample rate, about
+  double decoderRate = 250.0;   // the channels' sample rate, about
+  double chainRate = 125.0;     // the decoders' rate, about: the channels' over a whole number
   double historyS = 4.0;        // channel history a new signal's decoder starts with
   double signalPassHz = 25.0;   // each signal's low-pass: flat to this, 40 dB down at
   double signalStopHz = 50.0;   // this, either side of its carrier
@@ -124,6 +125,8 @@ class Skimmer {
   void Tune(Chain& chain, double offsetHz);
   void OnBankFrame(const std::complex<float>* channels);
   void Feed(Chain& chain, const std::complex<float>* channels);
+  // A fresh decoder, fed the whole history.
+  void Restart(Chain& chain);
   // Feeds the last `frames` frames of the history.
   void Replay(Chain& chain, size_t frames);
   void Drain(Chain& chain, bool flush);
@@ -134,6 +137,7 @@ class Skimmer {
   std::unique_ptr<SignalFinder> finder_;
   std::unique_ptr<FrameRouter> router_;
   std::vector<float> signalTaps_;
+  int decimation_ = 1;                        // bank samples per decoder sample
   std::vector<std::complex<float>> history_;  // ring of bank frames, historyFrames_ x M
   size_t historyFrames_ = 0;
   size_t historyHead_ = 0;    // next frame slot

@@ -73,7 +73,7 @@ void SpotFeed::Reports(PerSignal& s, double timeS) {
   reports_.clear();
   s.extractor->TakeReports(reports_);
   for (const CallReport& r : reports_) {
-    if (!policy_.Offer(r.call, s.freqHz, r.kind, timeS)) continue;
+    if (!policy_.Offer(r.call, s.freqHz, r.kind, timeS, r.reads)) continue;
     Spot spot;
     spot.spotter = config_.spotter;
     spot.freqKhz = s.freqHz / 1000.0;

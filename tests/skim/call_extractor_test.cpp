@@ -81,6 +81,19 @@ TEST(CallExtractor, ContextsTable) {
        {{"K1ABC", CQ}}},
       {"unallocated prefix", "CQ DE Q1ABC Q1ABC K", {}},
       {"overlong run", "CQ DE K1ABCK1ABCK1ABCK1ABC K1ABC K1ABC", {{"K1ABC", DX}}},
+      {"word gap missed after TEST", "CQ TESTK1ABC  CQ TESTK1ABC", {{"K1ABC", CQ}}},
+      {"word gap missed before TEST", "K1ABCTEST  TU K1ABCTEST", {{"K1ABC", CQ}}},
+      {"word gap missed after CQ", "CQK1ABC K1ABC", {{"K1ABC", CQ}}},
+      {"CQTEST glued", "CQTEST K1ABC  CQTEST K1ABC", {{"K1ABC", CQ}}},
+      {"a call that starts like TEST is not split", "CQ TE1ABC TE1ABC", {{"TE1ABC", CQ}}},
+      {"TEST misread", "CQ TESI K1ABC  K1ABC TEIT", {{"K1ABC", CQ}}},
+      {"CQ misread", "NQ TEST K1ABC  CG TEST K1ABC", {{"K1ABC", CQ}}},
+      {"misread TEST alone after a call is no CQ", "TESI K1ABC K1ABC", {{"K1ABC", DX}}},
+      {"stray dits between context words",
+       "CQ E TEST K1ABC  CQ TEST T K1ABC E TEST",
+       {{"K1ABC", CQ}}},
+      {"strays do not hide a report", "W9XYZ E 5NN 05  W9XYZ T 5NN 05", {}},
+      {"strays do not hide DE", "W1AW E DE K1ABC  W1AW DE T K1ABC", {{"K1ABC", DX}}},
   };
   CallBook book;
   for (const Transcript& c : cases) {

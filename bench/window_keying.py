@@ -182,8 +182,12 @@ def main():
     env = dict(os.environ, LD_PRELOAD=os.path.join(os.path.realpath(args.keyshim),
                                                    "libkeyshim.so"), KEYSHIM_LOG=log)
     applog = open(os.path.join(args.out, "kestrix.out"), "w")
-    # KESTRIX_ARGS: more options for the window (e.g. --band-map, to key with it open).
+    # KESTRIX_ARGS: more options for the window (e.g. --band-map, to key with it open). The
+    # band map is placed below the main window: with no window manager it would cover it
+    # and take the clicks.
     more = os.environ.get("KESTRIX_ARGS", "").split()
+    with open(os.path.join(home, "BandMap.cfg"), "w") as f:
+        f.write("geometry=0,760,900,250\n")
     app = subprocess.Popen([kestrix, "--input-file", wav, "--loop", *more], env=env, stdout=applog,
                            stderr=subprocess.STDOUT)
     report = {"phases": {}}
@@ -204,13 +208,6 @@ def main():
         if not win:
             raise SystemExit("no window")
         time.sleep(1.5)
-        # Other windows opened with it (the band map) go below the main window: with no
-        # window manager they would cover it and take the clicks.
-        try:
-            for w in xdo("search", "--pid", app.pid, "--name", "^Band Map$").split():
-                xdo("windowmove", w, 0, 760)
-        except subprocess.CalledProcessError:
-            pass
 
         def click(rel):
             xdo("mousemove", "--window", win, rel[0], rel[1], "click", "1")

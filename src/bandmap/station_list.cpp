@@ -27,15 +27,6 @@ std::string FrequencyText(double audioHz, double dialHz, bool lowerSideband) {
   return buf;
 }
 
-std::string UtcClockText(double utc) {
-  const int64_t s = static_cast<int64_t>(std::floor(utc));
-  const int64_t day = ((s % 86400) + 86400) % 86400;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", static_cast<int>(day / 3600),
-                static_cast<int>(day / 60 % 60), static_cast<int>(day % 60));
-  return buf;
-}
-
 void StationList::Heard(const StationRow& row) {
   auto [it, added] = rows_.try_emplace(row.call, row);
   if (added) return;

@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "skim/spot_feed.h"
+
 namespace kestrix::bandmap {
 
 struct StationRow {
@@ -43,8 +45,7 @@ double LabelOpacity(double quietS, const FadeRule& rule = {});
 std::string FrequencyText(double audioHz, double dialHz, bool lowerSideband);
 // The RF frequency in Hz, NaN without a dial.
 double RfHz(double audioHz, double dialHz, bool lowerSideband);
-// "HH:MM:SS" UTC.
-std::string UtcClockText(double utc);
+using skim::UtcClockText;  // "HH:MM:SS" UTC
 
 class StationList {
  public:

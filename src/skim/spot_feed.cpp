@@ -9,7 +9,9 @@ namespace {
 // A log line is written once it holds this much and a word ends.
 constexpr size_t kLogLineChars = 64;
 
-std::string UtcClock(double utc) {
+}  // namespace
+
+std::string UtcClockText(double utc) {
   const int64_t s = static_cast<int64_t>(std::floor(utc));
   const int64_t day = ((s % 86400) + 86400) % 86400;
   char buf[16];
@@ -17,7 +19,6 @@ std::string UtcClock(double utc) {
                 static_cast<int>(day / 60 % 60), static_cast<int>(day % 60));
   return buf;
 }
-}  // namespace
 
 SpotFeed::SpotFeed(const CallBook& book, const SpotFeedConfig& config, SpotOutput& output,
                    std::ostream* decodes)
@@ -99,7 +100,7 @@ void SpotFeed::LogLine(PerSignal& s, bool all) {
     }
     char head[96];
     std::snprintf(head, sizeof head, "%s %9.1f %3d WPM %4d dB  ",
-                  UtcClock(config_.utcAtStart + s.lineStartS).c_str(), s.freqHz / 1000.0,
+                  UtcClockText(config_.utcAtStart + s.lineStartS).c_str(), s.freqHz / 1000.0,
                   static_cast<int>(std::lround(s.wpm)), static_cast<int>(std::lround(s.snrDb)));
     std::string text = s.line.substr(0, cut);
     while (!text.empty() && text.front() == ' ') text.erase(text.begin());

@@ -24,6 +24,9 @@
 
 namespace kestrix::skim {
 
+// "HH:MM:SS" of a UTC time in seconds since the epoch.
+std::string UtcClockText(double utc);
+
 class SpotOutput {
  public:
   virtual ~SpotOutput() = default;

@@ -1,8 +1,59 @@
 #include "soft/segment_viterbi.h"
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
 
 namespace kestrix::soft {
+namespace {
+
+// log I0(x) for x >= 0, the series below 3.75 and the asymptotic polynomial above (both
+// good to 1e-7 relative).
+double LogI0Exact(double x) {
+  if (x < 3.75) {
+    const double t = (x / 3.75) * (x / 3.75);
+    return std::log(
+        1.0 + t * (3.5156229 +
+                   t * (3.0899424 +
+                        t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+  }
+  const double t = 3.75 / x;
+  const double p =
+      0.39894228 +
+      t * (0.01328592 +
+           t * (0.00225319 +
+                t * (-0.00157565 +
+                     t * (0.00916281 +
+                          t * (-0.02057706 +
+                               t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
+  return x - 0.5 * std::log(x) + std::log(p);
+}
+
+// The search evaluates log I0 for every candidate length of every mark, so it reads a
+// table (linear between points 1/16 apart; the function is smooth and convex) up to
+// kTableEnd and the asymptote past it.
+constexpr double kTableStep = 1.0 / 16.0;
+constexpr double kTableEnd = 256.0;
+
+const std::vector<float>& LogI0Table() {
+  static const std::vector<float> table = [] {
+    std::vector<float> t(static_cast<size_t>(kTableEnd / kTableStep) + 2);
+    for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<float>(LogI0Exact(i * kTableStep));
+    return t;
+  }();
+  return table;
+}
+
+inline double LogI0Fast(const float* table, double x) {
+  if (x >= kTableEnd) return x - 0.5 * std::log(2.0 * std::numbers::pi * x);
+  const double f = x / kTableStep;
+  const int i = static_cast<int>(f);
+  const double frac = f - i;
+  return table[i] + frac * (table[i + 1] - table[i]);
+}
+
+}  // namespace
 
 SegmentViterbi::SegmentViterbi() {
   for (auto& row : duration_) row.fill(static_cast<float>(kNever));
@@ -20,6 +71,8 @@ void SegmentViterbi::Reset() {
   time_ = 0;
   committed_ = 0;
   cumulative_[Slot(0)] = 0.0;
+  weighted_[Slot(0)] = {};
+  energy_[Slot(0)] = 0.0;
   // Any kind may start the stream.
   for (int s = 0; s < kSegmentKinds; ++s) {
     entering_[Slot(0)][s] = 0.0;
@@ -53,7 +106,36 @@ void SegmentViterbi::Push(float llr) {
   const int64_t now = time_ + 1;
   const int here = Slot(now);
   cumulative_[here] = cumulative_[Slot(time_)] + static_cast<double>(llr);
+  weighted_[here] = {};
+  energy_[here] = 0.0;
+  Advance(false);
+}
+
+void SegmentViterbi::PushCoherent(float llr, std::complex<double> weighted, double energy) {
+  const int64_t now = time_ + 1;
+  const int here = Slot(now);
+  const int before = Slot(time_);
+  weighted_[here] = weighted_[before] + weighted;
+  energy_[here] = energy_[before] + energy;
+  cumulative_[here] = cumulative_[before] + static_cast<double>(llr);
+  Advance(true);
+}
+
+double SegmentViterbi::CoherentScore(int64_t start, int64_t end) const {
+  const std::complex<double> w = weighted_[Slot(end)] - weighted_[Slot(start)];
+  return std::max(LogI0Fast(LogI0Table().data(), 2.0 * std::abs(w)) -
+                      (energy_[Slot(end)] - energy_[Slot(start)]),
+                  cumulative_[Slot(end)] - cumulative_[Slot(start)]);
+}
+
+void SegmentViterbi::Advance(bool coherent) {
+  coherent_ = coherent;
+  const int64_t now = time_ + 1;
+  const int here = Slot(now);
   const double total = cumulative_[here];
+  const std::complex<double> wNow = weighted_[here];
+  const double eNow = energy_[here];
+  const float* table = LogI0Table().data();
   const int64_t available = std::min<int64_t>(now, kHistory - 1);
 
   auto& ending = ending_[here];
@@ -69,7 +151,15 @@ void SegmentViterbi::Push(float llr) {
       const double enter = entering_[start][s];
       if (enter <= kNever / 2) continue;
       double score = enter + static_cast<double>(durations[d]);
-      if (mark) score += total - cumulative_[start];
+      if (mark) {
+        if (coherent) {
+          const double x = 2.0 * std::abs(wNow - weighted_[start]);
+          score +=
+              std::max(LogI0Fast(table, x) - (eNow - energy_[start]), total - cumulative_[start]);
+        } else {
+          score += total - cumulative_[start];
+        }
+      }
       if (score > best) {
         best = score;
         from.duration = static_cast<uint16_t>(d);
@@ -130,7 +220,9 @@ int SegmentViterbi::Trace(int64_t before) {
     const int64_t start = t - b.duration;
     if (start < oldest) break;
     Segment seg{static_cast<SegmentKind>(kind), start, t, 0.0};
-    if (IsMark(kind)) seg.evidence = cumulative_[Slot(t)] - cumulative_[Slot(start)];
+    if (IsMark(kind))
+      seg.evidence =
+          coherent_ ? CoherentScore(start, t) : cumulative_[Slot(t)] - cumulative_[Slot(start)];
     trace_[kHistory - 1 - count] = seg;
     ++count;
     t = start;

@@ -108,6 +108,8 @@ struct SoftDecoder::Impl {
     omega = 0.0;
     ring.fill({});
     ringPos = 0;
+    hopSum = {};
+    hopCount = 0;
     sum = {};
     prevSum = {};
     sinceObs = 0.0;
@@ -369,6 +371,8 @@ struct SoftDecoder::Impl {
     sum += z - ring[out];
     ring[ringPos] = z;
     ringPos = (ringPos + 1) & (kMaxWindow - 1);
+    hopSum += z;
+    ++hopCount;
     ++seen;
     sinceObs += 1.0;
     if (sinceObs >= hop) {
@@ -408,6 +412,10 @@ struct SoftDecoder::Impl {
     envS[obsIn & (kEnvelopeRing - 1)] = s;
     envY[obsIn & (kEnvelopeRing - 1)] = static_cast<float>(y);
     envSeen[obsIn & (kEnvelopeRing - 1)] = seen;
+    envHop[obsIn & (kEnvelopeRing - 1)] = hopSum;
+    envHopCount[obsIn & (kEnvelopeRing - 1)] = hopCount;
+    hopSum = {};
+    hopCount = 0;
     ++obsIn;
     if (obsIn > kEnvelopeHalf) Decide(obsIn - 1 - kEnvelopeHalf);
   }
@@ -461,7 +469,15 @@ struct SoftDecoder::Impl {
 
     obsSample[obsCount & (SegmentViterbi::kHistory - 1)] = envSeen[j & (kEnvelopeRing - 1)];
     ++obsCount;
-    viterbi.Push(static_cast<float>(kEvidenceScale * weight * llr));
+    {
+      // Per input sample: noise power `noise * window` (an observation is a mean over the
+      // window), key-down amplitude sqrt(a2).
+      const double noiseSample = noise * window;
+      const double amp = std::sqrt(a2);
+      viterbi.PushCoherent(static_cast<float>(kEvidenceScale * weight * llr),
+                           envHop[j & (kEnvelopeRing - 1)] * (amp / noiseSample),
+                           a2 * envHopCount[j & (kEnvelopeRing - 1)] / noiseSample);
+    }
     const int64_t lagObs = static_cast<int64_t>(config.maxLagS * fs / hop) - 2 - kEnvelopeHalf;
     if ((obsCount & 3) == 0) {
       viterbi.Commit(viterbi.Time() - std::max<int64_t>(lagObs, 8),
@@ -644,6 +660,10 @@ struct SoftDecoder::Impl {
   std::array<std::complex<double>, kEnvelopeRing> envS{};  // observations awaiting a decision
   std::array<float, kEnvelopeRing> envY{};
   std::array<int64_t, kEnvelopeRing> envSeen{};
+  std::array<std::complex<double>, kEnvelopeRing> envHop{};  // samples summed since the last
+  std::array<int, kEnvelopeRing> envHopCount{};              // observation, and how many
+  std::complex<double> hopSum{};
+  int hopCount = 0;
   int64_t obsIn = 0;
   int64_t lastStrongObs = -1;
   std::array<int64_t, SegmentViterbi::kHistory> obsSample{};  // see ObsSample()
@@ -693,7 +713,7 @@ void SoftDecoder::Flush() {
   for (int64_t i = 0; i < silence; ++i) {
     d.obsSample[d.obsCount & (SegmentViterbi::kHistory - 1)] = d.seen;
     ++d.obsCount;
-    d.viterbi.Push(static_cast<float>(-d.weight * 2.0));
+    d.viterbi.PushCoherent(static_cast<float>(-d.weight * 2.0), {}, d.weight * 2.0);
   }
   d.viterbi.Commit(d.viterbi.Time(), [&](const Segment& seg) {
     if (seg.start < end) d.OnSegment(seg);

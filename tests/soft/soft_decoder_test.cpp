@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <complex>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -203,9 +204,8 @@ TEST(SoftDecoder, ReadsComplexBasebandOffTheCentre) {
   EXPECT_GT(decoder.State().snrDb, 6.0);
 }
 
-TEST(SegmentViterbi, SplitsCleanEvidenceIntoSegments) {
-  // Six observations a dot: "A" then a word gap then "T".
-  SegmentViterbi v;
+// Six observations a dot.
+void SetMorseTiming(SegmentViterbi& v) {
   auto lognormal = [](double mean) {
     std::array<float, SegmentViterbi::kMaxDuration + 1> t{};
     for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) {
@@ -229,6 +229,12 @@ TEST(SegmentViterbi, SplitsCleanEvidenceIntoSegments) {
   }
   v.SetTransition(kWordGap, kIdle, std::log(0.2));
   v.SetTransition(kIdle, kIdle, std::log(0.2));
+}
+
+TEST(SegmentViterbi, SplitsCleanEvidenceIntoSegments) {
+  // "A" then a word gap then "T".
+  SegmentViterbi v;
+  SetMorseTiming(v);
   const std::pair<int, int> runs[] = {{6, 1}, {6, 0}, {18, 1}, {42, 0}, {18, 1}, {40, 0}};
   for (auto [length, on] : runs) {
     for (int i = 0; i < length; ++i) v.Push(on ? 4.0F : -4.0F);
@@ -244,6 +250,46 @@ TEST(SegmentViterbi, SplitsCleanEvidenceIntoSegments) {
   EXPECT_EQ(ends, (std::vector<int64_t>{6, 12, 30, 72, 90}));
   // Handed out once.
   EXPECT_EQ(v.Commit(v.Time() - 30, [](const Segment&) {}), 0);
+}
+
+TEST(SegmentViterbi, CoherentSignalMakesAMarkWhereItsRatiosAloneDoNot) {
+  // A dash between long gaps whose observations each look like noise (ratio -0.2): kept in
+  // phase, the whole dash adds up to a mark scored log I0(2|sum|) - energy; with its phase
+  // turning half a cycle every observation it is no mark at all.
+  struct Case {
+    const char* name;
+    double turn;  // phase step per observation, radians
+    bool mark;
+  };
+  for (const Case c : {Case{"in phase", 0.0, true}, Case{"phase turning", 3.14159, false}}) {
+    SCOPED_TRACE(c.name);
+    SegmentViterbi v;
+    SetMorseTiming(v);
+    const std::pair<int, int> runs[] = {{42, 0}, {18, 1}, {60, 0}};
+    int n = 0;
+    for (auto [length, on] : runs) {
+      for (int i = 0; i < length; ++i, ++n) {
+        const std::complex<double> w = on ? std::polar(0.6, c.turn * n) : 0.0;
+        v.PushCoherent(-0.2F, w, 0.5);
+      }
+    }
+    std::vector<Segment> marks;
+    v.Commit(v.Time(), [&](const Segment& s) {
+      if (IsMark(s.kind)) marks.push_back(s);
+    });
+    if (!c.mark) {
+      EXPECT_TRUE(marks.empty());
+      continue;
+    }
+    ASSERT_EQ(marks.size(), 1U);
+    EXPECT_EQ(marks[0].kind, kDash);
+    EXPECT_EQ(marks[0].start, 42);
+    EXPECT_EQ(marks[0].end, 60);
+    // 2|sum| = 21.6 over 18 observations of energy 0.5.
+    const double x = 21.6;
+    const double logI0 = x - 0.5 * std::log(2 * std::numbers::pi * x) + std::log1p(1 / (8 * x));
+    EXPECT_NEAR(marks[0].evidence, logI0 - 9.0, 2e-3);
+  }
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace kestrix::soft {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr double kObservationsPerDot = 6.0;  // target observation rate relative to the speed
+constexpr double kObservationsPerDot = 4.0;  // target observation rate relative to the speed
 constexpr double kWindowDots = 0.5;          // coherent integration window, in dots
 constexpr double kWarmUpS = 3.0;             // held before decoding starts (speed, tone)
 constexpr int kMaxWindow = 512;              // samples of the coherent window ring

@@ -46,7 +46,7 @@ const std::vector<float>& LogI0Table() {
 }
 
 inline double LogI0Fast(const float* table, double x) {
-  if (x >= kTableEnd) return x - 0.5 * std::log(2.0 * std::numbers::pi * x);
+  if (!(x < kTableEnd)) return x - 0.5 * std::log(2.0 * std::numbers::pi * x);  // and NaN
   const double f = x / kTableStep;
   const int i = static_cast<int>(f);
   const double frac = f - i;

@@ -13,7 +13,7 @@ namespace kestrix::soft {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr double kObservationsPerDot = 4.0;  // target observation rate relative to the speed
+constexpr double kObservationsPerDot = 6.0;  // target observation rate relative to the speed
 constexpr double kWindowDots = 0.5;          // coherent integration window, in dots
 constexpr double kWarmUpS = 3.0;             // held before decoding starts (speed, tone)
 constexpr int kMaxWindow = 512;              // samples of the coherent window ring
@@ -71,6 +71,7 @@ struct SoftDecoder::Impl {
     scanSorted.resize(scan.size());
     scanSum.resize(scanFreqs);
     rotScratch.resize(warm.size());
+    hopScratch.resize(warm.size());
     speedScratch.reserve(warm.size() + 1);
     sortScratch.reserve(warm.size() + 1);
     text.reserve(kTextCapacity);
@@ -290,6 +291,9 @@ struct SoftDecoder::Impl {
         if (i >= static_cast<size_t>(w)) acc -= rot[i - w];
         if (i + 1 >= static_cast<size_t>(w) && (i + 1) % h == 0) {
           ys.push_back(static_cast<float>(std::norm(acc / static_cast<double>(w))));
+          std::complex<double> part{};
+          for (size_t k = i + 1 - h; k <= i; ++k) part += rot[k];
+          hopScratch[ys.size() - 1] = part;
         }
       }
     }
@@ -297,6 +301,7 @@ struct SoftDecoder::Impl {
     double n0 = 0.0;
     double s0 = 0.0;
     FitLevels(ys, sortScratch, n0, s0);
+    if (!(n0 > 0.0)) return;  // digital silence: nothing to learn from
     noise = n0;
     markPower = s0;
     if (config.initialWpm > 0) {
@@ -313,7 +318,14 @@ struct SoftDecoder::Impl {
       unit = u;
       SetDurations();
       viterbi.Reset();
-      for (float y : ys) viterbi.Push(static_cast<float>(wgt * Llr(y, n0, s0)));
+      // Marks scored as in the stream (see Decide()), with the levels just fitted.
+      const double noiseSample = n0 * w;
+      const double a2 = std::max(s0 - n0, n0 * 1e-3);
+      const double amp = std::sqrt(a2) / noiseSample;
+      for (size_t k = 0; k < ys.size(); ++k) {
+        viterbi.PushCoherent(static_cast<float>(wgt * Llr(ys[k], n0, s0)), hopScratch[k] * amp,
+                             a2 * h / noiseSample);
+      }
       const double score = viterbi.BestScore();
       hop = savedHop;
       if (score > bestScore) {
@@ -640,6 +652,7 @@ struct SoftDecoder::Impl {
   std::vector<float> scanSorted;
   std::vector<double> scanSum;
   std::vector<std::complex<double>> rotScratch;
+  std::vector<std::complex<double>> hopScratch;
   std::vector<float> speedScratch;
   std::vector<float> sortScratch;
   bool started = false;

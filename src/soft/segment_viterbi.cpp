@@ -123,7 +123,7 @@ void SegmentViterbi::PushCoherent(float llr, std::complex<double> weighted, doub
 
 double SegmentViterbi::CoherentScore(int64_t start, int64_t end) const {
   const std::complex<double> w = weighted_[Slot(end)] - weighted_[Slot(start)];
-  return std::max(LogI0Fast(LogI0Table().data(), 2.0 * std::abs(w)) -
+  return std::max(LogI0Fast(LogI0Table().data(), 2.0 * std::sqrt(std::norm(w))) -
                       (energy_[Slot(end)] - energy_[Slot(start)]),
                   cumulative_[Slot(end)] - cumulative_[Slot(start)]);
 }
@@ -153,7 +153,7 @@ void SegmentViterbi::Advance(bool coherent) {
       double score = enter + static_cast<double>(durations[d]);
       if (mark) {
         if (coherent) {
-          const double x = 2.0 * std::abs(wNow - weighted_[start]);
+          const double x = 2.0 * std::sqrt(std::norm(wNow - weighted_[start]));
           score +=
               std::max(LogI0Fast(table, x) - (eNow - energy_[start]), total - cumulative_[start]);
         } else {

@@ -308,31 +308,42 @@ struct SoftDecoder::Impl {
       SetUnit(1.2 / config.initialWpm * fs, true);
       return;
     }
-    double bestScore = SegmentViterbi::kNever;
-    double bestUnit = unit;
     const double wgt = std::min(1.0, static_cast<double>(h) / w);
-    for (double wpm = config.minWpm; wpm <= config.maxWpm * 1.001; wpm *= 1.12) {
-      const double u = 1.2 / wpm * fs;
+    // Marks scored as in the stream (see Decide()), with the levels just fitted.
+    const double noiseSample = n0 * w;
+    const double a2 = std::max(s0 - n0, n0 * 1e-3);
+    const double amp = std::sqrt(a2) / noiseSample;
+    auto score = [&](double wpm) {
       const double savedHop = hop;
       hop = h;
-      unit = u;
+      unit = 1.2 / wpm * fs;
       SetDurations();
       viterbi.Reset();
-      // Marks scored as in the stream (see Decide()), with the levels just fitted.
-      const double noiseSample = n0 * w;
-      const double a2 = std::max(s0 - n0, n0 * 1e-3);
-      const double amp = std::sqrt(a2) / noiseSample;
       for (size_t k = 0; k < ys.size(); ++k) {
         viterbi.PushCoherent(static_cast<float>(wgt * Llr(ys[k], n0, s0)), hopScratch[k] * amp,
                              a2 * h / noiseSample);
       }
-      const double score = viterbi.BestScore();
       hop = savedHop;
-      if (score > bestScore) {
-        bestScore = score;
-        bestUnit = u;
+      return viterbi.BestScore();
+    };
+    // A coarse pass over the range (25 % steps), then the best's neighbours 12 % and 6 % away.
+    double bestScore = SegmentViterbi::kNever;
+    double bestWpm = Wpm();
+    auto consider = [&](double wpm) {
+      const double sc = score(wpm);
+      if (sc > bestScore) {
+        bestScore = sc;
+        bestWpm = wpm;
+      }
+    };
+    for (double wpm = config.minWpm; wpm <= config.maxWpm * 1.001; wpm *= 1.25) consider(wpm);
+    for (double step : {1.12, 1.06}) {
+      const double around = bestWpm;
+      for (double wpm : {around / step, around * step}) {
+        if (wpm >= config.minWpm && wpm <= config.maxWpm) consider(wpm);
       }
     }
+    const double bestUnit = 1.2 / bestWpm * fs;
     viterbi.Reset();
     noise = n0;
     markPower = s0;

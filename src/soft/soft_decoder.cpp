@@ -169,7 +169,7 @@ struct SoftDecoder::Impl {
     viterbi.SetDurations(kElementGap, table);
     LogNormalDurations(dot * gapRatio[1], 0.23, table);
     viterbi.SetDurations(kCharGap, table);
-    LogNormalDurations(dot * gapRatio[2], 0.23, table, dot * gapRatio[2]);
+    LogNormalDurations(dot * gapRatio[2], 0.23, table);
     viterbi.SetDurations(kWordGap, table);
   }
 

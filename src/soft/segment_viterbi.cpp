@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <numbers>
 #include <vector>
 
@@ -45,8 +47,24 @@ const std::vector<float>& LogI0Table() {
   return table;
 }
 
+// Natural log to about 1e-5 for x > 0: the exponent, and an atanh series for the mantissa.
+inline double FastLog(double x) {
+  uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  const int exponent = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
+  bits = (bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL;
+  double m;
+  std::memcpy(&m, &bits, sizeof m);  // [1, 2)
+  const double t = (m - 1.0) / (m + 1.0);
+  const double t2 = t * t;
+  return exponent * std::numbers::ln2 +
+         2.0 * t * (1.0 + t2 * (1.0 / 3 + t2 * (1.0 / 5 + t2 * (1.0 / 7 + t2 / 9))));
+}
+
 inline double LogI0Fast(const float* table, double x) {
-  if (!(x < kTableEnd)) return x - 0.5 * std::log(2.0 * std::numbers::pi * x);  // and NaN
+  if (!(x < kTableEnd)) {  // and NaN
+    return x >= kTableEnd ? x - 0.5 * FastLog(2.0 * std::numbers::pi * x) : x;
+  }
   const double f = x / kTableStep;
   const int i = static_cast<int>(f);
   const double frac = f - i;
@@ -142,31 +160,35 @@ void SegmentViterbi::Advance(bool coherent) {
   auto& back = back_[here];
   for (int s = 0; s < kSegmentKinds; ++s) {
     double best = kNever;
-    Back from{};
+    int bestD = 0;
     const int hi = static_cast<int>(std::min<int64_t>(maxDuration_[s], available));
-    const bool mark = IsMark(s);
     const auto& durations = duration_[s];
-    for (int d = minDuration_[s]; d <= hi; ++d) {
-      const int start = Slot(now - d);
-      const double enter = entering_[start][s];
-      if (enter <= kNever / 2) continue;
-      double score = enter + static_cast<double>(durations[d]);
-      if (mark) {
-        if (coherent) {
-          const double x = 2.0 * std::sqrt(std::norm(wNow - weighted_[start]));
-          score +=
-              std::max(LogI0Fast(table, x) - (eNow - energy_[start]), total - cumulative_[start]);
-        } else {
-          score += total - cumulative_[start];
+    // The three loops differ only in what a segment of length d scores on top of how it
+    // was entered and its length's prior.
+    auto search = [&](auto&& evidence) {
+      for (int d = minDuration_[s]; d <= hi; ++d) {
+        const int start = Slot(now - d);
+        const double enter = entering_[start][s];
+        if (enter <= kNever / 2) continue;
+        const double score = enter + static_cast<double>(durations[d]) + evidence(start);
+        if (score > best) {
+          best = score;
+          bestD = d;
         }
       }
-      if (score > best) {
-        best = score;
-        from.duration = static_cast<uint16_t>(d);
-      }
+    };
+    if (!IsMark(s)) {
+      search([](int) { return 0.0; });
+    } else if (coherent) {
+      search([&](int start) {
+        const double x = 2.0 * std::sqrt(std::norm(wNow - weighted_[start]));
+        return std::max(LogI0Fast(table, x) - (eNow - energy_[start]), total - cumulative_[start]);
+      });
+    } else {
+      search([&](int start) { return total - cumulative_[start]; });
     }
     ending[s] = best;
-    back[s] = from;
+    back[s] = Back{static_cast<uint16_t>(bestD), 0};
   }
   // Entering each kind now: the best way of ending the segment before it here.
   auto& entering = entering_[here];

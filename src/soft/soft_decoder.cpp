@@ -51,12 +51,17 @@ void LogNormalDurations(double mean, double sigma,
                         std::array<float, SegmentViterbi::kMaxDuration + 1>& out,
                         double floorAt = 0.0) {
   out.fill(static_cast<float>(SegmentViterbi::kNever));
+  static const std::array<double, SegmentViterbi::kMaxDuration + 1> logOf = [] {
+    std::array<double, SegmentViterbi::kMaxDuration + 1> t{};
+    for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) t[d] = std::log(d);
+    return t;
+  }();
   const double mu = std::log(std::max(mean, 0.5));
   const double norm = -std::log(sigma * std::sqrt(kTwoPi));
   for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) {
-    const double z = (std::log(static_cast<double>(d)) - mu) / sigma;
+    const double z = (logOf[d] - mu) / sigma;
     if (std::fabs(z) > 3.5 && !(floorAt > 0 && d >= floorAt)) continue;
-    out[d] = static_cast<float>(norm - 0.5 * z * z - std::log(static_cast<double>(d)));
+    out[d] = static_cast<float>(norm - 0.5 * z * z - logOf[d]);
   }
 }
 
@@ -560,6 +565,8 @@ struct SoftDecoder::Impl {
     if (recentMarkCount < kRecentMarks) return;
     std::array<double, kRecentMarks> sorted = recentMarks;
     std::sort(sorted.begin(), sorted.end());
+    std::array<double, kRecentMarks> logs{};
+    for (int i = 0; i < kRecentMarks; ++i) logs[i] = std::log(sorted[i]);
     // The split with the least spread (in log length) on either side.
     double bestCost = 1e300;
     int bestSplit = 0;
@@ -567,10 +574,9 @@ struct SoftDecoder::Impl {
       double cost = 0.0;
       for (auto [a, b] : {std::pair{0, k}, std::pair{k, kRecentMarks}}) {
         double mean = 0.0;
-        for (int i = a; i < b; ++i) mean += std::log(sorted[i]);
+        for (int i = a; i < b; ++i) mean += logs[i];
         mean /= b - a;
-        for (int i = a; i < b; ++i)
-          cost += (std::log(sorted[i]) - mean) * (std::log(sorted[i]) - mean);
+        for (int i = a; i < b; ++i) cost += (logs[i] - mean) * (logs[i] - mean);
       }
       if (cost < bestCost) {
         bestCost = cost;

@@ -79,6 +79,7 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
       1, static_cast<int>(std::lround(bank_->OutputRate() / std::max(config.chainRate, 1.0))));
   config_.decoder.sampleRate = bank_->OutputRate() / decimation_;
   config_.decoder.upperCase = true;
+  config_.decoder.observationsPerDot = 4.0;  // a hundred decoders at once
 
   SignalFinderConfig finder;
   finder.inputRate = config.inputRate;

@@ -13,10 +13,9 @@ namespace kestrix::soft {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-constexpr double kObservationsPerDot = 6.0;  // target observation rate relative to the speed
-constexpr double kWindowDots = 0.5;          // coherent integration window, in dots
-constexpr double kWarmUpS = 3.0;             // held before decoding starts (speed, tone)
-constexpr int kMaxWindow = 512;              // samples of the coherent window ring
+constexpr double kWindowDots = 0.5;  // coherent integration window, in dots
+constexpr double kWarmUpS = 3.0;     // held before decoding starts (speed, tone)
+constexpr int kMaxWindow = 512;      // samples of the coherent window ring
 constexpr size_t kTextCapacity = 4096;
 // How slowly the key-down reference follows (seconds of key-down time).
 constexpr double kReferenceS = 1.0;
@@ -70,6 +69,7 @@ void LogNormalDurations(double mean, double sigma,
 struct SoftDecoder::Impl {
   explicit Impl(const SoftDecoderConfig& c) : config(c) {
     fs = std::clamp(config.sampleRate, 50.0, 4000.0);
+    config.observationsPerDot = std::clamp(config.observationsPerDot, 2.0, 12.0);
     warm.resize(static_cast<size_t>(kWarmUpS * fs));
     scanFreqs = 2 * kScanSegment + 1;
     scan.resize(warm.size() / kScanSegment * scanFreqs);
@@ -148,7 +148,7 @@ struct SoftDecoder::Impl {
     unit = std::clamp(samples, lo, hi);
     if (!force && std::fabs(unit / tableUnit - 1.0) < 0.03) return;
     tableUnit = unit;
-    hop = std::max(1.0, unit / kObservationsPerDot);
+    hop = std::max(1.0, unit / config.observationsPerDot);
     const int newWindow =
         std::clamp(static_cast<int>(std::lround(unit * kWindowDots)), 1, kMaxWindow);
     if (newWindow != window) {

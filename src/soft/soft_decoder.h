@@ -24,8 +24,12 @@ struct SoftDecoderConfig {
   double sampleRate = 250.0;  // complex samples per second (100..2000)
   double minWpm = 5.0;        // speed range the decoder searches
   double maxWpm = 60.0;
-  double initialWpm = 0.0;    // a hint; 0 learns the speed from the signal
-  double maxLagS = 1.5;       // text is final at most this long after it was keyed
+  double initialWpm = 0.0;  // a hint; 0 learns the speed from the signal
+  double maxLagS = 1.5;     // text is final at most this long after it was keyed
+  // Resolution of the search: observations per dot (the hop never goes below one input
+  // sample). The search's cost grows with its square; four reads weak signals as well as
+  // six and costs about half, six follows a change of speed a little sooner.
+  double observationsPerDot = 6.0;
   bool languageModel = true;  // rescore character candidates with the text model
   bool upperCase = false;     // letters in upper case (lower case by default, as the window)
 };

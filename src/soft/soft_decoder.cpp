@@ -163,19 +163,24 @@ struct SoftDecoder::Impl {
   // Spreads (log-normal sigma) of the lengths about what the learnt speed and ratios say.
   // The learnt ratios take each sender's own habits; tighter priors read weak signals
   // better, and these still read hand keying with 10 % jitter.
-  void SetDurations() {
+  // `offset` is added to every log-probability (see EstimateSpeed()).
+  void SetDurations(double offset = 0.0) {
     const double dot = unit / hop;  // observations per dot
     std::array<float, SegmentViterbi::kMaxDuration + 1> table{};
-    LogNormalDurations(dot, 0.23, table);
-    viterbi.SetDurations(kDot, table);
-    LogNormalDurations(dot * dashRatio, 0.2, table);
-    viterbi.SetDurations(kDash, table);
-    LogNormalDurations(dot * gapRatio[0], 0.27, table);
-    viterbi.SetDurations(kElementGap, table);
-    LogNormalDurations(dot * gapRatio[1], 0.23, table);
-    viterbi.SetDurations(kCharGap, table);
-    LogNormalDurations(dot * gapRatio[2], 0.23, table);
-    viterbi.SetDurations(kWordGap, table);
+    auto set = [&](SegmentKind kind, double mean, double sigma) {
+      LogNormalDurations(mean, sigma, table);
+      if (offset != 0.0) {
+        for (float& v : table) {
+          if (v > SegmentViterbi::kNever / 2) v += static_cast<float>(offset);
+        }
+      }
+      viterbi.SetDurations(kind, table);
+    };
+    set(kDot, dot, 0.23);
+    set(kDash, dot * dashRatio, 0.2);
+    set(kElementGap, dot * gapRatio[0], 0.27);
+    set(kCharGap, dot * gapRatio[1], 0.23);
+    set(kWordGap, dot * gapRatio[2], 0.23);
   }
 
   // ---- Start-up: tone offset, levels and speed from the held samples ----
@@ -318,15 +323,24 @@ struct SoftDecoder::Impl {
     const double noiseSample = n0 * w;
     const double a2 = std::max(s0 - n0, n0 * 1e-3);
     const double amp = std::sqrt(a2) / noiseSample;
+    // A slow speed is searched on groups of `group` observations, still observationsPerDot a
+    // dot, which costs group^2 less. Its durations then count in groups, and a path of
+    // coarse segments is one of group^(segments) fine ones: each segment's prior is charged
+    // log(group) so that the scores of all speeds compare.
     auto score = [&](double wpm) {
       const double savedHop = hop;
-      hop = h;
       unit = 1.2 / wpm * fs;
-      SetDurations();
+      const int group = std::max(1, static_cast<int>(unit / (config.observationsPerDot * h)));
+      hop = static_cast<double>(h) * group;
+      SetDurations(-std::log(static_cast<double>(group)));
       viterbi.Reset();
-      for (size_t k = 0; k < ys.size(); ++k) {
-        viterbi.PushCoherent(static_cast<float>(wgt * Llr(ys[k], n0, s0)), hopScratch[k] * amp,
-                             a2 * h / noiseSample);
+      const double groupWeight = std::min(1.0, static_cast<double>(h) * group / w);
+      for (size_t k = 0; k + group <= ys.size(); k += group) {
+        std::complex<double> part{};
+        for (int i = 0; i < group; ++i) part += hopScratch[k + i];
+        const double llr =
+            group == 1 ? wgt * Llr(ys[k], n0, s0) : groupWeight * Llr(ys[k + group - 1], n0, s0);
+        viterbi.PushCoherent(static_cast<float>(llr), part * amp, a2 * hop / noiseSample);
       }
       hop = savedHop;
       return viterbi.BestScore();

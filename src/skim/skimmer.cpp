@@ -28,6 +28,8 @@ constexpr double kWakeLeadS = 0.5;
 // each time, up to a limit.
 constexpr double kStuckS = 4.0;
 constexpr double kStuckMaxS = 64.0;
+// The signal finder's bin width for audio input (Hz).
+constexpr double kAudioBinHz = 3.0;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -88,6 +90,9 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
     finder.loHz = 200.0;
     finder.hiHz = std::min(3000.0, 0.45 * config.inputRate);
   }
+  // A receiver's passband crowds a runner's callers within a few tens of hertz of it; the
+  // few kilohertz of audio afford a spectrum twice as fine as a wide band's.
+  if (config.audio) finder.binHz = kAudioBinHz;
   finder.onDb = config.onDb;
   finder.offDb = config.offDb;
   finder.retireS = config.retireS;
@@ -95,6 +100,7 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   finder.measure = config.measure;
   finder_ = std::make_unique<SignalFinder>(finder);
   router_ = std::make_unique<FrameRouter>(*this);
+  if (config.audio && config.blankClicks) blanker_ = std::make_unique<ClickBlanker>(bank_->Channels());
 
   const double rate = bank_->OutputRate();
   const double chainRate = rate / decimation_;
@@ -259,6 +265,10 @@ void Skimmer::EndChain(size_t index) {
 }
 
 void Skimmer::OnBankFrame(const std::complex<float>* channels) {
+  if (blanker_) {
+    channels = blanker_->Push(channels);
+    if (channels == nullptr) return;
+  }
   if (historyFrames_ > 0) {
     const size_t m = static_cast<size_t>(bank_->Channels());
     std::copy(channels, channels + m,

@@ -11,6 +11,7 @@ add_library(kestrix_skim STATIC
   src/skim/fftw_plan.cpp
   src/skim/channelizer.cpp
   src/skim/click_blanker.cpp
+  src/skim/carrier_canceller.cpp
   src/skim/signal_finder.cpp
   src/skim/skimmer.cpp
   src/skim/json_lite.cpp
@@ -36,6 +37,7 @@ install(TARGETS kestrix-skim RUNTIME DESTINATION bin)
 add_executable(kestrix_skim_tests
   tests/skim/channelizer_test.cpp
   tests/skim/click_blanker_test.cpp
+  tests/skim/carrier_canceller_test.cpp
   tests/skim/signal_finder_test.cpp
   tests/skim/sample_source_test.cpp
   tests/skim/sigmf_test.cpp

@@ -53,6 +53,7 @@ struct SkimmerConfig {
   double retireS = 15.0;
   int maxSignals = 250;
   bool blankClicks = true;          // audio: cut key clicks out of the channels (ClickBlanker)
+  bool cancelCarriers = true;       // audio: steady carriers out of each signal's baseband
   bool measure = true;              // let FFTW time its plans
   soft::SoftDecoderConfig decoder;  // sampleRate is set from the bank
 };

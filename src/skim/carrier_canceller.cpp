@@ -7,10 +7,12 @@
 namespace kestrix::skim {
 
 namespace {
-// The residual power's 20th percentile: steps up and down (dB) in the ratio that settles it
-// where a fifth of the samples lie below.
-constexpr double kLowUpDb = 0.02;
-constexpr double kLowDownDb = 4.0 * kLowUpDb;
+// The residual power's 20th percentile: steps up and down (0.02 dB up, four times that
+// down) in the ratio that settles it where a fifth of the samples lie below.
+constexpr double kLowUp = 1.004615;          // 10^(0.02 / 10)
+constexpr double kLowDown = 1.0 / 1.018591;  // 10^(-0.08 / 10)
+constexpr double kLowUpFast = 1.258925;      // 1 dB
+constexpr double kFarBelow = 100.0;          // 20 dB
 // A sample is quiet (carrier and noise only) when its residual is within this many times
 // the lower quantile: most of the noise, a constant carrier's every sample, a station's
 // key-down above it not.
@@ -27,9 +29,6 @@ constexpr double kAverageS = 0.3;
 constexpr double kAcquireS = 0.5;
 constexpr double kMaxOffsetHz = 15.0;
 
-double Db(double p) {
-  return 10.0 * std::log10(std::max(p, 1e-30));
-}
 }  // namespace
 
 CarrierCanceller::CarrierCanceller(double rate) : rate_(rate) {
@@ -46,7 +45,7 @@ void CarrierCanceller::Reset() {
   previous_ = {};
   previousQuiet_ = false;
   left_ = 0.0;
-  lowDb_ = -200.0;
+  low_ = 0.0;
   active_ = false;
   primed_ = false;
 }
@@ -65,14 +64,17 @@ std::complex<float> CarrierCanceller::Process(std::complex<float> in) {
   const std::complex<double> residual = x - predicted;
   const double r2 = std::norm(residual);
   if (!primed_ && r2 > 0.0) {
-    lowDb_ = Db(r2);
+    low_ = r2;
     left_ = r2;
     primed_ = true;
   }
   // Far below the samples (a filter's silent start, a band that came up): catch up fast.
-  const double up = Db(r2) > lowDb_ + 20.0 ? 1.0 : kLowUpDb;
-  lowDb_ += Db(r2) > lowDb_ ? up : -kLowDownDb;
-  const double low = std::pow(10.0, lowDb_ / 10.0);
+  if (r2 > low_) {
+    low_ *= r2 > kFarBelow * low_ ? kLowUpFast : kLowUp;
+  } else {
+    low_ *= kLowDown;
+  }
+  const double low = low_;
   phasor_ = predicted;
   const bool quiet = r2 < kQuietOverLow * low;
   if (quiet) {

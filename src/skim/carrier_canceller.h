@@ -46,8 +46,8 @@ class CarrierCanceller {
   double step_ = 0.0;                // its rotation per sample, radians
   std::complex<double> previous_{};  // the last sample, and whether it was quiet
   bool previousQuiet_ = false;
-  double lowDb_ = -200.0;  // lower quantile of the residual's power, dB
-  double left_ = 0.0;      // mean residual power of the quiet samples
+  double low_ = 0.0;   // lower quantile of the residual's power
+  double left_ = 0.0;  // mean residual power of the quiet samples
   bool active_ = false;
   bool primed_ = false;
 };

@@ -248,6 +248,10 @@ void CallExtractor::Judge(size_t i) {
     // Doubled: a caller giving its call, or a CQ repeating it (typed by the other reads).
     read = true;
     strong = false;
+  } else if (EndsBeacon(w.text) && !addressed(i)) {
+    // A /B call is sent by the beacon alone, whatever stands around it.
+    read = true;
+    strong = false;
   }
   // "TEST K1ABC" alone is not a read: the word after a runner's closing TEST is as often a
   // caller answering it.
@@ -269,8 +273,10 @@ void CallExtractor::AddRead(const std::string& call, SpotKind kind, bool strong,
   const bool rare = book_.ReadsNeeded(call) > 2;
   bool anyStrong = false;
   for (const Read& r : reads_) anyStrong = anyStrong || (r.strong && r.call == call);
-  const bool enough =
-      exact >= (rare ? config_.minReadsRare : config_.minReads) && (!rare || anyStrong);
+  // A beacon's suffix makes its call rare by shape, but a wrong-speed decoder never makes
+  // up "/B": two reads do, one of them after DE.
+  const int needed = rare && !EndsBeacon(call) ? config_.minReadsRare : config_.minReads;
+  const bool enough = exact >= needed && (!rare || anyStrong);
   // A call one letter away from another that was read too must lead it by two reads: a
   // decoder that misreads a letter once tends to misread it again in the same fist.
   if (!enough || (strongest > 0 && exact < strongest + 2)) return;

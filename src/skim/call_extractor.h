@@ -14,9 +14,10 @@
 //
 // A call anywhere else ("K1ABC 5NN 05", "K1ABC DE W1AW") was sent by someone else about
 // that station and is not a read: the station named may be far from this frequency. A call
-// ending in /B or heard after VVV is a beacon. A caller answering a CQ sends its own call
-// doubled or once after the CQ; it is never typed CQ, since only a CQ/TEST word right in
-// front of it (or TEST right behind) makes a CQ read.
+// ending in /B or heard after VVV is a beacon; a /B call is a read wherever it stands (only
+// the beacon sends it) and, rare shape or not, two reads make it, one of them after DE. A
+// caller answering a CQ sends its own call doubled or once after the CQ; it is never typed
+// CQ, since only a CQ/TEST word right in front of it (or TEST right behind) makes a CQ read.
 //
 // A word is only taken as a call when CallBook says it is valid. The decoded text may be
 // wrong: '?' and other characters a call never holds break the context (the word after a

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "skim/carrier_canceller.h"
 #include "skim/filter_design.h"
 
 namespace kestrix::skim {
@@ -28,6 +29,8 @@ constexpr double kWakeLeadS = 0.5;
 // each time, up to a limit.
 constexpr double kStuckS = 4.0;
 constexpr double kStuckMaxS = 64.0;
+// The signal finder's bin width for audio input (Hz).
+constexpr double kAudioBinHz = 3.0;
 // Most memory the channel history may take.
 constexpr double kHistoryBytesMax = 64.0 * 1024 * 1024;
 
@@ -56,6 +59,9 @@ struct Skimmer::Chain {
   double checkedS = 0.0;         // stream time of the finder frames last looked at
   double stuckS = kStuckS;       // keyed time without text before a restart
   int phase = 0;                 // bank samples since the last one kept for the decoder
+  std::unique_ptr<CarrierCanceller> canceller;  // audio: a birdie under the station
+  bool cancelling = false;                      // the canceller subtracts a carrier now
+  bool relearn = false;  // it began to: the decoder starts afresh from the history
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -89,6 +95,9 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
     finder.loHz = 200.0;
     finder.hiHz = std::min(3000.0, 0.45 * config.inputRate);
   }
+  // A receiver's passband crowds a runner's callers within a few tens of hertz of it; the
+  // few kilohertz of audio afford a spectrum twice as fine as a wide band's.
+  if (config.audio) finder.binHz = kAudioBinHz;
   finder.onDb = config.onDb;
   finder.offDb = config.offDb;
   finder.retireS = config.retireS;
@@ -96,6 +105,8 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   finder.measure = config.measure;
   finder_ = std::make_unique<SignalFinder>(finder);
   router_ = std::make_unique<FrameRouter>(*this);
+  if (config.audio && config.blankClicks)
+    blanker_ = std::make_unique<ClickBlanker>(bank_->Channels());
 
   const double rate = bank_->OutputRate();
   const double chainRate = rate / decimation_;
@@ -179,6 +190,15 @@ void Skimmer::OnFinderFrame() {
       if (chain->keyedSinceTextS >= chain->stuckS) Restart(*chain);
     }
     chain->checkedS = now;
+    if (chain->relearn) {
+      // A carrier under the station is gone from its baseband now: what the decoder learnt
+      // of levels and speed with it there is wrong.
+      chain->relearn = false;
+      Drain(*chain, false);
+      chain->decoder->Reset();
+      chain->keyedSinceTextS = 0.0;
+      Replay(*chain, historyFilled_);
+    }
     if (!chain->asleep && now - signal.lastSeenS > kSleepAfterS) {
       // Quiet for seconds: all its text is out (the decoder's lag is shorter); decoding
       // noise until the station keys again would only cost time.
@@ -203,6 +223,12 @@ void Skimmer::Restart(Chain& chain) {
 }
 
 void Skimmer::Replay(Chain& chain, size_t frames) {
+  if (chain.canceller) {
+    // The mixer runs on through a replay while the channel goes back: the carrier's phase
+    // in the baseband jumps by the mixer's turn over the frames.
+    chain.canceller->Rewind(static_cast<double>(frames) / decimation_,
+                            std::arg(chain.step) * static_cast<double>(frames));
+  }
   const size_t m = static_cast<size_t>(bank_->Channels());
   const size_t oldest =
       (historyHead_ + historyFrames_ - frames) % std::max<size_t>(historyFrames_, 1);
@@ -227,7 +253,11 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
     chain->decoder = std::make_unique<soft::SoftDecoder>(config_.decoder);
     chain->line.resize(2 * signalTaps_.size());
     chain->block.reserve(kChainBlock);
+    if (config_.audio && config_.cancelCarriers)
+      chain->canceller = std::make_unique<CarrierCanceller>(config_.decoder.sampleRate);
   }
+  if (chain->canceller) chain->canceller->Reset();
+  chain->cancelling = chain->relearn = false;
   chain->id = signal.id;
   chain->asleep = false;
   chain->lastKeyedS = signal.lastSeenS;
@@ -260,6 +290,10 @@ void Skimmer::EndChain(size_t index) {
 }
 
 void Skimmer::OnBankFrame(const std::complex<float>* channels) {
+  if (blanker_) {
+    channels = blanker_->Push(channels);
+    if (channels == nullptr) return;
+  }
   if (historyFrames_ > 0) {
     const size_t m = static_cast<size_t>(bank_->Channels());
     std::copy(channels, channels + m,
@@ -297,7 +331,14 @@ void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
     re += signalTaps_[i] * run[i].real();
     im += signalTaps_[i] * run[i].imag();
   }
-  chain.block.emplace_back(re, im);
+  const std::complex<float> y(re, im);
+  if (chain.canceller) {
+    chain.block.push_back(chain.canceller->Process(y));
+    if (chain.canceller->Active() && !chain.cancelling) chain.relearn = true;
+    chain.cancelling = chain.canceller->Active();
+  } else {
+    chain.block.push_back(y);
+  }
   if (chain.block.size() >= kChainBlock) Drain(chain, false);
 }
 

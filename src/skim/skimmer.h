@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "skim/channelizer.h"
+#include "skim/click_blanker.h"
 #include "skim/signal_finder.h"
 #include "soft/soft_decoder.h"
 
@@ -51,6 +52,8 @@ struct SkimmerConfig {
   double offDb = 2.5;
   double retireS = 15.0;
   int maxSignals = 250;
+  bool blankClicks = true;          // audio: cut key clicks out of the channels (ClickBlanker)
+  bool cancelCarriers = true;       // audio: steady carriers out of each signal's baseband
   bool measure = true;              // let FFTW time its plans
   soft::SoftDecoderConfig decoder;  // sampleRate is set from the bank
 };
@@ -111,6 +114,8 @@ class Skimmer {
   void LiveSignalsInto(std::vector<LiveSignal>& out) const;
   uint64_t SignalsStarted() const { return started_; }
   const Channelizer& Bank() const { return *bank_; }
+  // Channel samples cut out as key clicks so far.
+  uint64_t ClicksBlanked() const { return blanker_ ? blanker_->Blanked() : 0; }
   const SignalFinder& Finder() const { return *finder_; }
   const SkimmerConfig& Config() const { return config_; }
 
@@ -136,6 +141,7 @@ class Skimmer {
   std::unique_ptr<Channelizer> bank_;
   std::unique_ptr<SignalFinder> finder_;
   std::unique_ptr<FrameRouter> router_;
+  std::unique_ptr<ClickBlanker> blanker_;
   std::vector<float> signalTaps_;
   int decimation_ = 1;                        // bank samples per decoder sample
   std::vector<std::complex<float>> history_;  // ring of bank frames, historyFrames_ x M

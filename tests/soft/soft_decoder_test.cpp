@@ -65,6 +65,10 @@ TEST(SoftDecoder, ReadsGeneratedMorse) {
       {"clean 60 wpm", "CQ TEST DL2XYZ DL2XYZ TEST 5NN 14", 60, 200, 0, 0, 0, 0},
       {"noise 20 wpm", "CQ CQ DE G4ABC G4ABC K", 20, 0, 0, 0, 0, 0},
       {"weak 20 wpm", "VK3ZZ DE JA1QRP RST 559 559", 20, -6, 0, 0, 0, 2},
+      // At the edge (-3 and -1 dB in 500 Hz): the speed must come out of the noise at the
+      // start, and only marks integrated over their whole length read this.
+      {"edge 20 wpm", "KEMUB CRDLS BQGBC NNCHC RNBSD HUUSB SSMBH BREJN", 20, -10, 0, 0, 0, 10},
+      {"weak 10 wpm", "CQ CQ DE W1AW W1AW K", 10, -8, 0, 0, 0, 1},
       {"hand keyed", "GM OM TNX FER CALL UR RST 579", 18, 10, 0.08, 0, 0, 1},
       {"fading 12 dB", "NAME JOHN QTH YORK HW? K", 20, 10, 0, 12, 0, 2},
       {"drift 60 Hz a minute", "WX CLOUDY 12C 73 ES GUD DX SK CQ CQ DE K1ABC", 22, 10, 0, 0, 60, 1},

@@ -10,28 +10,6 @@
 namespace kestrix::soft {
 namespace {
 
-// log I0(x) for x >= 0, the series below 3.75 and the asymptotic polynomial above (both
-// good to 1e-7 relative).
-double LogI0Exact(double x) {
-  if (x < 3.75) {
-    const double t = (x / 3.75) * (x / 3.75);
-    return std::log(
-        1.0 + t * (3.5156229 +
-                   t * (3.0899424 +
-                        t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
-  }
-  const double t = 3.75 / x;
-  const double p =
-      0.39894228 +
-      t * (0.01328592 +
-           t * (0.00225319 +
-                t * (-0.00157565 +
-                     t * (0.00916281 +
-                          t * (-0.02057706 +
-                               t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
-  return x - 0.5 * std::log(x) + std::log(p);
-}
-
 // The search evaluates log I0 for every candidate length of every mark, so it reads a
 // table (linear between points 1/16 apart; the function is smooth and convex) up to
 // kTableEnd and the asymptote past it.
@@ -41,7 +19,7 @@ constexpr double kTableEnd = 256.0;
 const std::vector<float>& LogI0Table() {
   static const std::vector<float> table = [] {
     std::vector<float> t(static_cast<size_t>(kTableEnd / kTableStep) + 2);
-    for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<float>(LogI0Exact(i * kTableStep));
+    for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<float>(LogI0(i * kTableStep));
     return t;
   }();
   return table;
@@ -72,6 +50,29 @@ inline double LogI0Fast(const float* table, double x) {
 }
 
 }  // namespace
+
+// log I0(x), the series below 3.75 and the asymptotic polynomial above (both
+// good to 1e-7 relative).
+double LogI0(double x) {
+  x = std::fabs(x);
+  if (x < 3.75) {
+    const double t = (x / 3.75) * (x / 3.75);
+    return std::log(
+        1.0 + t * (3.5156229 +
+                   t * (3.0899424 +
+                        t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
+  }
+  const double t = 3.75 / x;
+  const double p =
+      0.39894228 +
+      t * (0.01328592 +
+           t * (0.00225319 +
+                t * (-0.00157565 +
+                     t * (0.00916281 +
+                          t * (-0.02057706 +
+                               t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
+  return x - 0.5 * std::log(x) + std::log(p);
+}
 
 SegmentViterbi::SegmentViterbi() {
   for (auto& row : duration_) row.fill(static_cast<float>(kNever));

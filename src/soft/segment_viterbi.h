@@ -31,6 +31,9 @@ namespace kestrix::soft {
 
 enum SegmentKind : uint8_t { kDot, kDash, kElementGap, kCharGap, kWordGap, kIdle, kSegmentKinds };
 
+// Natural log of the modified Bessel function I0 (good to about 1e-7 relative).
+double LogI0(double x);
+
 inline bool IsMark(int kind) {
   return kind == kDot || kind == kDash;
 }

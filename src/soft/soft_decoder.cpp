@@ -23,28 +23,6 @@ constexpr double kReferenceS = 1.0;
 // measured on generated signals, scaling that up by this much reads best.
 constexpr double kEvidenceScale = 1.5;
 
-// Natural log of the modified Bessel function I0.
-double LogI0(double x) {
-  x = std::fabs(x);
-  if (x < 3.75) {
-    const double t = (x / 3.75) * (x / 3.75);
-    return std::log(
-        1.0 + t * (3.5156229 +
-                   t * (3.0899424 +
-                        t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813))))));
-  }
-  const double t = 3.75 / x;
-  const double p =
-      0.39894228 +
-      t * (0.01328592 +
-           t * (0.00225319 +
-                t * (-0.00157565 +
-                     t * (0.00916281 +
-                          t * (-0.02057706 +
-                               t * (0.02635537 + t * (-0.01647633 + t * 0.00392377)))))));
-  return x - 0.5 * std::log(x) + std::log(p);
-}
-
 // Log-normal duration prior over 1..kMaxDuration observations.
 void LogNormalDurations(double mean, double sigma,
                         std::array<float, SegmentViterbi::kMaxDuration + 1>& out,

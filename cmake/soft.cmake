@@ -6,7 +6,7 @@ add_library(kestrix_soft STATIC
   src/soft/morse_patterns.cpp
 )
 target_include_directories(kestrix_soft PUBLIC src)
-target_link_libraries(kestrix_soft PUBLIC kestrix_morse)
+target_link_libraries(kestrix_soft PUBLIC kestrix_morse kestrix_language)
 
 add_executable(kestrix_soft_tests tests/soft/soft_decoder_test.cpp)
 target_link_libraries(kestrix_soft_tests PRIVATE kestrix_soft kestrix_morsegen GTest::gtest_main)

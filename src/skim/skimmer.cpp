@@ -86,6 +86,9 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   config_.decoder.sampleRate = bank_->OutputRate() / decimation_;
   config_.decoder.upperCase = true;
   config_.decoder.observationsPerDot = 4.0;  // a hundred decoders at once
+  // Call signs are not words: the text model would make a doubtful one a likelier text
+  // and so a busted call (on generated bands it gained no station and cost two calls).
+  config_.decoder.languageModel = false;
 
   SignalFinderConfig finder;
   finder.inputRate = config.inputRate;

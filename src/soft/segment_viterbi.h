@@ -62,6 +62,12 @@ class SegmentViterbi {
   void SetDurations(SegmentKind kind, const std::array<float, kMaxDuration + 1>& logProb);
   // Log-probability of segment `to` following segment `from`.
   void SetTransition(SegmentKind from, SegmentKind to, double logProb);
+  // What the priors say of a segment of `kind` lasting `duration` observations (kNever
+  // for an impossible one), and of one kind following another.
+  double DurationLogProb(SegmentKind kind, int duration) const {
+    return duration >= 1 && duration <= kMaxDuration ? duration_[kind][duration] : kNever;
+  }
+  double TransitionLogProb(SegmentKind from, SegmentKind to) const { return transition_[from][to]; }
 
   // Adds one observation.
   void Push(float llr);

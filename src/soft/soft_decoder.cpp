@@ -6,6 +6,7 @@
 #include <numbers>
 #include <vector>
 
+#include "language/plausibility.h"
 #include "soft/morse_patterns.h"
 #include "soft/segment_viterbi.h"
 
@@ -99,9 +100,10 @@ struct SoftDecoder::Impl {
     sinceObs = 0.0;
     obsCount = 0;
     viterbi.Reset();
-    pattern.clear();
-    charEvidence = 0.0;
-    charMarks = 0;
+    itemCount = 0;
+    pendingCharGaps = 0;
+    history = {};
+    historyLength = 0;
     lastWasSpace = true;
     text.clear();
     const double wpm = config.initialWpm > 0 ? config.initialWpm : 20.0;
@@ -498,7 +500,9 @@ struct SoftDecoder::Impl {
                            envHop[j & (kEnvelopeRing - 1)] * (amp / noiseSample),
                            a2 * envHopCount[j & (kEnvelopeRing - 1)] / noiseSample);
     }
-    const int64_t lagObs = static_cast<int64_t>(config.maxLagS * fs / hop) - 2 - kEnvelopeHalf;
+    // Characters wait for the one after them (see DecideCharacters()).
+    const double lagS = config.maxLagS - (config.languageModel ? kCharacterWaitS : 0.0);
+    const int64_t lagObs = static_cast<int64_t>(lagS * fs / hop) - 2 - kEnvelopeHalf;
     if ((obsCount & 3) == 0) {
       viterbi.Commit(viterbi.Time() - std::max<int64_t>(lagObs, 8),
                      [&](const Segment& seg) { OnSegment(seg); });
@@ -518,31 +522,211 @@ struct SoftDecoder::Impl {
     const double samples =
         seg.start > 0 ? static_cast<double>(ObsSample(seg.end - 1) - ObsSample(seg.start - 1))
                       : static_cast<double>(seg.end - seg.start) * hop;
+    const int duration = static_cast<int>(seg.end - seg.start);
     switch (seg.kind) {
       case kDot:
       case kDash:
-        if (pattern.size() < 12) pattern.push_back(seg.kind == kDot ? '.' : '-');
-        charEvidence += seg.evidence * (seg.kind == kDot ? 1.0 : 1.0 / 3.0);
-        ++charMarks;
-        Learn(seg.kind, samples, seg.evidence);
-        break;
       case kElementGap:
-        Learn(seg.kind, samples, 0);
+        AddItem(seg.kind, duration, seg.evidence);
+        Learn(seg.kind, samples, IsMark(seg.kind) ? seg.evidence : 0.0);
         break;
       case kCharGap:
-        FinishChar();
+        AddItem(seg.kind, duration, 0.0);
         Learn(seg.kind, samples, 0);
+        if (++pendingCharGaps >= (config.languageModel ? 2 : 1)) DecideCharacters(false);
         break;
       case kWordGap:
-        FinishChar();
+        DecideCharacters(true);
         Learn(seg.kind, samples, 0);
         Space();
         break;
       default:
-        FinishChar();
+        DecideCharacters(true);
         Space();
         break;
     }
+  }
+
+  // ---- Characters ----
+  //
+  // The search is least sure of two things: whether a mark was a dot or a dash, and
+  // whether a gap was between elements or between characters. With the segmentation
+  // fixed the evidence is the same either way, so the other label costs exactly the
+  // difference of the priors of the segment's length. The marks and gaps since the last
+  // character put out are held until the character after them has ended; then the most
+  // doubtful of them are relabelled every way (a dot for a dash, one character split in
+  // two or two run together) and the labelling whose characters are all real ones and
+  // that scores best, priors plus the text model's odds of those characters after the
+  // text before them, gives the first character.
+  struct Item {
+    SegmentKind kind;
+    double evidence;
+    double doubt;  // log-probability lost by the other label; large when there is none
+  };
+  static constexpr int kMaxItems = 64;
+  static constexpr int kMaxFlips = 6;         // doubtful labels tried both ways
+  static constexpr double kDoubtful = 6.0;    // nats: a label this close may be the other
+  static constexpr double kTextWeight = 1.0;  // weight of the text model's log-odds
+  static constexpr double kNoOther = 1e9;
+  static constexpr double kCharacterWaitS = 0.5;  // taken off the search's lag
+
+  static SegmentKind Other(SegmentKind kind) {
+    switch (kind) {
+      case kDot:
+        return kDash;
+      case kDash:
+        return kDot;
+      case kElementGap:
+        return kCharGap;
+      case kCharGap:
+        return kElementGap;
+      default:
+        return kind;
+    }
+  }
+
+  void AddItem(SegmentKind kind, int duration, double evidence) {
+    if (itemCount == kMaxItems) DecideCharacters(true);
+    double doubt = kNoOther;
+    const SegmentKind other = Other(kind);
+    const double there = viterbi.DurationLogProb(other, duration);
+    if (config.languageModel && other != kind && there > SegmentViterbi::kNever / 2) {
+      // Entering the segment: marks from gaps, gaps from marks.
+      const SegmentKind before = IsMark(kind) ? kElementGap : kDot;
+      const double here =
+          viterbi.DurationLogProb(kind, duration) + viterbi.TransitionLogProb(before, kind);
+      doubt = std::max(0.0, here - there - viterbi.TransitionLogProb(before, other));
+    }
+    items[itemCount++] = Item{kind, evidence, doubt};
+  }
+
+  // Characters of the held items under `flip` (bit k relabels doubtful item k) into
+  // `chars` (their text, evidence and where each ends); false when a character is no
+  // real one. With `all` false the last item (a character gap) keeps its label.
+  struct Parsed {
+    int count = 0;
+    std::array<std::string_view, kMaxItems> text{};
+    std::array<double, kMaxItems> evidence{};
+    std::array<int, kMaxItems> end{};  // index of the item that ends the character
+  };
+
+  bool Parse(uint32_t flip, Parsed& out, bool strict = true) const {
+    out.count = 0;
+    char pat[16];
+    int len = 0;
+    double ev = 0.0;
+    int marks = 0;
+    int k = 0;
+    auto finish = [&](int end) {
+      if (len == 0) return true;
+      const std::string_view t = PatternText(std::string_view(pat, static_cast<size_t>(len)));
+      if (t.empty() && strict) return false;
+      out.text[out.count] = t;
+      out.evidence[out.count] = ev / marks;
+      out.end[out.count] = end;
+      ++out.count;
+      len = 0;
+      ev = 0.0;
+      marks = 0;
+      return true;
+    };
+    for (int i = 0; i < itemCount; ++i) {
+      SegmentKind kind = items[i].kind;
+      if (k < doubtCount && doubtIndex[k] == i) {
+        if (flip & (1U << k)) kind = Other(kind);
+        ++k;
+      }
+      if (IsMark(kind)) {
+        if (len == static_cast<int>(sizeof pat)) return false;
+        pat[len++] = kind == kDot ? '.' : '-';
+        ev += items[i].evidence * (kind == kDot ? 1.0 : 1.0 / 3.0);
+        ++marks;
+      } else if (kind == kCharGap) {
+        if (!finish(i)) return false;
+      }
+    }
+    return finish(itemCount - 1);
+  }
+
+  double TextOdds(const Parsed& parsed, int upTo) const {
+    const Plausibility& model = Plausibility::Model();
+    std::array<int, 3> h = history;
+    int length = historyLength;
+    double score = 0.0;
+    for (int c = 0; c < upTo; ++c) {
+      for (char ch : parsed.text[c]) {
+        const int sym = Plausibility::Symbol(ch);
+        score +=
+            model.LogProb(h.data() + (3 - length), length, sym) - Plausibility::NoiseLogProb(sym);
+        h = {h[1], h[2], sym};
+        length = std::min(3, length + 1);
+      }
+    }
+    return score;
+  }
+
+  void DecideCharacters(bool all) {
+    if (itemCount == 0) return;
+    // The most doubtful labels (all but a held last character gap).
+    doubtCount = 0;
+    const int last = all ? itemCount : itemCount - 1;
+    for (int i = 0; i < last; ++i) {
+      if (items[i].doubt >= kDoubtful) continue;
+      if (doubtCount < kMaxFlips) {
+        doubtIndex[doubtCount++] = i;
+      } else {
+        int worst = 0;
+        for (int k = 1; k < doubtCount; ++k)
+          if (items[doubtIndex[k]].doubt > items[doubtIndex[worst]].doubt) worst = k;
+        if (items[i].doubt < items[doubtIndex[worst]].doubt) doubtIndex[worst] = i;
+      }
+    }
+    std::sort(doubtIndex.begin(), doubtIndex.begin() + doubtCount);
+    double best = -1e300;
+    uint32_t bestFlip = 0;
+    bool found = false;
+    for (uint32_t flip = 0; flip < (1U << doubtCount); ++flip) {
+      if (!Parse(flip, parsed)) continue;
+      double score = 0.0;
+      for (int k = 0; k < doubtCount; ++k)
+        if (flip & (1U << k)) score -= items[doubtIndex[k]].doubt;
+      score += kTextWeight * TextOdds(parsed, parsed.count);
+      if (!found || score > best) {
+        best = score;
+        bestFlip = flip;
+        found = true;
+      }
+    }
+    // No labelling gives real characters: what the search said, unreadable ones dropped.
+    Parse(bestFlip, parsed, found);
+    const int emit = all ? parsed.count : std::min(parsed.count, 1);
+    for (int c = 0; c < emit; ++c) EmitChar(parsed.text[c], parsed.evidence[c]);
+    if (all || parsed.count == 0) {
+      itemCount = 0;
+      pendingCharGaps = 0;
+      return;
+    }
+    // Keep what follows the first character, with the search's own labels.
+    const int drop = parsed.end[0] + 1;
+    std::copy(items.begin() + drop, items.begin() + itemCount, items.begin());
+    itemCount -= drop;
+    pendingCharGaps = 0;
+    for (int i = 0; i < itemCount; ++i)
+      if (items[i].kind == kCharGap) ++pendingCharGaps;
+  }
+
+  void EmitChar(std::string_view t, double meanEvidence) {
+    if (meanEvidence < kMinEvidence || t.empty()) return;
+    for (char c : t) {
+      Put(config.upperCase ? c : static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+      PushHistory(Plausibility::Symbol(c));
+    }
+    lastWasSpace = false;
+  }
+
+  void PushHistory(int symbol) {
+    history = {history[1], history[2], symbol};
+    historyLength = std::min(3, historyLength + 1);
   }
 
   // A new sender, or the same one changing speed, shows in the last few marks before the
@@ -620,24 +804,11 @@ struct SoftDecoder::Impl {
     }
   }
 
-  void FinishChar() {
-    if (pattern.empty()) return;
-    const double mean = charEvidence / charMarks;
-    const std::string_view t = PatternText(pattern);
-    if (mean >= kMinEvidence && !t.empty()) {
-      for (char c : t)
-        Put(config.upperCase ? c : static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-      lastWasSpace = false;
-    }
-    pattern.clear();
-    charEvidence = 0.0;
-    charMarks = 0;
-  }
-
   void Space() {
     if (!lastWasSpace) {
       Put(' ');
       lastWasSpace = true;
+      PushHistory(0);
     }
   }
 
@@ -701,15 +872,20 @@ struct SoftDecoder::Impl {
   int64_t lastMarkSample = -1;
 
   SegmentViterbi viterbi;
-  std::string pattern;
-  double charEvidence = 0.0;
-  int charMarks = 0;
+  std::array<Item, kMaxItems> items{};
+  int itemCount = 0;
+  int pendingCharGaps = 0;
+  std::array<int, kMaxFlips> doubtIndex{};
+  int doubtCount = 0;
+  Parsed parsed;
+  std::array<int, 3> history{};  // the text model's context: the last symbols put out
+  int historyLength = 0;
   bool lastWasSpace = true;
   std::string text;
 };
 
 SoftDecoder::SoftDecoder(const SoftDecoderConfig& config) : impl_(std::make_unique<Impl>(config)) {
-  impl_->pattern.reserve(16);
+  if (config.languageModel) Plausibility::Model();  // built now, not while decoding
 }
 SoftDecoder::~SoftDecoder() = default;
 
@@ -740,7 +916,7 @@ void SoftDecoder::Flush() {
   d.viterbi.Commit(d.viterbi.Time(), [&](const Segment& seg) {
     if (seg.start < end) d.OnSegment(seg);
   });
-  d.FinishChar();
+  d.DecideCharacters(true);
 }
 
 void SoftDecoder::Reset() {

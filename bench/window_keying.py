@@ -196,7 +196,9 @@ def main():
         for _ in range(100):
             time.sleep(0.1)
             try:
-                ids = xdo("search", "--pid", app.pid, "--name", "^Kestrix$").split()
+                # --all: xdotool ORs its conditions by default, and every window of the
+                # process (the band map too) would match --pid alone.
+                ids = xdo("search", "--all", "--pid", app.pid, "--name", "^Kestrix$").split()
             except subprocess.CalledProcessError:
                 continue
             for w in ids:

@@ -196,7 +196,9 @@ def main():
         for _ in range(100):
             time.sleep(0.1)
             try:
-                ids = xdo("search", "--pid", app.pid, "--name", "^Kestrix$").split()
+                # --all: xdotool ORs its conditions by default, and every window of the
+                # process (the band map too) would match --pid alone.
+                ids = xdo("search", "--all", "--pid", app.pid, "--name", "^Kestrix$").split()
             except subprocess.CalledProcessError:
                 continue
             for w in ids:
@@ -250,6 +252,12 @@ def main():
             ok.sort()
             report["latency_summary_ms"] = {"n": len(ok), "min": ok[0], "median": ok[len(ok) // 2],
                                             "max": ok[-1]}
+        else:
+            # Nothing keyed: every later phase would measure nothing as well.
+            shot(args, "1b-nothing-keyed")
+            raise SystemExit("no key-down after %d typed letters: the clicks on Xmit Enable and "
+                             "the transmit pane did not reach the main window (see %s)"
+                             % (args.trials, args.out))
         wait_idle(log, t_lat0, 1.0, 5)
         xt.key("Escape")  # clears the pane
         time.sleep(0.5)

@@ -51,6 +51,7 @@ add_executable(kestrix_shell_tests
   tests/shell/life_cycle_test.cpp
   tests/shell/band_map_window_test.cpp
 )
+target_include_directories(kestrix_shell_tests PRIVATE tests)
 target_link_libraries(kestrix_shell_tests PRIVATE
   kestrix_shell kestrix_cli kestrix_morsegen kestrix_bandscene GTest::gtest)
 gtest_discover_tests(kestrix_shell_tests DISCOVERY_TIMEOUT 60

@@ -93,7 +93,7 @@ pid=$!
 win=""
 for _ in $(seq 100); do
   [ -d "/proc/$pid" ] || break
-  for w in $(xdotool search --pid "$pid" --name '^Kestrix$' 2>/dev/null || true); do
+  for w in $(xdotool search --all --pid "$pid" --name '^Kestrix$' 2>/dev/null || true); do
     xdotool getwindowgeometry "$w" | grep -q 'Geometry: 1x1' || win=$w
   done
   [ -n "$win" ] && break

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "signalgen/band_scene.h"
+#include "support/scene_blocks.h"
 
 namespace kestrix::bandmap {
 namespace {
@@ -41,28 +42,9 @@ BandScenePlan Scene(double seconds, uint32_t seed) {
   return signalgen::PlanScene(r);
 }
 
-// The scene as the receive loop's capture buffers: 16-bit mono blocks at 44100 Hz.
+// The scene as the receive loop's capture buffers, at half of full scale.
 std::vector<std::vector<uint8_t>> Blocks(const BandScenePlan& plan) {
-  signalgen::BandSceneRenderer::Options o;
-  o.sampleRate = 44100;
-  o.audio = true;
-  signalgen::BandSceneRenderer renderer(plan, o);
-  std::vector<float> audio(renderer.TotalSamples());
-  renderer.RenderAudio(audio.data(), audio.size());
-  float peak = 1e-9f;
-  for (float v : audio) peak = std::max(peak, std::fabs(v));
-  const float gain = 0.5f / peak;  // as a receiver's AGC would hold it
-  std::vector<std::vector<uint8_t>> blocks;
-  for (size_t at = 0; at + kBlockFrames <= audio.size(); at += kBlockFrames) {
-    std::vector<uint8_t> b(2 * kBlockFrames);
-    for (size_t i = 0; i < static_cast<size_t>(kBlockFrames); ++i) {
-      const auto v = static_cast<int16_t>(std::lround(audio[at + i] * gain * 32767.0f));
-      b[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(v) & 0xFF);
-      b[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-    }
-    blocks.push_back(std::move(b));
-  }
-  return blocks;
+  return kestrix::testing::SceneBlocks(plan, 0.5f * 32767.0f);
 }
 
 struct Lines final : skim::SpotOutput {

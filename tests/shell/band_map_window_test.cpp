@@ -19,6 +19,7 @@
 #include "shell/band_map_window.h"
 #include "shell/settings_command.h"
 #include "signalgen/band_scene.h"
+#include "support/scene_blocks.h"
 #include "window_fixture.h"
 
 namespace kestrix::shell::testing {
@@ -249,27 +250,14 @@ TEST_F(BandMap, TheEngineListsTheCqStationsOfAPassbandAndLabelsTheirTraces) {
   r.contest = false;
   r.seed = 3;
   const auto plan = signalgen::PlanScene(r);
-  signalgen::BandSceneRenderer::Options o;
-  o.sampleRate = 44100;
-  o.audio = true;
-  signalgen::BandSceneRenderer renderer(plan, o);
-  std::vector<float> audio(renderer.TotalSamples());
-  renderer.RenderAudio(audio.data(), audio.size());
-  float peak = 1e-9f;
-  for (float v : audio) peak = std::max(peak, std::fabs(v));
+  const auto blocks = kestrix::testing::SceneBlocks(plan);
 
   Start();
   Link().Open();
   Map().resize(1000, 600);
   bandmap::BandMapEngine& engine = *Link().Engine();
-  std::vector<uint8_t> block(2 * kBlockFrames);
   uint64_t handed = 0;
-  for (size_t at = 0; at + kBlockFrames <= audio.size(); at += kBlockFrames) {
-    for (size_t i = 0; i < static_cast<size_t>(kBlockFrames); ++i) {
-      const auto v = static_cast<int16_t>(std::lround(audio[at + i] / peak * 16000.0f));
-      block[2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(v) & 0xFF);
-      block[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
-    }
+  for (const auto& block : blocks) {
     engine.OnCaptureBlock(block.data(), static_cast<uint32_t>(block.size()), W().Rx().Capture);
     ++handed;
     // One block in flight at a time, so none is dropped.

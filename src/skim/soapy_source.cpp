@@ -59,7 +59,11 @@ class SoapySource final : public SampleSource {
         device_->setGainMode(SOAPY_SDR_RX, 0, true);
       }
       rate_ = device_->getSampleRate(SOAPY_SDR_RX, 0);
-      stream_ = device_->setupStream(SOAPY_SDR_RX, SOAPY_SDR_CF32);
+      // The device string doubles as the stream's arguments: some drivers take their
+      // stream settings there (the sound-card module's chan=stereo_iq, a buffer size);
+      // a key a driver does not know is ignored.
+      stream_ = device_->setupStream(SOAPY_SDR_RX, SOAPY_SDR_CF32, {0},
+                                     SoapySDR::KwargsFromString(config_.args));
       const int rc = device_->activateStream(stream_);
       if (rc != 0) {
         error = "cannot start " + name_ + ": " + SoapySDR::errToStr(rc);

@@ -600,9 +600,10 @@ struct SoftDecoder::Impl {
     items[itemCount++] = Item{kind, evidence, doubt};
   }
 
-  // Characters of the held items under `flip` (bit k relabels doubtful item k) into
-  // `chars` (their text, evidence and where each ends); false when a character is no
-  // real one. With `all` false the last item (a character gap) keeps its label.
+  // Characters of the held items under `flip` (bit k relabels doubtful item k) into `out`
+  // (their text, mean evidence and the item that ends each). Strict, it fails on a pattern
+  // that is no character; otherwise such a character comes out with no text. A pattern of
+  // more than 16 marks always fails.
   struct Parsed {
     int count = 0;
     std::array<std::string_view, kMaxItems> text{};

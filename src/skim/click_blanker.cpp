@@ -42,7 +42,9 @@ const std::complex<float>* ClickBlanker::Push(const std::complex<float>* frame) 
     const float p = std::norm(frame[k]);
     power_[now + k] = p;
     float& med = median_[k];
-    med = n == 0 ? p : med * (p > med ? kMedianUp : kMedianDown);
+    // A median of zero (digital silence at the start) could never grow by steps: it starts
+    // again from the first power above zero.
+    med = med > 0.0f ? med * (p > med ? kMedianUp : kMedianDown) : p;
   }
   // Frame n-2 is judged against n-4 and n; it and its neighbours n-3 and n-1 may be cut.
   if (n >= kRing - 1) {

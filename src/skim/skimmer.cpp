@@ -113,8 +113,10 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
 
   const double rate = bank_->OutputRate();
   const double chainRate = rate / decimation_;
-  const double pass = std::min(config.signalPassHz, 0.4 * chainRate);
-  const double stop = std::min(std::max(config.signalStopHz, pass + 5.0), 0.5 * rate);
+  const double pass =
+      std::min(config.audio ? config.audioPassHz : config.signalPassHz, 0.4 * chainRate);
+  const double stop = std::min(
+      std::max(config.audio ? config.audioStopHz : config.signalStopHz, pass + 5.0), 0.5 * rate);
   signalTaps_ =
       KaiserLowPass(KaiserLength(stop - pass, rate, 40.0), (pass + stop) / 2.0, rate, 40.0);
 

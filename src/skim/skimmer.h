@@ -48,6 +48,8 @@ struct SkimmerConfig {
   double historyS = 4.0;        // channel history a new signal's decoder starts with
   double signalPassHz = 25.0;   // each signal's low-pass: flat to this, 40 dB down at
   double signalStopHz = 50.0;   // this, either side of its carrier
+  double audioPassHz = 20.0;    // the same for a receiver's audio, where callers crowd a
+  double audioStopHz = 40.0;    // runner closer
   double onDb = 6.5;            // the finder's thresholds (see SignalFinderConfig)
   double offDb = 2.5;
   double retireS = 15.0;

@@ -99,7 +99,7 @@ void SpotFeed::LogLine(PerSignal& s, bool all) {
       cut = space;
     }
     char head[96];
-    std::snprintf(head, sizeof head, "%s %9.1f %3d WPM %4d dB  ",
+    std::snprintf(head, sizeof head, "%s %10.2f %3d WPM %4d dB  ",
                   UtcClockText(config_.utcAtStart + s.lineStartS).c_str(), s.freqHz / 1000.0,
                   static_cast<int>(std::lround(s.wpm)), static_cast<int>(std::lround(s.snrDb)));
     std::string text = s.line.substr(0, cut);

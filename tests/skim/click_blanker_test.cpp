@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <complex>
 #include <random>
 #include <string>
@@ -52,6 +53,7 @@ TEST(ClickBlanker, CutsClicksAndSparesKeying) {
     float level;
     std::vector<size_t> clicks;
     size_t minCut, maxCut;  // frames cut among the keyed and click frames
+    size_t silent = 0;      // frames of digital silence first (a sound card starting up)
   };
   const std::vector<Case> cases = {
       // A 60 WPM dit is 5 frames; a strong carrier's edges are steps, not impulses.
@@ -59,13 +61,17 @@ TEST(ClickBlanker, CutsClicksAndSparesKeying) {
       {"long key-down", {{600, 900}}, 3.0f, {}, 0, 0},
       {"clicks on noise", {}, 0.0f, {600, 650, 700, 750}, 4, 12},
       {"clicks on a weak key-down", {{580, 780}}, 0.25f, {600, 650, 700, 750}, 4, 12},
+      {"clicks after digital silence", {}, 0.0f, {600, 650, 700, 750}, 4, 12, 100},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto cut = CutFrames(Channel(1200, c.keyed, c.level, c.clicks, 7), 11);
+    auto channel = Channel(1200, c.keyed, c.level, c.clicks, 7);
+    std::fill(channel.begin(), channel.begin() + static_cast<std::ptrdiff_t>(c.silent),
+              std::complex<float>{});
+    const auto cut = CutFrames(channel, 11);
     ASSERT_EQ(cut.size(), 1200u);
     size_t inSignal = 0, elsewhere = 0;
-    for (size_t i = 0; i < cut.size(); ++i) {
+    for (size_t i = c.silent; i < cut.size(); ++i) {
       bool near = false;
       for (size_t k : c.clicks) near = near || (i + 1 >= k && i <= k + 1);
       for (auto [on, off] : c.keyed) near = near || (i >= on && i < off);

@@ -6,6 +6,39 @@ namespace kestrix::skim {
 
 namespace {
 
+// Calls this long or longer are voted against words read twice two edits away too: a weak
+// signal's decoder splits or merges a letter ("DL7SF" read "DL7EEF", "ES3UV" read
+// "ES3UEA") in the same place more than once.
+constexpr size_t kTwoEditLength = 5;
+
+// Levenshtein distance of two short strings, computed only as far as 3.
+int EditsUpToThree(std::string_view a, std::string_view b) {
+  if (a.size() > b.size()) std::swap(a, b);
+  if (b.size() - a.size() > 2 || b.size() > 31) return 3;
+  int row[32];
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
+  for (size_t i = 1; i <= a.size(); ++i) {
+    int diagonal = row[0];
+    row[0] = static_cast<int>(i);
+    int best = row[0];
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const int up = row[j];
+      row[j] = std::min({up + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = up;
+      best = std::min(best, row[j]);
+    }
+    if (best >= 3) return 3;
+  }
+  return std::min(row[b.size()], 3);
+}
+
+// Whether `a` may be a misread of `b` (or the other way round).
+bool Variants(std::string_view a, std::string_view b) {
+  if (a == b) return false;
+  if (OneEditApart(a, b)) return true;
+  return a.size() >= kTwoEditLength && b.size() >= kTwoEditLength && EditsUpToThree(a, b) <= 2;
+}
+
 // Words kept for context: enough for "VVV VVV DE <call> <call>" and "CQ CQ DE <call>".
 constexpr size_t kKeepWords = 8;
 // How far in front of a DE we look for CQ or VVV, words.
@@ -277,8 +310,9 @@ void CallExtractor::AddRead(const std::string& call, SpotKind kind, bool strong,
   // up "/B": two reads do, one of them after DE.
   const int needed = rare && !EndsBeacon(call) ? config_.minReadsRare : config_.minReads;
   const bool enough = exact >= needed && (!rare || anyStrong);
-  // A call one letter away from another that was read too must lead it by two reads: a
-  // decoder that misreads a letter once tends to misread it again in the same fist.
+  // A call one letter away from another that was read too (two for long calls) must lead
+  // it by two reads: a decoder that misreads a letter once tends to misread it again in
+  // the same fist.
   if (!enough || (strongest > 0 && exact < strongest + 2)) return;
 
   CallReport report;
@@ -312,11 +346,14 @@ int CallExtractor::VariantReads(std::string_view call, int* strongestVariant) co
   int strongest = 0;
   std::vector<std::string_view> seen;
   for (const Read& r : reads_) {
-    if (!OneEditApart(r.call, call)) continue;
+    if (!Variants(r.call, call)) continue;
     ++total;
     if (std::find(seen.begin(), seen.end(), r.call) != seen.end()) continue;
     seen.push_back(r.call);
-    strongest = std::max(strongest, ExactReads(r.call));
+    const int reads = ExactReads(r.call);
+    // Two edits away, a word read once is as likely noise as a misread of this call.
+    if (reads < 2 && !OneEditApart(r.call, call)) continue;
+    strongest = std::max(strongest, reads);
   }
   if (strongestVariant) *strongestVariant = strongest;
   return total;

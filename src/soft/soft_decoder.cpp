@@ -168,6 +168,10 @@ struct SoftDecoder::Impl {
   void Start() {
     EstimateOffset();
     EstimateSpeed();
+    // The start-up found a station (its key-down level over the noise): it counts as heard
+    // now, so that a fade in the first seconds is judged as a fade and not read as silence
+    // against the level learnt at the held samples' loudest.
+    if (markPower - noise > kFadeMinReference * noise) lastStrongObs = obsIn;
     // Decode the held samples from the start with what was learnt.
     started = true;
     for (size_t i = 0; i < warmFill; ++i) Step(warm[i]);
@@ -370,6 +374,14 @@ struct SoftDecoder::Impl {
       if (wm > 0) mk = std::max(nz * 1.01, sm / wm);
       nz = std::max(nz, mk * 1e-4);
     }
+    // Key-up is at least a quarter of the time, so the lower quartile is noise alone (an
+    // exponential's is 0.2877 of its mean). Faded key-down the fit counted as noise must not
+    // lift the noise far over it: it would hide the signal's own fades.
+    const double quartileNoise = sorted[sorted.size() / 4] / 0.2877;
+    if (nz > 1.5 * quartileNoise && quartileNoise > 0.0) {
+      nz = 1.5 * quartileNoise;
+      mk = std::max(mk, nz * 1.01);
+    }
     noiseOut = nz;
     markOut = mk;
   }
@@ -487,7 +499,9 @@ struct SoftDecoder::Impl {
     prevSum = s;
     prevP = p;
     if (p > 0.5) lastMarkSample = envSeen[j & (kEnvelopeRing - 1)];
-    if (p > 0.9 && a2 == reference) lastStrongObs = j;
+    // Heard clearly: at the reference level, or faded but still well out of the noise (a
+    // fade longer than kFadeMemoryS is no reason to stop following it).
+    if (p > 0.9 && (a2 == reference || local > kFadeMinReference * noise)) lastStrongObs = j;
 
     obsSample[obsCount & (SegmentViterbi::kHistory - 1)] = envSeen[j & (kEnvelopeRing - 1)];
     ++obsCount;

@@ -56,6 +56,7 @@ struct Case {
   double fadeDb;
   double driftHzPerMin;
   int maxErrors;
+  double fadePeriodS = 4.0;
 };
 
 TEST(SoftDecoder, ReadsGeneratedMorse) {
@@ -71,6 +72,10 @@ TEST(SoftDecoder, ReadsGeneratedMorse) {
       {"weak 10 wpm", "CQ CQ DE W1AW W1AW K", 10, -8, 0, 0, 0, 1},
       {"hand keyed", "GM OM TNX FER CALL UR RST 579", 18, 10, 0.08, 0, 0, 1},
       {"fading 12 dB", "NAME JOHN QTH YORK HW? K", 20, 10, 0, 12, 0, 2},
+      // Deep fades of a strong signal: the faded marks stand far out of the noise and must
+      // not be judged against the level of the last peak (nor the first, at the start).
+      {"deep fast fades", "DL2XYZ DE G4ABC GM OM TNX FER CALL UR", 20, 40, 0, 20, 0, 1, 3},
+      {"deep slow fades", "DL2XYZ DE G4ABC GM OM TNX FER CALL UR RST 579", 20, 40, 0, 30, 0, 1, 12},
       {"drift 60 Hz a minute", "WX CLOUDY 12C 73 ES GUD DX SK CQ CQ DE K1ABC", 22, 10, 0, 0, 60, 1},
   };
   for (const Case& c : cases) {
@@ -81,6 +86,7 @@ TEST(SoftDecoder, ReadsGeneratedMorse) {
     p.amplitude = 0.05;
     p.jitter = c.jitter;
     p.fadeDepthDb = c.fadeDb;
+    p.fadePeriodS = c.fadePeriodS;
     p.driftHzPerMin = c.driftHzPerMin;
     p.seed = 7;
     const std::string sent = Normalised(c.text);

@@ -484,9 +484,12 @@ struct SoftDecoder::Impl {
     const double secondsPerObs = hop / fs;
     // Weighted by (1 - p)^2 so that faint key-down stretches do not lift the noise, and
     // clipped at 4x (an observation half over an element edge is no noise sample; the
-    // clipped mean of key-up power is 1 - e^-4 of the mean).
+    // clipped mean of key-up power is 1 - e^-4 of the mean). In a fade the key-down is
+    // faint throughout and its p middling: (1 - p)^4 keeps it out of the noise there, which
+    // would otherwise rise into the trough and bury the marks a second time.
     const double clipped = std::min(y, 4.0 * noise) / (1.0 - std::exp(-4.0));
-    noise += std::min(1.0, secondsPerObs / 3.0) * (1 - p) * (1 - p) * (clipped - noise);
+    const double keyUp = a2 == reference ? (1 - p) * (1 - p) : std::pow(1 - p, 4);
+    noise += std::min(1.0, secondsPerObs / 3.0) * keyUp * (clipped - noise);
     markPower += std::min(1.0, secondsPerObs / kReferenceS) * p * (y - markPower);
     // A clean signal has no noise to speak of: keep the ratio finite (40 dB per observation).
     noise = std::max(noise, markPower * 1e-4);

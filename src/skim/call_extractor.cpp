@@ -6,9 +6,10 @@ namespace kestrix::skim {
 
 namespace {
 
-// Calls this long or longer are voted against words read twice two edits away too: a weak
-// signal's decoder splits or merges a letter ("DL7SF" read "DL7EEF", "ES3UV" read
-// "ES3UEA") in the same place more than once.
+// A call this long or longer is voted against words read twice two edits away too, and a
+// shorter call against such a long one: a weak signal's decoder splits, merges or drops a
+// letter ("DL7SF" read "DL7EEF", "ES3UV" read "ES3UEA", "K5ADW" read "K5AT") in the same
+// place more than once.
 constexpr size_t kTwoEditLength = 5;
 
 // Levenshtein distance of two short strings, computed only as far as 3.
@@ -36,7 +37,7 @@ int EditsUpToThree(std::string_view a, std::string_view b) {
 bool Variants(std::string_view a, std::string_view b) {
   if (a == b) return false;
   if (OneEditApart(a, b)) return true;
-  return a.size() >= kTwoEditLength && b.size() >= kTwoEditLength && EditsUpToThree(a, b) <= 2;
+  return std::max(a.size(), b.size()) >= kTwoEditLength && EditsUpToThree(a, b) <= 2;
 }
 
 // Words kept for context: enough for "VVV VVV DE <call> <call>" and "CQ CQ DE <call>".

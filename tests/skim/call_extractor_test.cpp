@@ -89,6 +89,13 @@ TEST(CallExtractor, ContextsTable) {
       {"short calls two edits apart are two stations",
        "CQ DE K1AB K1AB  CQ DE K1XY K1XY",
        {{"K1AB", CQ}, {"K1XY", CQ}}},
+      {"a short misread of a long call loses the vote",
+       "CQ TEST K5ADW  CQ TEST K5ADW  CQ TEST K5AT  CQ TEST K5AT  CQ TEST K5AT  "
+       "CQ TEST K5ADW  CQ TEST K5ADW  CQ TEST K5ADW  CQ TEST K5ADW",
+       {{"K5ADW", CQ}}},
+      {"a word read once two edits away does not hold a call back",
+       "CQ TEST JH5AUN  CQ TEST JA5AUT  CQ TEST JH5AUN",
+       {{"JH5AUN", CQ}}},
       {"unallocated prefix", "CQ DE Q1ABC Q1ABC K", {}},
       {"overlong run", "CQ DE K1ABCK1ABCK1ABCK1ABC K1ABC K1ABC", {{"K1ABC", DX}}},
       {"word gap missed after TEST", "CQ TESTK1ABC  CQ TESTK1ABC", {{"K1ABC", CQ}}},

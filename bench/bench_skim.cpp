@@ -10,6 +10,7 @@
 
 #include "signalgen/band_scene.h"
 #include "skim/channelizer.h"
+#include "skim/sideband_canceller.h"
 #include "skim/signal_finder.h"
 #include "skim/skimmer.h"
 #include "soft/soft_decoder.h"
@@ -61,6 +62,34 @@ void BM_SignalFinder(benchmark::State& state) {
   SetRealTime(state, 1.0);
 }
 BENCHMARK(BM_SignalFinder)->Arg(48000)->Arg(192000)->Unit(benchmark::kMillisecond);
+
+// One second of a receiver's audio (8 kHz) through the sideband canceller with `range(0)`
+// loud carriers, each keyed at 25 WPM dits (the most edges a second it is likely to see).
+void BM_SidebandCanceller(benchmark::State& state) {
+  const int loud = static_cast<int>(state.range(0));
+  kestrix::skim::SidebandCanceller canceller;
+  std::vector<double> hz;
+  for (int i = 0; i < loud; ++i) hz.push_back(600.0 + 500.0 * i);
+  canceller.SetCarriers(hz.data(), hz.size());
+  std::vector<float> x(8000);
+  std::mt19937 rng(1);
+  std::normal_distribution<float> g(0.0f, 0.001f);
+  for (size_t n = 0; n < x.size(); ++n) {
+    const bool keyed = (n / 384) % 2 == 0;
+    float v = g(rng);
+    for (double f : hz)
+      v += keyed ? static_cast<float>(std::sin(2 * 3.14159265358979 * f * n / 8000.0)) : 0.0f;
+    x[n] = v;
+  }
+  std::vector<float> work(x.size());
+  for (auto _ : state) {
+    work = x;
+    canceller.Process(work.data(), work.size());
+  }
+  benchmark::DoNotOptimize(work.data());
+  SetRealTime(state, 1.0);
+}
+BENCHMARK(BM_SidebandCanceller)->Arg(0)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond);
 
 // One signal's decoder for one second of its baseband at `range(0)` Hz (the engine feeds
 // its decoders at 125 Hz): what each extra station costs.

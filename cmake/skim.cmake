@@ -11,6 +11,7 @@ add_library(kestrix_skim STATIC
   src/skim/fftw_plan.cpp
   src/skim/channelizer.cpp
   src/skim/click_blanker.cpp
+  src/skim/sideband_canceller.cpp
   src/skim/carrier_canceller.cpp
   src/skim/signal_finder.cpp
   src/skim/skimmer.cpp
@@ -26,6 +27,7 @@ add_library(kestrix_skim STATIC
 target_include_directories(kestrix_skim PUBLIC src)
 # The per-sample loops (filter bank branches, spectrum statistics) vectorise fully at -O3.
 set_source_files_properties(src/skim/channelizer.cpp src/skim/click_blanker.cpp src/skim/signal_finder.cpp
+  src/skim/sideband_canceller.cpp
   src/skim/skimmer.cpp PROPERTIES COMPILE_OPTIONS "-O3")
 target_link_libraries(kestrix_skim PUBLIC kestrix_soft kestrix_skim_calls kestrix_capture SoapySDR
   PkgConfig::FFTW3F PkgConfig::SNDFILE Threads::Threads)
@@ -37,6 +39,7 @@ install(TARGETS kestrix-skim RUNTIME DESTINATION bin)
 add_executable(kestrix_skim_tests
   tests/skim/channelizer_test.cpp
   tests/skim/click_blanker_test.cpp
+  tests/skim/sideband_canceller_test.cpp
   tests/skim/carrier_canceller_test.cpp
   tests/skim/signal_finder_test.cpp
   tests/skim/sample_source_test.cpp

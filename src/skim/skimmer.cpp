@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <numbers>
 
 #include "skim/carrier_canceller.h"
@@ -29,6 +30,10 @@ constexpr double kWakeLeadS = 0.5;
 // each time, up to a limit.
 constexpr double kStuckS = 4.0;
 constexpr double kStuckMaxS = 64.0;
+// A station this far over the noise in 500 Hz (dB) has its keying sidebands taken out of
+// the audio, at most kLoudMax of them at once.
+constexpr double kLoudDb = 30.0;
+constexpr size_t kLoudMax = 4;
 // The signal finder's bin width for audio input (Hz).
 constexpr double kAudioBinHz = 3.0;
 // Most memory the channel history may take.
@@ -110,6 +115,15 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   router_ = std::make_unique<FrameRouter>(*this);
   if (config.audio && config.blankClicks)
     blanker_ = std::make_unique<ClickBlanker>(bank_->Channels());
+  if (config.audio && config.cancelSidebands) {
+    SidebandCancellerConfig sidebands;
+    sidebands.rate = config.inputRate;
+    sidebands.maxCarriers = static_cast<int>(kLoudMax);
+    sidebands_ = std::make_unique<SidebandCanceller>(sidebands);
+    audio_.reserve(kPiece);
+    loud_.reserve(static_cast<size_t>(config.maxSignals));
+    loudHz_.reserve(kLoudMax);
+  }
 
   const double rate = bank_->OutputRate();
   const double chainRate = rate / decimation_;
@@ -148,17 +162,26 @@ template <typename T>
 void Skimmer::Run(const T* samples, size_t count) {
   while (count > 0) {
     const size_t n = std::min(count, kPiece);
+    const T* in = samples;
+    if constexpr (std::is_same_v<T, float>) {
+      if (sidebands_) {
+        // Finder and bank both see the audio without the loud stations' sidebands.
+        audio_.assign(samples, samples + n);
+        sidebands_->Process(audio_.data(), n);
+        in = audio_.data();
+      }
+    }
     bool frame;
     if constexpr (std::is_same_v<T, float>) {
-      frame = finder_->PushReal(samples, n);
+      frame = finder_->PushReal(in, n);
     } else {
-      frame = finder_->Push(samples, n);
+      frame = finder_->Push(in, n);
     }
     if (frame) OnFinderFrame();
     if constexpr (std::is_same_v<T, float>) {
-      bank_->PushReal(samples, n, *router_);
+      bank_->PushReal(in, n, *router_);
     } else {
-      bank_->Push(samples, n, *router_);
+      bank_->Push(in, n, *router_);
     }
     samples_ += static_cast<int64_t>(n);
     samples += n;
@@ -167,6 +190,17 @@ void Skimmer::Run(const T* samples, size_t count) {
 }
 
 void Skimmer::OnFinderFrame() {
+  if (sidebands_) {
+    loud_.clear();
+    for (const TrackedSignal& signal : finder_->Signals()) {
+      const double snr = finder_->SnrDb500(signal.keyDownDb, signal.floorDb);
+      if (snr >= kLoudDb) loud_.push_back({snr, signal.freqHz});
+    }
+    std::sort(loud_.begin(), loud_.end(), std::greater<>());
+    loudHz_.clear();
+    for (size_t i = 0; i < loud_.size() && i < kLoudMax; ++i) loudHz_.push_back(loud_[i].second);
+    sidebands_->SetCarriers(loudHz_.data(), loudHz_.size());
+  }
   const SignalFinder::Events& events = finder_->LastEvents();
   for (const TrackedSignal& gone : events.retired) {
     for (size_t i = 0; i < chains_.size(); ++i) {

@@ -6,9 +6,10 @@
 // fine spectrum for carriers over the noise. For every signal the finder tracks, the
 // engine runs one chain: the nearest channel, mixed by the signal's own fine frequency to
 // 0 Hz, a narrow low-pass that keeps a neighbour in the same channel out, and a
-// soft::SoftDecoder. A new signal's decoder is first fed the last few seconds of its
-// channel, so the call that made the station stand out is read too. When the finder
-// retires a signal its decoder is flushed and returned to a pool. While a station is
+// soft::SoftDecoder. A receiver's audio first goes through a SidebandCanceller that takes
+// the keying sidebands of the loudest stations out of it. A new signal's decoder is first fed the
+// last few seconds of its channel, so the call that made the station stand out is read too. When
+// the finder retires a signal its decoder is flushed and returned to a pool. While a station is
 // quiet for more than a few seconds its decoder sleeps (it is not fed noise) and wakes
 // with the channel from a moment before the station keys again.
 //
@@ -27,10 +28,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "skim/channelizer.h"
 #include "skim/click_blanker.h"
+#include "skim/sideband_canceller.h"
 #include "skim/signal_finder.h"
 #include "soft/soft_decoder.h"
 
@@ -54,9 +57,10 @@ struct SkimmerConfig {
   double offDb = 2.5;
   double retireS = 15.0;
   int maxSignals = 250;
-  bool blankClicks = true;          // audio: cut key clicks out of the channels (ClickBlanker)
-  bool cancelCarriers = true;       // audio: steady carriers out of each signal's baseband
-  bool measure = true;              // let FFTW time its plans
+  bool blankClicks = true;      // audio: cut key clicks out of the channels (ClickBlanker)
+  bool cancelSidebands = true;  // audio: loud stations' keying sidebands out (SidebandCanceller)
+  bool cancelCarriers = true;   // audio: steady carriers out of each signal's baseband
+  bool measure = true;          // let FFTW time its plans
   soft::SoftDecoderConfig decoder;  // sampleRate is set from the bank
 };
 
@@ -118,6 +122,8 @@ class Skimmer {
   const Channelizer& Bank() const { return *bank_; }
   // Channel samples cut out as key clicks so far.
   uint64_t ClicksBlanked() const { return blanker_ ? blanker_->Blanked() : 0; }
+  // Loud stations' key edges whose sidebands were subtracted so far.
+  uint64_t EdgesCancelled() const { return sidebands_ ? sidebands_->EdgesCancelled() : 0; }
   const SignalFinder& Finder() const { return *finder_; }
   const SkimmerConfig& Config() const { return config_; }
 
@@ -144,6 +150,10 @@ class Skimmer {
   std::unique_ptr<SignalFinder> finder_;
   std::unique_ptr<FrameRouter> router_;
   std::unique_ptr<ClickBlanker> blanker_;
+  std::unique_ptr<SidebandCanceller> sidebands_;
+  std::vector<float> audio_;                     // a piece of audio on its way through sidebands_
+  std::vector<std::pair<double, double>> loud_;  // loud carriers: SNR, Hz
+  std::vector<double> loudHz_;                   // the loudest of them, for sidebands_
   std::vector<float> signalTaps_;
   int decimation_ = 1;                        // bank samples per decoder sample
   std::vector<std::complex<float>> history_;  // ring of bank frames, historyFrames_ x M

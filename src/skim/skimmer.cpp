@@ -31,8 +31,11 @@ constexpr double kWakeLeadS = 0.5;
 constexpr double kStuckS = 4.0;
 constexpr double kStuckMaxS = 64.0;
 // A station this far over the noise in 500 Hz (dB) has its keying sidebands taken out of
-// the audio, at most kLoudMax of them at once.
-constexpr double kLoudDb = 30.0;
+// the audio, at most kLoudMax of them at once. The finder's figure reads a keyed station
+// 10-18 dB under its key-down level (its long frames average the keying), so this is a
+// station of 30 dB or more; the canceller itself leaves one alone whose sidebands it cannot
+// model.
+constexpr double kLoudDb = 20.0;
 constexpr size_t kLoudMax = 4;
 // The signal finder's bin width for audio input (Hz).
 constexpr double kAudioBinHz = 3.0;

@@ -70,6 +70,7 @@ struct Skimmer::Chain {
   std::unique_ptr<CarrierCanceller> canceller;  // audio: a birdie under the station
   bool cancelling = false;                      // the canceller subtracts a carrier now
   bool relearn = false;  // it began to: the decoder starts afresh from the history
+  bool narrow = false;   // a neighbour close by: the narrow low-pass
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -109,6 +110,7 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   // A receiver's passband crowds a runner's callers within a few tens of hertz of it; the
   // few kilohertz of audio afford a spectrum twice as fine as a wide band's.
   if (config.audio) finder.binHz = kAudioBinHz;
+  if (config.audio) finder.minSpacingHz = config.audioMinSpacingHz;
   finder.onDb = config.onDb;
   finder.offDb = config.offDb;
   finder.retireS = config.retireS;
@@ -136,6 +138,13 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
       std::max(config.audio ? config.audioStopHz : config.signalStopHz, pass + 5.0), 0.5 * rate);
   signalTaps_ =
       KaiserLowPass(KaiserLength(stop - pass, rate, 40.0), (pass + stop) / 2.0, rate, 40.0);
+  if (config.audio && config.audioNarrowWithinHz > 0.0) {
+    const double narrowPass = std::min(config.audioNarrowPassHz, pass);
+    const double narrowStop = std::min(std::max(config.audioNarrowStopHz, narrowPass + 5.0), stop);
+    narrowTaps_ = KaiserLowPass(KaiserLength(narrowStop - narrowPass, rate, 40.0),
+                                (narrowPass + narrowStop) / 2.0, rate, 40.0);
+  }
+  lineTaps_ = std::max(signalTaps_.size(), narrowTaps_.size());
 
   const size_t m = static_cast<size_t>(bank_->Channels());
   historyFrames_ = static_cast<size_t>(std::max(0.0, config.historyS) * rate);
@@ -223,6 +232,16 @@ void Skimmer::OnFinderFrame() {
       continue;
     }
     if (std::abs(chain->offsetHz - signal.freqHz) > 0.05) Tune(*chain, signal.freqHz);
+    if (!narrowTaps_.empty()) {
+      // A neighbour this close gets through the usual low-pass: the narrow one keeps it out
+      // at some cost to the station's own keying.
+      double nearest = config_.audioNarrowWithinHz;
+      for (const TrackedSignal& other : finder_->Signals()) {
+        if (other.id != signal.id)
+          nearest = std::min(nearest, std::abs(other.freqHz - signal.freqHz));
+      }
+      chain->narrow = nearest < config_.audioNarrowWithinHz;
+    }
     chain->keyDownDb = signal.keyDownDb;
     chain->floorDb = signal.floorDb;
     chain->lastKeyedS = signal.lastSeenS;
@@ -293,7 +312,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   } else {
     chain = std::make_unique<Chain>();
     chain->decoder = std::make_unique<soft::SoftDecoder>(config_.decoder);
-    chain->line.resize(2 * signalTaps_.size());
+    chain->line.resize(2 * lineTaps_);
     chain->block.reserve(kChainBlock);
     if (config_.audio && config_.cancelCarriers)
       chain->canceller = std::make_unique<CarrierCanceller>(config_.decoder.sampleRate);
@@ -359,19 +378,21 @@ void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
   }
   const std::complex<float> x = channels[chain.channel] * mix;
   // The delay line is stored twice over so the newest taps read as one straight run.
-  const size_t taps = signalTaps_.size();
   chain.line[chain.lineHead] = x;
-  chain.line[chain.lineHead + taps] = x;
-  chain.lineHead = chain.lineHead + 1 == taps ? 0 : chain.lineHead + 1;
+  chain.line[chain.lineHead + lineTaps_] = x;
+  chain.lineHead = chain.lineHead + 1 == lineTaps_ ? 0 : chain.lineHead + 1;
   // The decoder takes every decimation_-th output of the low-pass; the others are never
   // computed.
   if (++chain.phase < decimation_) return;
   chain.phase = 0;
-  const std::complex<float>* run = chain.line.data() + chain.lineHead;
+  // A shorter low-pass reads the newest end of the line.
+  const std::vector<float>& h = chain.narrow ? narrowTaps_ : signalTaps_;
+  const size_t taps = h.size();
+  const std::complex<float>* run = chain.line.data() + chain.lineHead + (lineTaps_ - taps);
   float re = 0.0f, im = 0.0f;
   for (size_t i = 0; i < taps; ++i) {
-    re += signalTaps_[i] * run[i].real();
-    im += signalTaps_[i] * run[i].imag();
+    re += h[i] * run[i].real();
+    im += h[i] * run[i].imag();
   }
   const std::complex<float> y(re, im);
   if (chain.canceller) {

@@ -40,20 +40,24 @@
 namespace kestrix::skim {
 
 struct SkimmerConfig {
-  double inputRate = 192000.0;  // samples per second (complex, or real with `audio`)
-  bool audio = false;           // real input: a receiver's audio passband
-  double centreHz = 0.0;        // RF of 0 Hz in the input (I/Q) or the dial (audio)
-  bool lowerSideband = false;   // audio only: RF = dial - audio frequency
-  double loHz = 0.0;            // search range from 0 Hz of the input; both 0: the whole
-  double hiHz = 0.0;            // band (I/Q) or 200..3000 Hz (audio)
-  double decoderRate = 250.0;   // the channels' sample rate, about
-  double chainRate = 125.0;     // the decoders' rate, about: the channels' over a whole number
-  double historyS = 4.0;        // channel history a new signal's decoder starts with
-  double signalPassHz = 25.0;   // each signal's low-pass: flat to this, 40 dB down at
-  double signalStopHz = 50.0;   // this, either side of its carrier
-  double audioPassHz = 20.0;    // the same for a receiver's audio, where callers crowd a
-  double audioStopHz = 40.0;    // runner closer
-  double onDb = 6.5;            // the finder's thresholds (see SignalFinderConfig)
+  double inputRate = 192000.0;      // samples per second (complex, or real with `audio`)
+  bool audio = false;               // real input: a receiver's audio passband
+  double centreHz = 0.0;            // RF of 0 Hz in the input (I/Q) or the dial (audio)
+  bool lowerSideband = false;       // audio only: RF = dial - audio frequency
+  double loHz = 0.0;                // search range from 0 Hz of the input; both 0: the whole
+  double hiHz = 0.0;                // band (I/Q) or 200..3000 Hz (audio)
+  double decoderRate = 250.0;       // the channels' sample rate, about
+  double chainRate = 125.0;         // the decoders' rate, about: the channels' over a whole number
+  double historyS = 4.0;            // channel history a new signal's decoder starts with
+  double signalPassHz = 25.0;       // each signal's low-pass: flat to this, 40 dB down at
+  double signalStopHz = 50.0;       // this, either side of its carrier
+  double audioPassHz = 20.0;        // the same for a receiver's audio, where callers crowd a
+  double audioStopHz = 40.0;        // runner closer
+  double audioNarrowPassHz = 10.0;  // audio: a signal with another within
+  double audioNarrowStopHz = 22.0;  // audioNarrowWithinHz gets this low-pass instead
+  double audioNarrowWithinHz = 60.0;  // (0: never)
+  double audioMinSpacingHz = 15.0;    // audio: the finder's least spacing of two signals
+  double onDb = 6.5;                  // the finder's thresholds (see SignalFinderConfig)
   double offDb = 2.5;
   double retireS = 15.0;
   int maxSignals = 250;
@@ -155,6 +159,8 @@ class Skimmer {
   std::vector<std::pair<double, double>> loud_;  // loud carriers: SNR, Hz
   std::vector<double> loudHz_;                   // the loudest of them, for sidebands_
   std::vector<float> signalTaps_;
+  std::vector<float> narrowTaps_;             // audio: for a signal with a close neighbour
+  size_t lineTaps_ = 0;                       // the longer of the two, the chains' delay lines
   int decimation_ = 1;                        // bank samples per decoder sample
   std::vector<std::complex<float>> history_;  // ring of bank frames, historyFrames_ x M
   size_t historyFrames_ = 0;

@@ -215,5 +215,43 @@ TEST(SkimmerTest, WeakRunnerIsReadAgainAfterAStrongCallerOnItsFrequency) {
   EXPECT_GE(late, 6u);
 }
 
+// A receiver's passband: a loud hard-keyed runner, a station 140 Hz from it, and two
+// runners 25 Hz apart. The loud one's sidebands are taken out and the close pair kept
+// apart, so every call is read again and again.
+TEST(SkimmerTest, AudioBesideALoudKeyerAndACloseNeighbourIsRead) {
+  testing::Scene scene;
+  scene.rate = 8000.0;
+  scene.seconds = 45.0;
+  auto station = [](double hz, double snr, double wpm, const char* call, double riseMs) {
+    testing::SceneStation s;
+    s.offsetHz = hz;
+    s.snrDb = snr;
+    s.wpm = wpm;
+    s.text = std::string("CQ TEST ") + call + " " + call + " TEST ";
+    s.riseMs = riseMs;
+    return s;
+  };
+  scene.stations = {
+      station(1500.0, 45.0, 24.0, "K1LD", 0.0), station(1640.0, 14.0, 26.0, "W2AB", 4.0),
+      station(2200.0, 18.0, 22.0, "DL1XY", 4.0), station(2225.0, 18.0, 30.0, "G4ABC", 4.0)};
+  const std::vector<std::complex<float>> iq = testing::MakeScene(scene);
+  std::vector<float> audio(iq.size());
+  for (size_t i = 0; i < iq.size(); ++i) audio[i] = iq[i].real();
+  TextLog log;
+  SkimmerConfig sc;
+  sc.inputRate = scene.rate;
+  sc.audio = true;
+  sc.measure = false;
+  Skimmer skimmer(sc, log);
+  skimmer.ProcessReal(audio.data(), audio.size());
+  skimmer.Flush();
+  EXPECT_GT(skimmer.EdgesCancelled(), 100u);
+  for (const char* call : {"K1LD", "W2AB", "DL1XY", "G4ABC"}) {
+    size_t reads = 0;
+    for (const auto& [id, text] : log.text) reads += Count(text, call);
+    EXPECT_GE(reads, 5u) << call;
+  }
+}
+
 }  // namespace
 }  // namespace kestrix::skim

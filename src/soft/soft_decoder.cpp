@@ -458,12 +458,19 @@ struct SoftDecoder::Impl {
   double LocalLevel(int64_t j) const {
     const int64_t first = std::max<int64_t>(0, j - kEnvelopeHalf);
     const int64_t last = std::min<int64_t>(obsIn - 1, j + kEnvelopeHalf);
-    std::array<float, 2 * kEnvelopeHalf + 1> w{};
+    // The strongest kEnvelopeRank, kept in order by insertion (a selection algorithm costs
+    // more than this on 25 values).
+    std::array<float, kEnvelopeRank> top;
+    top.fill(-1.0f);
     int n = 0;
-    for (int64_t i = first; i <= last; ++i) w[n++] = envY[i & (kEnvelopeRing - 1)];
-    const int rank = std::min(n - 1, kEnvelopeRank - 1);
-    std::nth_element(w.begin(), w.begin() + rank, w.begin() + n, std::greater<float>());
-    return w[rank];
+    for (int64_t i = first; i <= last; ++i, ++n) {
+      const float v = envY[i & (kEnvelopeRing - 1)];
+      if (v <= top[kEnvelopeRank - 1]) continue;
+      int k = kEnvelopeRank - 1;
+      for (; k > 0 && top[k - 1] < v; --k) top[k] = top[k - 1];
+      top[k] = v;
+    }
+    return top[std::min(n - 1, kEnvelopeRank - 1)];
   }
 
   void Decide(int64_t j) {

@@ -107,6 +107,8 @@ struct SoftDecoder::Impl {
     lastWasSpace = true;
     text.clear();
     const double wpm = config.initialWpm > 0 ? config.initialWpm : 20.0;
+    timingVariance = kKeyerSpread * kKeyerSpread;
+    spread = tableSpread = 1.0;
     SetUnit(1.2 / wpm * fs, true);
     dashRatio = 3.0;
     gapRatio = {1.0, 3.0, 7.0};
@@ -142,7 +144,8 @@ struct SoftDecoder::Impl {
 
   // Spreads (log-normal sigma) of the lengths about what the learnt speed and ratios say.
   // The learnt ratios take each sender's own habits; tighter priors read weak signals
-  // better, and these still read hand keying with 10 % jitter.
+  // better. These are a keyer's, widened by `spread` for a sender whose clear marks vary
+  // more (hand keying).
   // `offset` is added to every log-probability (see EstimateSpeed()).
   void SetDurations(double offset = 0.0) {
     const double dot = unit / hop;  // observations per dot
@@ -156,11 +159,12 @@ struct SoftDecoder::Impl {
       }
       viterbi.SetDurations(kind, table);
     };
-    set(kDot, dot, 0.23);
-    set(kDash, dot * dashRatio, 0.2);
-    set(kElementGap, dot * gapRatio[0], 0.27);
-    set(kCharGap, dot * gapRatio[1], 0.23);
-    set(kWordGap, dot * gapRatio[2], 0.23);
+    tableSpread = spread;
+    set(kDot, dot, 0.16 * spread);
+    set(kDash, dot * dashRatio, 0.14 * spread);
+    set(kElementGap, dot * gapRatio[0], 0.19 * spread);
+    set(kCharGap, dot * gapRatio[1], 0.16 * spread);
+    set(kWordGap, dot * gapRatio[2], 0.19 * spread);
   }
 
   // ---- Start-up: tone offset, levels and speed from the held samples ----
@@ -797,11 +801,28 @@ struct SoftDecoder::Impl {
     if (std::fabs(estimate / unit - 1.0) > kSpeedJump) SetUnit(estimate);
   }
 
+  // How much the sender's timing varies, from marks clear enough that their length is
+  // the sender's and not the noise's: the priors widen from a keyer's by up to kSpreadMax
+  // as the spread of those marks' lengths grows past kKeyerSpread. A weak signal keeps
+  // the keyer's priors.
+  void LearnSpread(SegmentKind kind, double samples, double evidence) {
+    const double expected = kind == kDot ? unit : unit * dashRatio;
+    const double observations = samples / hop;
+    if (observations < 1.0 || evidence < kClearPerObservation * observations) return;
+    const double r = std::log(samples / expected);
+    timingVariance += 0.05 * (std::min(r * r, 0.25) - timingVariance);
+    spread = std::clamp(std::sqrt(timingVariance) / kKeyerSpread, 1.0, kSpreadMax);
+    if (std::fabs(spread / tableSpread - 1.0) > 0.05) SetDurations();
+  }
+
   void Learn(SegmentKind kind, double samples, double evidence) {
     // Marks far from what the speed predicts pull harder, so a new sender's speed is
     // picked up within a few characters.
     auto rate = [](double ratio) { return ratio < 0.65 || ratio > 1.5 ? 0.35 : 0.12; };
-    if (kind == kDot || kind == kDash) CheckSpeedJump(samples, evidence);
+    if (kind == kDot || kind == kDash) {
+      CheckSpeedJump(samples, evidence);
+      LearnSpread(kind, samples, evidence);
+    }
     switch (kind) {
       case kDot:
         if (evidence > 1.0) SetUnit(unit + rate(samples / unit) * (samples - unit));
@@ -891,6 +912,14 @@ struct SoftDecoder::Impl {
   double unit = 15.0;  // dot length, samples
   double tableUnit = 15.0;
   double dashRatio = 3.0;
+  // The sender's timing spread (see LearnSpread): mean square log length error of clear
+  // marks, the priors' widening from it, and the widening the tables were made with.
+  static constexpr double kClearPerObservation = 50.0;
+  static constexpr double kKeyerSpread = 0.11;
+  static constexpr double kSpreadMax = 1.7;
+  double timingVariance = kKeyerSpread * kKeyerSpread;
+  double spread = 1.0;
+  double tableSpread = 1.0;
   std::array<double, 3> gapRatio{1.0, 3.0, 7.0};
   double noise = 0.0;      // observation power with the key up
   double markPower = 0.0;  // observation power with the key down

@@ -460,10 +460,13 @@ bool SoftReadsBetter(const std::string& assembled, const std::string& soft) {
 BestReading ReadBest(const std::vector<int16_t>& frames, int channels, const DecodeOptions& options,
                      int threads) {
   BestReading best = DecodeBest(CutCaptureBlocks(frames, channels, options), options, threads);
-  double toneHz = options.toneHz.value_or(0.0);
-  if (toneHz <= 0.0) toneHz = best.clickPosition > 0 ? (best.clickPosition - 1) * kBinHz : 700.0;
-  best.softText = SoftReadFrames(frames, channels, toneHz, options);
-  if (SoftReadsBetter(best.text, best.softText)) {
+  // The soft engine tunes itself as --engine soft does: the chains' tone is the window's
+  // pick of the first seconds, which a recording opening with noise leads astray.
+  best.softText =
+      SoftReadFrames(frames, channels, options.toneHz.value_or(0.0), options, &best.softSnrDb);
+  const bool weak = best.softSnrDb > -99.0 && best.softSnrDb < kSoftAlwaysBelowDb &&
+                    ScoreWholeText(best.softText).characters > 0;
+  if (weak || SoftReadsBetter(best.text, best.softText)) {
     best.softTaken = true;
     best.assembled = std::move(best.text);
     best.text = best.softText;

@@ -73,6 +73,7 @@ struct BestReading {
   // The soft decoder's reading of the whole recording (ReadBest only), and whether it was
   // taken for `text` over the segments' assembled text (then `assembled` holds that).
   std::string softText;
+  double softSnrDb = -99.0;  // the soft decoder's median SNR while it heard the signal
   bool softTaken = false;
   std::string assembled;
   std::vector<ChainReading> chains;
@@ -91,6 +92,11 @@ BestReading DecodeBest(const CaptureBlocks& blocks, const DecodeOptions& options
 // alike and the chains' text stays.
 inline constexpr double kSoftMarginNats = 5.0;
 inline constexpr double kSoftMarginShare = 0.15;
+// Below this SNR (key-down over the noise in 500 Hz, the soft decoder's median over the
+// seconds it heard the signal) the chains read a character in ten or worse and the soft
+// reading is taken whenever it read anything: the text model cannot weigh a chain's noise
+// against, say, random groups read right.
+inline constexpr double kSoftAlwaysBelowDb = 8.0;
 struct WholeTextScore {
   double score = 0.0;  // Plausibility::Score of the whole text
   int characters = 0;  // non-blank characters

@@ -1,5 +1,7 @@
 #include "cli/soft_decode.h"
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include "cli/decode_session.h"
@@ -43,7 +45,60 @@ int PickChannel(const DecodeOptions& options, int channels) {
   return channels == 2 && options.channel && *options.channel == ChannelMode::kRight ? 1 : 0;
 }
 
+constexpr int kRate = 44100;
+// Rounds of kAutoTuneBlocks blocks looked at for a tone that stands out (about a minute).
+constexpr int kMaxTuneRounds = 10;
+
+// One round of tuning on `count` samples (a round's worth, or what is left): the window's
+// tone finder's pick (0: none) and whether a tone stands out there.
+struct TuneRound {
+  int position = 0;
+  bool standsOut = false;
+};
+
+TuneRound Tune(const float* x, size_t count) {
+  ToneFinder finder(kAutoTuneBlocks);
+  std::vector<int32_t> block(kBlockFrames);
+  for (size_t i = 0; i + kBlockFrames <= count; i += kBlockFrames) {
+    for (int k = 0; k < kBlockFrames; ++k)
+      block[static_cast<size_t>(k)] = static_cast<int32_t>(std::lround(x[i + k] * 32768.0F));
+    finder.Add(block.data());
+  }
+  TuneRound round;
+  round.position = finder.ClickPosition();
+  round.standsOut =
+      round.position > 0 && soft::ToneStandsOut(x, count, kRate, (round.position - 1) * kBinHz);
+  return round;
+}
+
+double ToneOfPosition(int position) {
+  return position > 0 ? (position - 1) * kBinHz : 700.0;
+}
+
+// The tone a soft reading starts on: the tone finder's pick in the first round of
+// kAutoTuneBlocks blocks where a tone stands out, else in the first round. `fill(n)` is
+// asked for the first n samples before a round is looked at and returns how many there are.
+template <typename Fill>
+double TuneRounds(const float* const& samples, Fill&& fill) {
+  const size_t roundSamples = static_cast<size_t>(kAutoTuneBlocks) * kBlockFrames;
+  int firstPick = 0;
+  for (int round = 0; round < kMaxTuneRounds; ++round) {
+    const size_t from = static_cast<size_t>(round) * roundSamples;
+    const size_t have = fill(from + roundSamples);
+    if (have <= from && round > 0) break;
+    const TuneRound r =
+        Tune(samples + from, std::min(have, from + roundSamples) - std::min(have, from));
+    if (round == 0) firstPick = r.position;
+    if (r.standsOut) return ToneOfPosition(r.position);
+  }
+  return ToneOfPosition(firstPick);
+}
+
 }  // namespace
+
+double SoftToneHz(const float* mono, size_t count) {
+  return TuneRounds(mono, [count](size_t) { return count; });
+}
 
 soft::SoftDecoderConfig SoftConfigFrom(const DecodeOptions& options) {
   soft::SoftDecoderConfig config;
@@ -54,7 +109,7 @@ soft::SoftDecoderConfig SoftConfigFrom(const DecodeOptions& options) {
 }
 
 std::string SoftReadFrames(const std::vector<int16_t>& frames, int channels, double toneHz,
-                           const DecodeOptions& options) {
+                           const DecodeOptions& options, double* snrDb) {
   const int pick = PickChannel(options, channels);
   const size_t count = frames.size() / static_cast<size_t>(channels);
   std::vector<float> mono(count);
@@ -63,16 +118,29 @@ std::string SoftReadFrames(const std::vector<int16_t>& frames, int channels, dou
         static_cast<float>(frames[i * static_cast<size_t>(channels) + static_cast<size_t>(pick)]) /
         32768.0F;
   }
-  soft::AudioSoftDecoder decoder(44100, toneHz, SoftConfigFrom(options));
-  decoder.Process(mono.data(), mono.size());
+  if (toneHz <= 0.0) toneHz = SoftToneHz(mono.data(), mono.size());
+  soft::AudioSoftDecoder decoder(kRate, toneHz, SoftConfigFrom(options));
+  std::vector<double> heard;  // SNR each second the signal was heard
+  for (size_t at = 0; at < mono.size(); at += kRate) {
+    decoder.Process(mono.data() + at, std::min<size_t>(kRate, mono.size() - at));
+    const soft::SoftSignalState state = decoder.Decoder().State();
+    if (state.active) heard.push_back(state.snrDb);
+  }
   decoder.Flush();
+  if (snrDb != nullptr) {
+    *snrDb = -99.0;
+    if (!heard.empty()) {
+      std::nth_element(heard.begin(), heard.begin() + static_cast<std::ptrdiff_t>(heard.size() / 2),
+                       heard.end());
+      *snrDb = heard[heard.size() / 2];
+    }
+  }
   std::string text;
   decoder.TakeText(text);
   return text;
 }
 
 int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& error) {
-  constexpr int kRate = 44100;
   RecordingReader reader;
   if (!reader.Open(options.input, kRate, error)) return kExitInputError;
   const int channels = reader.Channels();
@@ -81,43 +149,27 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
   // The first seconds are held until the tone is known. A recording may open with noise:
   // while nothing stands out, the next seconds are looked at too (up to a minute; the
   // decoder itself skips the noise before the tone).
-  constexpr int kMaxTuneRounds = 10;
   std::vector<float> held;
   std::vector<int16_t> frames(static_cast<size_t>(4096 * channels));
   double toneHz = options.toneHz.value_or(0.0);
   if (toneHz <= 0.0) {
-    std::vector<int32_t> block(kBlockFrames);
-    int position = 0;
-    int firstPick = 0;
+    // Rounds are read only as far as needed, so a live stream is tuned as soon as it can be.
+    const float* data = nullptr;
     bool ended = false;
-    for (int round = 0; round < kMaxTuneRounds && position == 0 && !ended; ++round) {
-      const size_t from = held.size();
-      ToneFinder finder(kAutoTuneBlocks);
-      int filled = 0;
-      while (finder.Blocks() < kAutoTuneBlocks) {
+    toneHz = TuneRounds(data, [&](size_t wanted) {
+      while (!ended && held.size() < wanted) {
         const int got = reader.Read(frames.data(), 4096);
         if (got <= 0) {
           ended = true;
           break;
         }
-        for (int i = 0; i < got; ++i) {
-          const int16_t v = frames[static_cast<size_t>(i * channels + pick)];
-          held.push_back(static_cast<float>(v) / 32768.0F);
-          block[static_cast<size_t>(filled++)] = v;
-          if (filled == kBlockFrames) {
-            finder.Add(block.data());
-            filled = 0;
-          }
-        }
+        for (int i = 0; i < got; ++i)
+          held.push_back(static_cast<float>(frames[static_cast<size_t>(i * channels + pick)]) /
+                         32768.0F);
       }
-      const int candidate = finder.ClickPosition();
-      if (round == 0) firstPick = candidate;
-      if (candidate > 0 && soft::ToneStandsOut(held.data() + from, held.size() - from, kRate,
-                                               (candidate - 1) * kBinHz))
-        position = candidate;
-    }
-    if (position == 0) position = firstPick;
-    toneHz = position > 0 ? (position - 1) * kBinHz : 700.0;
+      data = held.data();
+      return held.size();
+    });
   }
 
   soft::AudioSoftDecoder decoder(kRate, toneHz, SoftConfigFrom(options));

@@ -62,6 +62,19 @@ bool BlockQueue::Take(Taken& out) {
                                                    std::memory_order_acquire)) {
       continue;
     }
+    // The scan looks at the slots one after another: the producer may have finished an
+    // older block in a slot already passed and a newer one in a slot not yet reached.
+    // Whatever was ready before the block claimed is visible now (the claim's acquire), so
+    // a second look finds it; the claimed block goes back and the older one is taken first.
+    bool older = false;
+    for (size_t i = 0; i < slots_.size() && !older; ++i) {
+      const uint64_t word = slots_[i].word.load(std::memory_order_relaxed);
+      older = i != best && (word & kStateMask) == kReady && (word >> 2) < (bestWord >> 2);
+    }
+    if (older) {
+      slots_[best].word.store(bestWord, std::memory_order_release);
+      continue;
+    }
     const Slot& s = slots_[best];
     out.data = s.data.data();
     out.bytes = s.bytes;

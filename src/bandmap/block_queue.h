@@ -10,8 +10,9 @@
 // being read) and the block's sequence number above them. Both sides claim a slot with a
 // compare-and-swap on that word, so a slot is never written and read at once, and the
 // sequence number in the same word keeps a consumer from taking a slot that was refilled
-// between its look and its claim. The release store that marks a slot ready (or free)
-// publishes the bytes written before it; the acquire in the claim makes them visible.
+// between its look and its claim, and, looked at again after the claim, from taking a block
+// before an older one that became ready while it looked. The release store that marks a slot ready
+// (or free) publishes the bytes written before it; the acquire in the claim makes them visible.
 //
 // Sizes: `slots` slots of up to `maxBytes` bytes each, allocated at construction.
 #pragma once

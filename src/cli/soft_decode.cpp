@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <vector>
 
 #include "cli/decode_session.h"
@@ -77,17 +78,18 @@ double ToneOfPosition(int position) {
 
 // The tone a soft reading starts on: the tone finder's pick in the first round of
 // kAutoTuneBlocks blocks where a tone stands out, else in the first round. `fill(n)` is
-// asked for the first n samples before a round is looked at and returns how many there are.
+// asked for the first n samples before a round is looked at and returns the samples it
+// has (fewer at the end of the input).
 template <typename Fill>
-double TuneRounds(const float* const& samples, Fill&& fill) {
+double TuneRounds(Fill&& fill) {
   const size_t roundSamples = static_cast<size_t>(kAutoTuneBlocks) * kBlockFrames;
   int firstPick = 0;
   for (int round = 0; round < kMaxTuneRounds; ++round) {
     const size_t from = static_cast<size_t>(round) * roundSamples;
-    const size_t have = fill(from + roundSamples);
-    if (have <= from && round > 0) break;
-    const TuneRound r =
-        Tune(samples + from, std::min(have, from + roundSamples) - std::min(have, from));
+    const std::span<const float> have = fill(from + roundSamples);
+    if (have.size() <= from && round > 0) break;
+    const size_t end = std::min(have.size(), from + roundSamples);
+    const TuneRound r = Tune(have.data() + std::min(from, end), end - std::min(from, end));
     if (round == 0) firstPick = r.position;
     if (r.standsOut) return ToneOfPosition(r.position);
   }
@@ -97,7 +99,7 @@ double TuneRounds(const float* const& samples, Fill&& fill) {
 }  // namespace
 
 double SoftToneHz(const float* mono, size_t count) {
-  return TuneRounds(mono, [count](size_t) { return count; });
+  return TuneRounds([=](size_t) { return std::span<const float>(mono, count); });
 }
 
 soft::SoftDecoderConfig SoftConfigFrom(const DecodeOptions& options) {
@@ -154,9 +156,8 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
   double toneHz = options.toneHz.value_or(0.0);
   if (toneHz <= 0.0) {
     // Rounds are read only as far as needed, so a live stream is tuned as soon as it can be.
-    const float* data = nullptr;
     bool ended = false;
-    toneHz = TuneRounds(data, [&](size_t wanted) {
+    toneHz = TuneRounds([&](size_t wanted) {
       while (!ended && held.size() < wanted) {
         const int got = reader.Read(frames.data(), 4096);
         if (got <= 0) {
@@ -167,8 +168,7 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
           held.push_back(static_cast<float>(frames[static_cast<size_t>(i * channels + pick)]) /
                          32768.0F);
       }
-      data = held.data();
-      return held.size();
+      return std::span<const float>(held);
     });
   }
 

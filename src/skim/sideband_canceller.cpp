@@ -250,8 +250,8 @@ void SidebandCanceller::Detect(Carrier& c, int64_t n) {
       Edge e;
       e.t = c.recentT[static_cast<size_t>(k + 1)] + f * decimation_;
       e.sign = up ? 1.0 : -1.0;
-      // The mixer's phase at the edge is the start's plus omega per sample; the low-passed
-      // baseband there is half the key-down carrier.
+      // The low-passed baseband at the edge's middle is half the key-down carrier, in
+      // the mixer's frame (phase 0 at `start`).
       e.amplitude =
           2.0 * (c.recent[static_cast<size_t>(k + 1)] +
                  f * (c.recent[static_cast<size_t>(k)] - c.recent[static_cast<size_t>(k + 1)]));

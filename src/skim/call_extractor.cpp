@@ -288,33 +288,46 @@ void CallExtractor::Judge(size_t i) {
     strong = false;
   }
   // "TEST K1ABC" alone is not a read: the word after a runner's closing TEST is as often a
-  // caller answering it.
-  if (!read) return;
+  // caller answering it. It and any call sent to no one are loose reads.
+  const bool loose = !read && !addressed(i);
+  if (!read && !loose) return;
+  if (loose) strong = false;
   if (EndsBeacon(w.text)) kind = SpotKind::Beacon;
-  AddRead(w.text, kind, strong, w.timeS);
+  AddRead(w.text, kind, strong, loose, w.timeS);
 }
 
-void CallExtractor::AddRead(const std::string& call, SpotKind kind, bool strong, double timeS) {
+void CallExtractor::AddRead(const std::string& call, SpotKind kind, bool strong, bool loose,
+                            double timeS) {
   ForgetBefore(timeS - config_.memoryS);
-  reads_.push_back(Read{call, kind, timeS, strong});
+  reads_.push_back(Read{call, kind, timeS, strong, loose});
 
-  const int exact = ExactReads(call);
-  int strongest = 0;
-  VariantReads(call, &strongest);
+  const int inContext = ExactReads(call, false);
+  if (inContext == 0) return;
+  const int all = ExactReads(call, true);
   // A rare shape needs three reads, one of them where the station plainly names itself:
   // a decoder locked on a signal at the wrong speed repeats the same wrong word, and
   // repetition alone would look like a doubled call.
   const bool rare = book_.ReadsNeeded(call) > 2;
   bool anyStrong = false;
   for (const Read& r : reads_) anyStrong = anyStrong || (r.strong && r.call == call);
+  if (rare && !anyStrong) return;
   // A beacon's suffix makes its call rare by shape, but a wrong-speed decoder never makes
   // up "/B": two reads do, one of them after DE.
   const int needed = rare && !EndsBeacon(call) ? config_.minReadsRare : config_.minReads;
-  const bool enough = exact >= needed && (!rare || anyStrong);
   // A call one letter away from another that was read too (two for long calls) must lead
   // it by two reads: a decoder that misreads a letter once tends to misread it again in
-  // the same fist.
-  if (!enough || (strongest > 0 && exact < strongest + 2)) return;
+  // the same fist. Loose reads are weighed against loose reads of the variants alike.
+  auto ready = [&](int reads, int least, bool withLoose) {
+    if (reads < least) return false;
+    int strongest = 0;
+    VariantReads(call, withLoose, &strongest);
+    return strongest == 0 || reads >= strongest + 2;
+  };
+  int exact = inContext;
+  if (!ready(inContext, needed, false)) {
+    if (!ready(all, std::max(needed, config_.minReadsLoose), true)) return;
+    exact = all;
+  }
 
   CallReport report;
   report.call = call;
@@ -331,27 +344,28 @@ void CallExtractor::ForgetBefore(double timeS) {
   while (!reads_.empty() && reads_.front().timeS < timeS) reads_.pop_front();
   // A call with no reads left must earn its spot-ready state again.
   ready_.erase(std::remove_if(ready_.begin(), ready_.end(),
-                              [&](const std::string& c) { return ExactReads(c) == 0; }),
+                              [&](const std::string& c) { return ExactReads(c, false) == 0; }),
                ready_.end());
-  if (!current_.empty() && ExactReads(current_) == 0) current_.clear();
+  if (!current_.empty() && ExactReads(current_, false) == 0) current_.clear();
 }
 
-int CallExtractor::ExactReads(std::string_view call) const {
+int CallExtractor::ExactReads(std::string_view call, bool withLoose) const {
   int n = 0;
-  for (const Read& r : reads_) n += r.call == call;
+  for (const Read& r : reads_) n += r.call == call && (withLoose || !r.loose);
   return n;
 }
 
-int CallExtractor::VariantReads(std::string_view call, int* strongestVariant) const {
+int CallExtractor::VariantReads(std::string_view call, bool withLoose,
+                                int* strongestVariant) const {
   int total = 0;
   int strongest = 0;
   std::vector<std::string_view> seen;
   for (const Read& r : reads_) {
-    if (!Variants(r.call, call)) continue;
+    if ((r.loose && !withLoose) || !Variants(r.call, call)) continue;
     ++total;
     if (std::find(seen.begin(), seen.end(), r.call) != seen.end()) continue;
     seen.push_back(r.call);
-    const int reads = ExactReads(r.call);
+    const int reads = ExactReads(r.call, withLoose);
     // Two edits away, a word read once is as likely noise as a misread of this call.
     if (reads < 2 && !OneEditApart(r.call, call)) continue;
     strongest = std::max(strongest, reads);

@@ -26,6 +26,9 @@
 // of them in a CQ, TEST, DE or TU context rather than merely doubled) and, when a call one
 // edit away from it (a letter changed, added or dropped) was read too, at least two exact
 // reads more than that one.
+// A station's own call with nothing around it ("... M2QF TEST TDM2QII GID M2QF"), its
+// context words lost in the noise, is a loose read: it counts only for a call read in
+// context at least once, and then only once it has minReadsLoose reads of both kinds.
 // A variant is never promoted to the winner's spelling: only strings actually read are
 // reported, so no call is ever invented.
 //
@@ -51,6 +54,7 @@ struct CallExtractorConfig {
   double memoryS = 900.0;     // reads older than this (stream seconds) are dropped
   int minReads = 2;           // exact reads before a common call is spot-ready
   int minReadsRare = 3;       // exact reads for a rare one (one in a CQ/TEST/DE/TU context)
+  int minReadsLoose = 4;      // reads in and out of context, with at least one in context
   size_t maxWordLength = 16;  // longer runs of characters are noise, never a call
 };
 
@@ -99,6 +103,7 @@ class CallExtractor {
     SpotKind kind = SpotKind::Dx;
     double timeS = 0;
     bool strong = false;  // in a CQ, TEST, DE or TU context, not merely doubled
+    bool loose = false;   // in no context at all
   };
   static constexpr size_t kNone = static_cast<size_t>(-1);
   static constexpr int kMaxStrays = 2;  // stray E/T words skipped between context words
@@ -109,10 +114,10 @@ class CallExtractor {
   size_t NextWord(size_t i) const;
   size_t PrevWord(size_t i) const;
   void Judge(size_t index);
-  void AddRead(const std::string& call, SpotKind kind, bool strong, double timeS);
+  void AddRead(const std::string& call, SpotKind kind, bool strong, bool loose, double timeS);
   void ForgetBefore(double timeS);
-  int ExactReads(std::string_view call) const;
-  int VariantReads(std::string_view call, int* strongestVariant) const;
+  int ExactReads(std::string_view call, bool withLoose = true) const;
+  int VariantReads(std::string_view call, bool withLoose, int* strongestVariant) const;
   SpotKind KindOf(std::string_view call) const;
 
   const CallBook& book_;

@@ -111,6 +111,13 @@ TEST(CallExtractor, ContextsTable) {
        {{"K1ABC", CQ}}},
       {"strays do not hide a report", "W9XYZ E 5NN 05  W9XYZ T 5NN 05", {}},
       {"strays do not hide DE", "W1AW E DE K1ABC  W1AW DE T K1ABC", {{"K1ABC", DX}}},
+      {"a weak runner's context words lost: once in context, three times loose",
+       "CQ TEST K1ABC  EI K1ABC TI  NT K1ABC EE  K1ABC MT",
+       {{"K1ABC", CQ}}},
+      {"loose reads alone are no spot", "EI K1ABC TI  NT K1ABC EE  K1ABC MT  K1ABC", {}},
+      {"one in context and two loose are not enough", "CQ TEST K1ABC  EI K1ABC TI  K1ABC", {}},
+      {"a called station is no loose read", "DE W9XYZ K  W9XYZ 5NN  W9XYZ 5NN  W9XYZ 5NN", {}},
+      {"loose misreads vote too", "CQ TEST K1ABC  EI K1ABC TI  NT K1ABG EE  K1ABG MT  K1ABC", {}},
   };
   CallBook book;
   for (const Transcript& c : cases) {

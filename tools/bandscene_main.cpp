@@ -39,6 +39,7 @@ void Usage() {
       "  --truth FILE.csv     truth table (call,role,offset_hz,freq_khz,wpm,snr_db,call_count)\n"
       "  --runners N --callers N --ragchews N --beacons N --birdies N --clickers N\n"
       "  --snr-min DB --snr-max DB --wpm-min W --wpm-max W --spacing HZ\n"
+      "  --fading SHARE --hand SHARE  stations that fade, that send by hand (0.3, 0.2)\n"
       "  --low HZ --high HZ   where stations sit (offsets for I/Q, audio Hz for audio)\n"
       "  --plain              runners call \"CQ CQ DE\" instead of \"CQ TEST\"\n"
       "  --noise-only         no stations (birdies and clickers only if asked)\n"
@@ -130,6 +131,10 @@ int main(int argc, char** argv) {
       recipe.maxWpm = number();
     else if (a == "--spacing")
       recipe.minSpacingHz = number();
+    else if (a == "--fading")
+      recipe.fadingShare = number();
+    else if (a == "--hand")
+      recipe.handKeyShare = number();
     else if (a == "--low") {
       recipe.lowHz = number();
       lowSet = true;

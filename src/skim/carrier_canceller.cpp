@@ -54,6 +54,10 @@ void CarrierCanceller::Rewind(double samples, double extraTurn) {
   phasor_ *= std::polar(1.0, -step_ * samples + extraTurn);
 }
 
+void CarrierCanceller::Retune(double hz) {
+  step_ = std::clamp(step_ - 2.0 * std::numbers::pi * hz / rate_, -maxStep_, maxStep_);
+}
+
 double CarrierCanceller::OffsetHz() const {
   return step_ * rate_ / (2.0 * std::numbers::pi);
 }

@@ -31,6 +31,9 @@ class CarrierCanceller {
   // from the channel history): the carrier's phase is turned back to match, and on by
   // `extraTurn` radians (a mixer before it that is not turned back).
   void Rewind(double samples, double extraTurn = 0.0);
+  // The mixer in front of it moved by `hz`: a carrier it follows moves the other way in the
+  // baseband, and is followed there without being learnt again.
+  void Retune(double hz);
   // Whether a carrier is being subtracted now.
   bool Active() const { return active_; }
   // Its offset from 0 Hz, Hz.

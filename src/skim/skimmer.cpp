@@ -30,6 +30,9 @@ constexpr double kWakeLeadS = 0.5;
 // each time, up to a limit.
 constexpr double kStuckS = 4.0;
 constexpr double kStuckMaxS = 64.0;
+// A birdie's canceller that stopped subtracting for less than this (seconds) and starts
+// again is the same carrier: the decoder goes on.
+constexpr double kRelearnGapS = 3.0;
 // A station this far over the noise in 500 Hz (dB) has its keying sidebands taken out of
 // the audio, at most kLoudMax of them at once. The finder's figure reads a keyed station
 // 10-18 dB under its key-down level (its long frames average the keying), so this is a
@@ -69,8 +72,9 @@ struct Skimmer::Chain {
   int phase = 0;                 // bank samples since the last one kept for the decoder
   std::unique_ptr<CarrierCanceller> canceller;  // audio: a birdie under the station
   bool cancelling = false;                      // the canceller subtracts a carrier now
-  bool relearn = false;  // it began to: the decoder starts afresh from the history
-  bool narrow = false;   // a neighbour close by: the narrow low-pass
+  bool relearn = false;      // it began to: the decoder starts afresh from the history
+  double cancelledS = -1e9;  // stream time it last subtracted
+  bool narrow = false;       // a neighbour close by: the narrow low-pass
 };
 
 class Skimmer::FrameRouter final : public Channelizer::FrameSink {
@@ -297,6 +301,10 @@ void Skimmer::Replay(Chain& chain, size_t frames) {
 }
 
 void Skimmer::Tune(Chain& chain, double offsetHz) {
+  // The finder's estimate of a station wanders with its keying (more so beside a birdie it
+  // cannot tell apart); the decoder follows its tone anyway. Only the carrier canceller is
+  // told, so that the birdie it follows stays put in its eyes.
+  if (chain.canceller) chain.canceller->Retune(offsetHz - chain.offsetHz);
   chain.offsetHz = offsetHz;
   chain.channel = bank_->ChannelFor(offsetHz);
   const double residual = offsetHz - bank_->CentreHz(chain.channel);
@@ -319,6 +327,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   }
   if (chain->canceller) chain->canceller->Reset();
   chain->cancelling = chain->relearn = false;
+  chain->cancelledS = -1e9;
   chain->id = signal.id;
   chain->asleep = false;
   chain->lastKeyedS = signal.lastSeenS;
@@ -332,6 +341,7 @@ void Skimmer::StartChain(const TrackedSignal& signal) {
   chain->keyedSinceTextS = 0.0;
   chain->stuckS = kStuckS;
   chain->checkedS = TimeS();
+  chain->offsetHz = signal.freqHz;
   Tune(*chain, signal.freqHz);
   ++started_;
   listener_.OnSignalStarted(signal.id, TimeS(), RfHz(signal.freqHz));
@@ -397,8 +407,12 @@ void Skimmer::Feed(Chain& chain, const std::complex<float>* channels) {
   const std::complex<float> y(re, im);
   if (chain.canceller) {
     chain.block.push_back(chain.canceller->Process(y));
-    if (chain.canceller->Active() && !chain.cancelling) chain.relearn = true;
+    // A canceller that drops out for a moment (the station keyed over the carrier for a
+    // while) and comes back leaves the decoder as it was; one that starts afresh does not.
+    if (chain.canceller->Active() && !chain.cancelling && TimeS() - chain.cancelledS > kRelearnGapS)
+      chain.relearn = true;
     chain.cancelling = chain.canceller->Active();
+    if (chain.cancelling) chain.cancelledS = TimeS();
   } else {
     chain.block.push_back(y);
   }

@@ -310,7 +310,9 @@ void CallExtractor::AddRead(const std::string& call, SpotKind kind, bool strong,
   const bool rare = book_.ReadsNeeded(call) > 2;
   bool anyStrong = false;
   for (const Read& r : reads_) anyStrong = anyStrong || (r.strong && r.call == call);
-  if (rare && !anyStrong) return;
+  // A beacon's call read three times over is the beacon's, with or without DE in front.
+  const bool beaconRead = EndsBeacon(call) && inContext >= config_.minReadsRare;
+  if (rare && !anyStrong && !beaconRead) return;
   // A beacon's suffix makes its call rare by shape, but a wrong-speed decoder never makes
   // up "/B": two reads do, one of them after DE.
   const int needed = rare && !EndsBeacon(call) ? config_.minReadsRare : config_.minReads;

@@ -15,7 +15,8 @@
 // A call anywhere else ("K1ABC 5NN 05", "K1ABC DE W1AW") was sent by someone else about
 // that station and is not a read: the station named may be far from this frequency. A call
 // ending in /B or heard after VVV is a beacon; a /B call is a read wherever it stands (only
-// the beacon sends it) and, rare shape or not, two reads make it, one of them after DE. A
+// the beacon sends it) and, rare shape or not, two reads make it, one of them after DE, or
+// three anywhere. A
 // caller answering a CQ sends its own call doubled or once after the CQ; it is never typed
 // CQ, since only a CQ/TEST word right in front of it (or TEST right behind) makes a CQ read.
 //

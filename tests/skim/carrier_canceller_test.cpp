@@ -58,14 +58,13 @@ Outcome RunScene(const Scene& s, double rewindAt = 0.0, double hopHz = 0.0) {
       i -= back;
       continue;
     }
-    const std::complex<double> stationAlone = Station(s, t);
-    const std::complex<double> x =
-        (std::polar(s.carrierAmp, 2.0 * std::numbers::pi * s.carrierHz * t + 0.7) + stationAlone +
-         std::complex<double>(noise(rng), noise(rng))) *
-        std::polar(1.0, -mixPhase);
+    // Everything as the canceller sees it, behind the mixer.
     const std::complex<double> mixer = std::polar(1.0, -mixPhase);
-    const std::complex<double> station = stationAlone * mixer;
     mixPhase += 2.0 * std::numbers::pi * mixHz / kRate;
+    const std::complex<double> station = Station(s, t) * mixer;
+    const std::complex<double> x =
+        std::polar(s.carrierAmp, 2.0 * std::numbers::pi * s.carrierHz * t + 0.7) * mixer + station +
+        std::complex<double>(noise(rng), noise(rng)) * mixer;
     const std::complex<float> y =
         c.Process({static_cast<float>(x.real()), static_cast<float>(x.imag())});
     if (t > 10.0) {

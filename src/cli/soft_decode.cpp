@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "receive/tone.h"
 #include "receive/tone_finder.h"
 #include "soft/soft_decoder.h"
+#include "soft/station_channel.h"
 
 namespace kestrix {
 
@@ -96,6 +98,35 @@ double TuneRounds(Fill&& fill) {
   return ToneOfPosition(firstPick);
 }
 
+// The decoder's front end: with a tone given, the station at that tone through a narrow
+// channel that follows its carrier; with the tone found here, the wider channel.
+class SoftFront {
+ public:
+  SoftFront(double toneHz, bool given, const soft::SoftDecoderConfig& config) {
+    if (given) {
+      narrow_ = std::make_unique<soft::StationChannel>(kRate, toneHz, config);
+    } else {
+      wide_ = std::make_unique<soft::AudioSoftDecoder>(kRate, toneHz, config);
+    }
+  }
+  void Process(const float* audio, size_t count) {
+    if (narrow_) {
+      narrow_->Process(audio, count);
+    } else {
+      wide_->Process(audio, count);
+    }
+  }
+  void Flush() { narrow_ ? narrow_->Flush() : wide_->Flush(); }
+  size_t TakeText(std::string& out) {
+    return narrow_ ? narrow_->TakeText(out) : wide_->TakeText(out);
+  }
+  soft::SoftDecoder& Decoder() { return narrow_ ? narrow_->Decoder() : wide_->Decoder(); }
+
+ private:
+  std::unique_ptr<soft::AudioSoftDecoder> wide_;
+  std::unique_ptr<soft::StationChannel> narrow_;
+};
+
 }  // namespace
 
 double SoftToneHz(const float* mono, size_t count) {
@@ -120,8 +151,9 @@ std::string SoftReadFrames(const std::vector<int16_t>& frames, int channels, dou
         static_cast<float>(frames[i * static_cast<size_t>(channels) + static_cast<size_t>(pick)]) /
         32768.0F;
   }
-  if (toneHz <= 0.0) toneHz = SoftToneHz(mono.data(), mono.size());
-  soft::AudioSoftDecoder decoder(kRate, toneHz, SoftConfigFrom(options));
+  const bool given = toneHz > 0.0;
+  if (!given) toneHz = SoftToneHz(mono.data(), mono.size());
+  SoftFront decoder(toneHz, given, SoftConfigFrom(options));
   std::vector<double> heard;  // SNR each second the signal was heard
   for (size_t at = 0; at < mono.size(); at += kRate) {
     decoder.Process(mono.data() + at, std::min<size_t>(kRate, mono.size() - at));
@@ -154,7 +186,8 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
   std::vector<float> held;
   std::vector<int16_t> frames(static_cast<size_t>(4096 * channels));
   double toneHz = options.toneHz.value_or(0.0);
-  if (toneHz <= 0.0) {
+  const bool given = toneHz > 0.0;
+  if (!given) {
     // Rounds are read only as far as needed, so a live stream is tuned as soon as it can be.
     bool ended = false;
     toneHz = TuneRounds([&](size_t wanted) {
@@ -172,7 +205,7 @@ int RunSoftDecode(const DecodeOptions& options, std::ostream& out, std::string& 
     });
   }
 
-  soft::AudioSoftDecoder decoder(kRate, toneHz, SoftConfigFrom(options));
+  SoftFront decoder(toneHz, given, SoftConfigFrom(options));
   std::string text;
   auto emit = [&] {
     text.clear();

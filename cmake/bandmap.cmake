@@ -32,3 +32,15 @@ if(KESTRIX_BUILD_BENCH)
   target_link_libraries(kestrix_bandmap_bench PRIVATE
     kestrix_bandmap kestrix_bandscene benchmark::benchmark)
 endif()
+
+# The soft decoder in the window: the tuned station read on a worker of its own.
+add_library(kestrix_softrx STATIC src/softrx/soft_receiver.cpp src/softrx/decoder_setting.cpp)
+target_include_directories(kestrix_softrx PUBLIC src)
+target_link_libraries(kestrix_softrx PUBLIC kestrix_bandmap kestrix_soft Threads::Threads)
+
+# "core-tsan": the soft reading's worker also runs under ThreadSanitizer (-L tsan).
+add_executable(kestrix_softrx_tests tests/softrx/soft_receiver_test.cpp)
+target_include_directories(kestrix_softrx_tests PRIVATE tests)
+target_link_libraries(kestrix_softrx_tests PRIVATE kestrix_softrx kestrix_morsegen GTest::gtest_main)
+gtest_discover_tests(kestrix_softrx_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES TIMEOUT 300 LABELS core-tsan)

@@ -253,7 +253,8 @@ ReceiveLoop::PassEnd ReceiveLoop::AudioPass(ReceiveMode mode) {
   const uint8_t* completed = nullptr;
   const PassEnd end = ExchangeBuffers(mode, completed);
   if (end != PassEnd::kContinue) return end;
-  if (tap_ != nullptr) tap_->OnCaptureBlock(completed, rx_.Capture.BufferBytes, rx_.Capture);
+  for (CaptureBlockTap* tap : taps_)
+    if (tap != nullptr) tap->OnCaptureBlock(completed, rx_.Capture.BufferBytes, rx_.Capture);
   if (mode == ReceiveMode::kText) {
     host_.ClearSpectrumBitmap(kTextBitmapWidth);
     rx_.ProcessTextBlock(completed);

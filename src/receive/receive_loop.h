@@ -9,6 +9,7 @@
 // transmit worker threads set and clear TxActive and ReceiveStop; no lock is taken.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -134,8 +135,12 @@ class ReceiveLoop {
   // continues, any other code quits the program (and ends the loop). Returns true when
   // the program goes on.
   bool HandleWaveError(int code);
-  // Every completed buffer also goes to `tap` (null: to nobody) from the next one on.
-  void SetBlockTap(CaptureBlockTap* tap) { tap_ = tap; }
+  // Every completed buffer also goes to `tap` (null: to nobody) from the next one on. Each
+  // slot holds one tap (the band map's is slot 0, the soft decoder's slot 1).
+  static constexpr int kBlockTapSlots = 2;
+  void SetBlockTap(CaptureBlockTap* tap, int slot = 0) {
+    taps_.at(static_cast<size_t>(slot)) = tap;
+  }
 
   // --- Run-control flags (also written by the transmit side and the dialogs) ---------
   std::atomic<uint8_t> ReceiveStop{0};
@@ -196,7 +201,7 @@ class ReceiveLoop {
   bool quitRequested_ = false;
   bool captureOpen_ = false;
   int64_t blocksProcessed_ = 0;
-  CaptureBlockTap* tap_ = nullptr;
+  std::array<CaptureBlockTap*, kBlockTapSlots> taps_{};
 };
 
 }  // namespace kestrix

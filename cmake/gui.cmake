@@ -11,6 +11,7 @@ add_library(kestrix_shell STATIC
   src/shell/band_map_link.cpp
   src/shell/band_map_view.cpp
   src/shell/band_map_window.cpp
+  src/shell/decoder_choice.cpp
   src/shell/main_menu.cpp
   src/shell/main_window.cpp
   src/shell/receive_side.cpp
@@ -29,7 +30,7 @@ add_library(kestrix_shell STATIC
 target_include_directories(kestrix_shell PUBLIC src)
 target_link_libraries(kestrix_shell PUBLIC
   kestrix_core kestrix_transmit kestrix_capture kestrix_display kestrix_settings kestrix_userfiles
-  kestrix_bandmap Qt6::Widgets)
+  kestrix_bandmap kestrix_softrx Qt6::Widgets)
 # Where an installed help file is looked for when the settings folder has none.
 target_compile_definitions(kestrix_shell PRIVATE
   KESTRIX_DOC_DIR="${CMAKE_INSTALL_FULL_DOCDIR}")
@@ -50,6 +51,7 @@ add_executable(kestrix_shell_tests
   tests/shell/text_output_test.cpp
   tests/shell/life_cycle_test.cpp
   tests/shell/band_map_window_test.cpp
+  tests/shell/decoder_choice_test.cpp
 )
 target_include_directories(kestrix_shell_tests PRIVATE tests)
 target_link_libraries(kestrix_shell_tests PRIVATE

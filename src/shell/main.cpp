@@ -18,6 +18,7 @@
 #include "shell/app_identity.h"
 #include "shell/band_map_link.h"
 #include "shell/cwdaemon_link.h"
+#include "shell/decoder_choice.h"
 #include "shell/main_window.h"
 #include "shell/settings_command.h"
 #include "shell/settings_session_end.h"
@@ -40,6 +41,9 @@ const char kUsage[] =
     "  --cwdaemon-listen ADDR:PORT\n"
     "                      the same on another address (anyone who can reach it can key\n"
     "                      the transmitter)\n"
+    "  --decoder classic|soft\n"
+    "                      read with the classic chain or the soft engine (Receive >\n"
+    "                      Decoder; this start only, the menu's choice is kept)\n"
     "  --band-map          open the Band Map window at start\n"
     "  --band-map-rigctld HOST:PORT\n"
     "                      the band map follows the dial through Hamlib's rigctld\n"
@@ -66,6 +70,7 @@ struct Options {
   std::string cwdaemonAddress = kestrix::transmit::kCwdaemonLoopback;
   uint16_t cwdaemonPort = kestrix::transmit::kCwdaemonPort;
   kestrix::bandmap::BandMapStartOptions bandMap;
+  std::string decoder;  // --decoder classic|soft
 };
 
 // Takes our options out of argv and leaves the rest (Qt's own) in place.
@@ -115,6 +120,13 @@ bool ParseOptions(int& argc, char** argv, Options& o, std::string& error) {
         return false;
       }
       o.cwdaemon = true;
+    } else if (a == "--decoder") {
+      if (!value(o.decoder)) return false;
+      kestrix::softrx::DecoderKind kind;
+      if (!kestrix::softrx::ParseDecoderKind(o.decoder, kind)) {
+        error = "invalid value for --decoder: '" + o.decoder + "' (classic or soft)";
+        return false;
+      }
     } else if (a == "--band-map") {
       o.bandMap.open = true;
     } else if (a == "--band-map-rigctld") {
@@ -182,6 +194,7 @@ int main(int argc, char** argv) {
   kestrix::shell::WindowOptions windowOptions;
   windowOptions.servePartners = true;  // on the default partner socket
   windowOptions.bandMap = options.bandMap;
+  windowOptions.decoder = options.decoder;
   std::unique_ptr<kestrix::CaptureDevice> device;
   if (!options.inputFile.empty()) {
     auto file = std::make_unique<kestrix::FileCapture>(

@@ -127,6 +127,11 @@ void MainMenu::Build(QMenuBar* bar) {
   N50wpm2 = AddItem(speed, "N50wpm2", "50+ wpm");
   Radio(speed, {Auto3, N25WPM1, N35wpm1, N50wpm1, N50wpm2}, nullptr);
 
+  QMenu* decoder = AddMenu(receive, "Decoder1", "Decoder");
+  Classic1 = AddItem(decoder, "Classic1", "Classic");
+  Soft1 = AddItem(decoder, "Soft1", "Soft");
+  Radio(decoder, {Classic1, Soft1}, Classic1);
+
   // Afc
   QMenu* afc = AddMenu(bar, "Afc1", "Afc");
   Off1 = AddItem(afc, "Off1", "Off");

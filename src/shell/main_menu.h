@@ -52,10 +52,12 @@ struct MainMenu {
   QAction* FilterOn1 = nullptr;
   QAction* FilterOff1 = nullptr;
   QAction* Auto3 = nullptr;
-  QAction* N25WPM1 = nullptr;  // "10 wpm"
-  QAction* N35wpm1 = nullptr;  // "20 wpm"
-  QAction* N50wpm1 = nullptr;  // "30 wpm"
-  QAction* N50wpm2 = nullptr;  // "50+ wpm"
+  QAction* N25WPM1 = nullptr;   // "10 wpm"
+  QAction* N35wpm1 = nullptr;   // "20 wpm"
+  QAction* N50wpm1 = nullptr;   // "30 wpm"
+  QAction* N50wpm2 = nullptr;   // "50+ wpm"
+  QAction* Classic1 = nullptr;  // Decoder: the classic chain (the default)
+  QAction* Soft1 = nullptr;     // Decoder: the soft engine
 
   // Afc
   QAction* Off1 = nullptr;

@@ -18,6 +18,7 @@
 #include "receive/sound_card_select.h"
 #include "shell/afc_start_dialog.h"
 #include "shell/band_map_link.h"
+#include "shell/decoder_choice.h"
 #include "shell/keying_panel.h"
 #include "shell/layout.h"
 #include "shell/memories_panel.h"
@@ -97,7 +98,8 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
                        const WindowSeams& seams)
     : device_(std::move(device)), options_(options), seams_(seams) {
   host_ = std::make_unique<Host>(*this);
-  rx_ = std::make_unique<Receiver>(text_);
+  gate_ = std::make_unique<DecoderGate>(text_);
+  rx_ = std::make_unique<Receiver>(*gate_);
   loop_ = std::make_unique<ReceiveLoop>(*rx_, *device_, *host_, &tx_.SendingState);
   soundCard_ = std::make_unique<SoundCardSelect>(*loop_);
 
@@ -129,6 +131,10 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
                              [this](int op) { memories_->ApplyMemoryOperation(op); });
   FormCreate();
   bandMap_ = std::make_unique<BandMapLink>(*this, options_.bandMap);
+  decoder_ = new DecoderChoice(DecoderParts{menu_, rp_, sp_, *rx_, *loop_, text_, *gate_},
+                               SettingsFolder(), options_.softQueueBlocks, this);
+  decoder_->ChooseAtStart(options_.decoder);
+  receive_->SetAfterBlock([this] { decoder_->ShowStatus(); });
   if (options_.servePartners) {
     partner_ = std::make_unique<PartnerLink>(
         [this](const std::string& title, const std::string& text) { ShowMessage(title, text); },
@@ -140,6 +146,9 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
 MainWindow::~MainWindow() {
   FormDestroy();
   bandMap_.reset();
+  receive_->SetAfterBlock(nullptr);
+  delete decoder_;  // its worker stops before the receive loop goes
+  decoder_ = nullptr;
   // Every send thread is joined while the widgets and the state they use still exist.
   txc_.reset();
   // The receiver outlives the pane's subscription and the receive side's read-outs.

@@ -70,6 +70,8 @@ class ToneMenu;
 class WindowTransmitHost;
 class WindowKeyers;
 class BandMapLink;
+class DecoderChoice;
+class DecoderGate;
 
 inline constexpr int kTimer1Ms = 250;
 inline constexpr const char* kHelpFailedText = "Could not run the help application";
@@ -106,6 +108,11 @@ struct WindowOptions {
   std::string partnerSocket;
   // The band map (kestrix --band-map ...).
   bandmap::BandMapStartOptions bandMap;
+  // kestrix --decoder classic|soft; empty: the choice kept in the window's settings file.
+  std::string decoder;
+  // Capture blocks the soft engine's worker may fall behind by before the oldest is
+  // dropped (a recording handed over faster than real time needs more).
+  size_t softQueueBlocks = 32;
 };
 
 // Where the window found its help and settings files at creation (empty: none).
@@ -175,6 +182,8 @@ class MainWindow : public QMainWindow {
   WindowSettings& Settings() { return *settings_; }
   // The band map window, its engine and its spot server.
   BandMapLink& BandMap() { return *bandMap_; }
+  // Receive > Decoder: which decoder the receive pane reads with.
+  DecoderChoice& Decoder() { return *decoder_; }
   const ReceivePanel& ReceiveControls() const { return rp_; }
   const TransmitPanel& TransmitControls() const { return tp_; }
   const StatusPanel& Status() const { return sp_; }
@@ -218,6 +227,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<CaptureDevice> device_;
   std::unique_ptr<Host> host_;
   TextHub text_;
+  std::unique_ptr<DecoderGate> gate_;  // the classic chain's text on its way to text_
   std::unique_ptr<Receiver> rx_;
   std::unique_ptr<ReceiveLoop> loop_;
   std::unique_ptr<SoundCardSelect> soundCard_;
@@ -247,6 +257,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<PartnerText> partnerText_;
   std::unique_ptr<WindowSettings> settings_;
   std::unique_ptr<BandMapLink> bandMap_;
+  DecoderChoice* decoder_ = nullptr;  // a child object
 
   StartupFiles files_;
   bool stayOnTop_ = false;

@@ -519,6 +519,7 @@ void ReceiveSide::TimelineBlock(const Receiver& rx) {
 
 void ReceiveSide::BlockFinished(const Receiver& rx) {
   parts_.sp.ShowBlockCounters(rx);
+  if (afterBlock_) afterBlock_();
 }
 
 }  // namespace kestrix::shell

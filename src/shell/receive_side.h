@@ -197,6 +197,8 @@ class ReceiveSide final : public QObject, public ReceiveView, public ReceiverSin
   void LearnStateShown(bool learning) override;
   void TimelineBlock(const Receiver& rx) override;
   void BlockFinished(const Receiver& rx) override;
+  // Runs after each block's read-outs (another decoder puts its own over them).
+  void SetAfterBlock(std::function<void()> after) { afterBlock_ = std::move(after); }
 
  private:
   void ShowModeButtons(ReceiveMode mode);
@@ -214,6 +216,7 @@ class ReceiveSide final : public QObject, public ReceiveView, public ReceiverSin
   std::unique_ptr<ReceiveController> controller_;
   PaneStyle style_;
   int spectrumHeightRef_ = 0;
+  std::function<void()> afterBlock_;
 };
 
 }  // namespace kestrix::shell

@@ -280,7 +280,7 @@ TEST_F(Composition, MenuTreeHiddenItemsAndInitialCheckMarks) {
           "Stay On Top>{Off[x]|On}|Messaging>{Msgs OFF[x]|Msgs ON}}",
       "Receive>{Op Modes>{Text|Manual}|Threshold>{Quiet|Normal|Noisy|Auto(hidden)|Manual}|"
       "Noise Filter>{Filter On|Filter Off}|"
-      "Receive Speed>{Auto|10 wpm|20 wpm|30 wpm|50+ wpm}}",
+      "Receive Speed>{Auto|10 wpm|20 wpm|30 wpm|50+ wpm}|Decoder>{Classic[x]|Soft}}",
       "Afc>{Off[x]|Narrow|Medium|Wide|-|AFC Start Freq}",
       "Text>{Case>{Upper|Lower[x]}|Type>{Normal[x]|Bold}|"
       "Size>{Small Font|Normal Font[x]|Medium Font|Large Font}|"

@@ -44,3 +44,8 @@ target_include_directories(kestrix_softrx_tests PRIVATE tests)
 target_link_libraries(kestrix_softrx_tests PRIVATE kestrix_softrx kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_softrx_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 300 LABELS core-tsan)
+
+if(KESTRIX_BUILD_BENCH)
+  add_executable(kestrix_softrx_bench bench/bench_softrx.cpp)
+  target_link_libraries(kestrix_softrx_bench PRIVATE kestrix_softrx kestrix_morsegen benchmark::benchmark)
+endif()

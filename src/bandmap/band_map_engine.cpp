@@ -56,7 +56,11 @@ class BandMapEngine::SpotGate final : public skim::SpotOutput {
 // extractor per signal whose reports fill the station list.
 class BandMapEngine::Listener final : public skim::SkimListener {
  public:
-  Listener(const skim::CallBook& book, skim::SpotFeed& feed) : book_(book), feed_(feed) {}
+  // `followed` gets every piece of text with its signal's audio frequency.
+  Listener(const skim::CallBook& book, skim::SpotFeed& feed,
+           std::function<void(const skim::SkimText&, double)> followed,
+           std::function<void(uint64_t)> ended)
+      : book_(book), feed_(feed), followed_(std::move(followed)), ended_(std::move(ended)) {}
 
   void OnSignalStarted(uint64_t signal, double timeS, double freqHz) override {
     feed_.OnSignalStarted(signal, timeS, freqHz);
@@ -69,9 +73,11 @@ class BandMapEngine::Listener final : public skim::SkimListener {
     s.snrDb = text.snrDb;
     s.extractor->Feed(text.text, text.timeS);
     Reports(text.signal, s, text.freqHz);
+    followed_(text, s.audioHz);
   }
   void OnSignalEnded(uint64_t signal, double timeS) override {
     feed_.OnSignalEnded(signal, timeS);
+    ended_(signal);
     auto it = signals_.find(signal);
     if (it == signals_.end()) return;
     it->second.extractor->Flush(timeS);
@@ -120,6 +126,8 @@ class BandMapEngine::Listener final : public skim::SkimListener {
 
   const skim::CallBook& book_;
   skim::SpotFeed& feed_;
+  std::function<void(const skim::SkimText&, double)> followed_;
+  std::function<void(uint64_t)> ended_;
   std::unordered_map<uint64_t, PerSignal> signals_;
   std::vector<skim::CallReport> reports_;
 };
@@ -202,6 +210,34 @@ void BandMapEngine::Run() {
   }
 }
 
+void BandMapEngine::Followed(const skim::SkimText& text, double audioHz) {
+  const double want = followHz_.load(std::memory_order_relaxed);
+  if (!(want == followingHz_)) {  // a new tuning (or none): look again
+    followingHz_ = want;
+    Unfollow(followed_);
+  }
+  if (std::isnan(want)) return;
+  if (followed_ == 0 && std::fabs(audioHz - want) <= kFollowHz) {
+    followed_ = text.signal;
+    following_.store(true, std::memory_order_relaxed);
+  }
+  if (text.signal != followed_) return;
+  std::lock_guard lock(followMutex_);
+  followedText_ += text.text;
+}
+
+void BandMapEngine::Unfollow(uint64_t signal) {
+  if (signal == 0 || signal != followed_) return;
+  followed_ = 0;
+  following_.store(false, std::memory_order_relaxed);
+}
+
+void BandMapEngine::TakeFollowedText(std::string& out) {
+  std::lock_guard lock(followMutex_);
+  out += followedText_;
+  followedText_.clear();
+}
+
 void BandMapEngine::DrainForTest() {
   BlockQueue::Taken block;
   while (queue_.Take(block)) {
@@ -221,7 +257,10 @@ void BandMapEngine::Rebuild(double rate) {
   w.feed = std::make_unique<skim::SpotFeed>(w.book, fc, *w.gate, nullptr);
   StationList kept = w.listener ? w.listener->stations : StationList(config_.fade);
   w.skimmer.reset();
-  w.listener = std::make_unique<Listener>(w.book, *w.feed);
+  w.listener = std::make_unique<Listener>(
+      w.book, *w.feed, [this](const skim::SkimText& t, double hz) { Followed(t, hz); },
+      [this](uint64_t signal) { Unfollow(signal); });
+  Unfollow(followed_);  // the new skimmer numbers its signals afresh
   w.listener->stations = kept;
   skim::SkimmerConfig sc;
   sc.inputRate = rate;

@@ -95,6 +95,17 @@ class BandMapEngine final : public CaptureBlockTap {
   // The typed dial in Hz (NaN: none); used while rig control gives none.
   void SetDialHz(double hz) { typedDialHz_.store(hz, std::memory_order_relaxed); }
 
+  // The main receiver's tuning (audio Hz, NaN: none): the first signal whose decoder reads
+  // within kFollowHz of it is followed, and its text is kept for TakeFollowedText, so that
+  // the receive pane shows what the band map reads for that station. A new tuning looks
+  // again; a followed signal that ends is let go.
+  static constexpr double kFollowHz = 15.0;
+  void Follow(double audioHz) { followHz_.store(audioHz, std::memory_order_relaxed); }
+  // Whether a signal is followed now.
+  bool Following() const { return following_.load(std::memory_order_relaxed); }
+  // Appends the followed signal's text since the last take (any thread).
+  void TakeFollowedText(std::string& out);
+
   // The latest results; waterfall rows are moved out (each row is taken once).
   void TakeSnapshot(Snapshot& out);
 
@@ -110,12 +121,20 @@ class BandMapEngine final : public CaptureBlockTap {
   void Rebuild(double rate);
   double DialHz();
   void Publish(double now);
+  void Followed(const skim::SkimText& text, double audioHz);
+  void Unfollow(uint64_t signal);
   double Now() const;
 
   EngineConfig config_;
   skim::SpotOutput* spots_;
   BlockQueue queue_;
   std::atomic<double> typedDialHz_;
+  std::atomic<double> followHz_{std::nan("")};
+  std::atomic<bool> following_{false};
+  double followingHz_ = std::nan("");  // worker: the tuning the follow was chosen for
+  uint64_t followed_ = 0;              // worker: the signal followed, 0: none
+  std::mutex followMutex_;             // held for an append or a take
+  std::string followedText_;
   std::atomic<bool> stop_{false};
   std::thread worker_;
 

@@ -31,6 +31,9 @@ softrx::SoftReceiverConfig WindowSoftConfig(size_t queueBlocks) {
 char UpperOf(char c) {
   return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
+char LowerOf(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
@@ -78,6 +81,7 @@ void DecoderChoice::Choose(softrx::DecoderKind kind, bool keep) {
     parts_.loop.SetBlockTap(this, 1);
     poll_.start();
   } else if (!soft && soft_) {
+    if (bandmap::BandMapEngine* map = BandMap()) map->Follow(std::nan(""));
     parts_.loop.SetBlockTap(nullptr, 1);
     parts_.gate.SetSoft(nullptr);
     poll_.stop();
@@ -101,14 +105,28 @@ void DecoderChoice::OnCaptureBlock(const uint8_t* data, uint32_t bytes,
   if (!soft_ || parts_.rx.Mode != ReceiveMode::kText) return;
   // The tuning bar's bin, at the capture's rate (the spectrum's bins are rate / 8192 wide).
   const double binHz = static_cast<double>(capture.Format.SamplesPerSecond) / 8192.0;
-  soft_->SetToneHz((parts_.rx.FrequencyBar - 1) * binHz);
+  const double toneHz = (parts_.rx.FrequencyBar - 1) * binHz;
+  soft_->SetToneHz(toneHz);
+  bandmap::BandMapEngine* map = BandMap();
+  if (map) map->Follow(toneHz);
+  // The band map's decoder reads this station: the window's own rests.
+  if (map && map->Following()) return;
   soft_->OnCaptureBlock(data, bytes, capture);
+}
+
+bandmap::BandMapEngine* DecoderChoice::BandMap() const {
+  return parts_.bandMap ? parts_.bandMap() : nullptr;
 }
 
 void DecoderChoice::Poll() {
   if (!soft_) return;
   soft_->Take(reading_);
   if (!reading_.text.empty()) Insert(reading_.text);
+  if (bandmap::BandMapEngine* map = BandMap()) {
+    followed_.clear();
+    map->TakeFollowedText(followed_);
+    if (!followed_.empty()) Insert(followed_);
+  }
   ShowStatus();
 }
 
@@ -116,7 +134,7 @@ void DecoderChoice::Insert(const std::string& text) {
   if (!parts_.rx.Options.TextOutputOn()) return;
   const bool upper = parts_.rx.Options.Case == LetterCase::kUpper;
   for (char c : text) {
-    if (upper) c = UpperOf(c);
+    c = upper ? UpperOf(c) : LowerOf(c);
     parts_.text.InsertText(&c, 1);
     parts_.text.TableCharacter(c);
   }

@@ -3,7 +3,9 @@
 // AFC); with Soft chosen its characters stop at the gate and the soft engine's reach the
 // text hub instead, so the receive pane, partner programs and every other subscriber get
 // them. The soft engine reads the station at the tuned frequency (a click, the AFC, a band
-// map row) through a narrow channel of its own, on a worker (softrx::SoftReceiver).
+// map row) through a narrow channel of its own, on a worker (softrx::SoftReceiver). While
+// the band map is open and one of its decoders reads within 15 Hz of the tuning, the pane
+// shows that decoder's text instead and the window's own rests: one decoder per station.
 //
 // Controls that mean nothing to the soft engine are disabled while it reads, each with a
 // tooltip that says why. The choice is kept in the window's own settings file beside the
@@ -16,11 +18,13 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "bandmap/band_map_engine.h"
 #include "decoder/text_hub.h"
 #include "decoder/text_sink.h"
 #include "receive/receive_loop.h"
@@ -77,6 +81,8 @@ struct DecoderParts {
   ReceiveLoop& loop;
   TextHub& text;
   DecoderGate& gate;
+  // The band map's engine while the band map is open, else null.
+  std::function<bandmap::BandMapEngine*()> bandMap;
 };
 
 class DecoderChoice final : public QObject, public CaptureBlockTap {
@@ -109,6 +115,7 @@ class DecoderChoice final : public QObject, public CaptureBlockTap {
 
  private:
   void DisableClassicOnly(bool disable);
+  bandmap::BandMapEngine* BandMap() const;
   void Insert(const std::string& text);
 
   DecoderParts parts_;
@@ -118,6 +125,7 @@ class DecoderChoice final : public QObject, public CaptureBlockTap {
   softrx::DecoderKind kind_ = softrx::DecoderKind::kClassic;
   std::unique_ptr<softrx::SoftReceiver> soft_;
   softrx::SoftReading reading_;
+  std::string followed_;  // the band map's text for the tuned station
   QTimer poll_;
   QLabel* label_ = nullptr;  // "Soft" on the status line
   // What the disabled controls were before, to give back with Classic.

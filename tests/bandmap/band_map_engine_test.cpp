@@ -148,3 +148,46 @@ TEST(BandMapEngine, TheWorkerSkimsHandedOverBlocksAndStopsWhenAsked) {
 
 }  // namespace
 }  // namespace kestrix::bandmap
+
+namespace kestrix::bandmap {
+namespace {
+
+// The main receiver tuned to one station of the passband: the band map hands over what its
+// decoder reads there, and nothing of the others; a new tuning moves to another station,
+// and no tuning keeps nothing.
+TEST(BandMapEngine, FollowsTheStationTheReceiverIsTunedTo) {
+  const BandScenePlan plan = Scene(60, 11);
+  const auto blocks = Blocks(plan);
+  ASSERT_GE(plan.stations.size(), 2u);
+  const auto& first = plan.stations[0];
+  const auto& second = plan.stations[1];
+  EngineConfig c;
+  BandMapEngine engine(c, nullptr);
+  CaptureSettings capture;
+  std::string got;
+  std::string untuned;
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const size_t third = blocks.size() * 9 / 20;  // 27 s each, then 6 s untuned
+    engine.Follow(i < third ? first.offsetHz : i < 2 * third ? second.offsetHz : std::nan(""));
+    engine.OnCaptureBlock(blocks[i].data(), static_cast<uint32_t>(blocks[i].size()), capture);
+    engine.DrainForTest();
+    if (i == third - 1 || i == 2 * third - 1) {
+      EXPECT_TRUE(engine.Following()) << i;
+      got += '|';
+    }
+    engine.TakeFollowedText(i < 2 * third ? got : untuned);
+  }
+  EXPECT_FALSE(engine.Following());
+  EXPECT_EQ(untuned, "");
+  const size_t bar = got.find('|');
+  ASSERT_NE(bar, std::string::npos);
+  const std::string a = got.substr(0, bar);
+  const std::string b = got.substr(bar + 1);
+  EXPECT_NE(a.find(first.call), std::string::npos) << a;
+  EXPECT_EQ(a.find(second.call), std::string::npos) << a;
+  EXPECT_NE(b.find(second.call), std::string::npos) << b;
+  EXPECT_EQ(b.find(first.call), std::string::npos) << b;
+}
+
+}  // namespace
+}  // namespace kestrix::bandmap

@@ -20,7 +20,9 @@
 #include "shell/band_map_link.h"
 #include "shell/main_menu.h"
 #include "shell/settings_command.h"
+#include "signalgen/band_scene.h"
 #include "signalgen/morse_gen.h"
+#include "support/scene_blocks.h"
 #include "support/text_metrics.h"
 #include "window_fixture.h"
 
@@ -159,6 +161,50 @@ TEST_F(Decoder, ABandMapTuneMovesTheSoftReadingToThatStation) {
   W().Rx().Mode = ReceiveMode::kText;
   D().OnCaptureBlock(silence.data(), static_cast<uint32_t>(silence.size()), W().Rx().Capture);
   EXPECT_NEAR(D().Engine()->ToneHz(), 1000.0, kBinHz);
+}
+
+// With the band map open, Enter on a row puts that station's text in the pane: the band
+// map's decoder for it, handed over as it reads.
+TEST_F(Decoder, WithTheBandMapOpenThePaneReadsTheTunedStationFromItsDecoder) {
+  signalgen::SceneRecipe r;
+  r.durationS = 40;
+  r.lowHz = 500;
+  r.highHz = 2000;
+  r.runners = 2;
+  r.callersPerRunner = 0;
+  r.ragchews = r.beacons = r.birdies = r.clickers = 0;
+  r.minSnrDb = 15;
+  r.maxSnrDb = 25;
+  r.fadingShare = r.handKeyShare = 0;
+  r.contest = false;
+  r.seed = 3;
+  const auto plan = signalgen::PlanScene(r);
+  const auto blocks = kestrix::testing::SceneBlocks(plan);
+  ASSERT_EQ(plan.stations.size(), 2u);
+
+  Start();
+  D().Soft1Click();
+  W().BandMap().Open();
+  bandmap::BandMapEngine& engine = *W().BandMap().Engine();
+  W().BandMap().TuneTo(plan.stations[1].offsetHz);  // as Enter on its row
+  W().Rx().Mode = ReceiveMode::kText;
+  for (const auto& block : blocks) {
+    const auto bytes = static_cast<uint32_t>(block.size());
+    const uint64_t before = engine.Queue().Pushed();
+    engine.OnCaptureBlock(block.data(), bytes, W().Rx().Capture);
+    D().OnCaptureBlock(block.data(), bytes, W().Rx().Capture);
+    for (int wait = 0; wait < 5000; ++wait) {
+      bandmap::Snapshot s;
+      engine.TakeSnapshot(s);
+      if (s.blocks == before + 1) break;
+      QThread::msleep(1);
+    }
+    D().Poll();
+  }
+  EXPECT_TRUE(engine.Following());  // the band map's decoder, not a second one
+  const std::string pane = Memo2()->toPlainText().toUpper().toStdString();
+  EXPECT_NE(pane.find(plan.stations[1].call), std::string::npos) << pane;
+  EXPECT_EQ(pane.find(plan.stations[0].call), std::string::npos) << pane;
 }
 
 // A weak recording (-1 dB in 500 Hz) through the window's receive loop, as

@@ -18,7 +18,9 @@ constexpr int kLooksToLock = 4;  // two seconds of looks before the centre moves
 constexpr double kFarRetuneHz = 200.0;    // a pick this far from the first mixer moves it
 constexpr double kNeighbourStepHz = 2.0;  // the neighbours' look
 constexpr double kNeighbourGapHz = 10.0;  // past the pull, where neighbours begin
-constexpr double kSidebandHz = 40.0;      // past the pull, a louder station's sidebands reach in
+constexpr double kSidebandHz = 40.0;
+constexpr double kNeighbourOverNoise = 20.0;  // 13 dB: a neighbour that is a station      // past
+                                              // the pull, a louder station's sidebands reach in
 
 int Factor(double rate, double target) {
   return std::max(1, static_cast<int>(std::lround(rate / std::max(target, 1.0))));
@@ -141,6 +143,8 @@ struct StationChannel::Impl {
       hann[n] = 0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(n) / static_cast<double>(window));
     SetCoarse(tone);
     Pick(tone);
+    wide = std::make_unique<AudioSoftDecoder>(rate, tone, decoderConfig);
+    wideConfig = decoderConfig;
   }
 
   void SetCoarse(double hz) {
@@ -160,6 +164,7 @@ struct StationChannel::Impl {
     std::fill(average.begin(), average.end(), 0.0);
     std::fill(neighbourAverage.begin(), neighbourAverage.end(), 0.0);
     looks = 0;
+    otherRun = 0;
     locked = false;
     SetClose(false);
     Centre(hz);
@@ -239,8 +244,20 @@ struct StationChannel::Impl {
     const double floor = *middle;
     const double margin = std::pow(10.0, config.lockDb / 10.0);
     const double own = best != 0 ? average[best] : average[static_cast<size_t>(half)];
-    SetClose(loudest > std::pow(10.0, config.neighbourDb / 10.0) * std::max(own, floor) &&
+    const double level = std::max(own, floor);
+    SetClose(loudest > std::pow(10.0, config.neighbourDb / 10.0) * level &&
              loudest > margin * floor);
+    // The narrow text once a neighbour has stood out for two looks in a row, the wide text
+    // again once none has for two (the largest of many steps of noise alone comes near the
+    // margin in a single look, so none counts before kLooksToLock).
+    const bool other = looks >= kLooksToLock &&
+                       loudest > std::pow(10.0, config.otherDb / 10.0) * level &&
+                       loudest > kNeighbourOverNoise * floor;
+    otherRun = other == narrowText ? 0 : otherRun + 1;
+    if (otherRun >= 2) {
+      narrowText = other;
+      otherRun = 0;
+    }
     if (looks < kLooksToLock || best == 0 || !(average[best] > margin * floor)) return;
     // A peak beside a louder station close by may be one of its keying sidebands.
     if (loudestNear > average[best]) return;
@@ -279,6 +296,11 @@ struct StationChannel::Impl {
   std::vector<double> neighbourHz;  // where neighbours are looked for, from the carrier
   std::vector<double> neighbourAverage;
   bool close = false;
+  bool narrowText = false;  // the text is the narrow decoder's
+  int otherRun = 0;         // looks in a row that disagree with narrowText
+  std::unique_ptr<AudioSoftDecoder> wide;
+  SoftDecoderConfig wideConfig;
+  std::string scratch;
   double forget;
   int looks = 0;
   bool locked = false;
@@ -296,6 +318,7 @@ StationChannel::~StationChannel() = default;
 
 void StationChannel::Process(const float* audio, size_t count) {
   Impl& d = *impl_;
+  d.wide->Process(audio, count);
   for (size_t i = 0; i < count; ++i) {
     d.first.Push(static_cast<double>(audio[i]) * d.coarse.Next());
     if (++d.count1 == d.factor1) {
@@ -307,6 +330,7 @@ void StationChannel::Process(const float* audio, size_t count) {
 
 void StationChannel::Flush() {
   impl_->decoder.Flush();
+  impl_->wide->Flush();
 }
 
 void StationChannel::Retune(double toneHz) {
@@ -320,19 +344,29 @@ void StationChannel::Retune(double toneHz) {
     d.Centre(carrier);
   } else {
     d.decoder.Reset();
+    d.wide = std::make_unique<AudioSoftDecoder>(d.audioRate, toneHz, d.wideConfig);
   }
 }
 
 void StationChannel::Reset() {
   Impl& d = *impl_;
   d.decoder.Reset();
+  d.wide->Reset();
   const double tone = d.toneHz;
   d.SetCoarse(tone);
   d.Pick(tone);
 }
 
 size_t StationChannel::TakeText(std::string& out) {
-  return impl_->decoder.TakeText(out);
+  Impl& d = *impl_;
+  // Both decoders' text is taken; the one not read now is dropped.
+  d.scratch.clear();
+  if (d.narrowText) {
+    d.wide->TakeText(d.scratch);
+    return d.decoder.TakeText(out);
+  }
+  d.decoder.TakeText(d.scratch);
+  return d.wide->TakeText(out);
 }
 double StationChannel::ToneHz() const {
   return impl_->toneHz;
@@ -346,11 +380,14 @@ bool StationChannel::Locked() const {
 bool StationChannel::Close() const {
   return impl_->close;
 }
+bool StationChannel::Narrow() const {
+  return impl_->narrowText;
+}
 SoftDecoder& StationChannel::Decoder() {
-  return impl_->decoder;
+  return impl_->narrowText ? impl_->decoder : impl_->wide->Decoder();
 }
 const SoftDecoder& StationChannel::Decoder() const {
-  return impl_->decoder;
+  return impl_->narrowText ? impl_->decoder : impl_->wide->Decoder();
 }
 
 }  // namespace kestrix::soft

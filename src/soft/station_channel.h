@@ -6,10 +6,16 @@
 //
 // The carrier search: every half second a Hann-windowed DFT of the intermediate samples at
 // 1 Hz steps across +-pullHz, averaged over a few seconds. The strongest step becomes the
-// centre once it stands `lockDb` over the quietest steps of the search; until then the
+// centre once it stands `lockDb` over the median step of the search; until then the
 // channel is centred on the picked tone. A neighbour outside the search never pulls it.
-// The same look, at 2 Hz steps out to `neighbourHz`, finds loud neighbours: beside one the
+// The same look, at 2 Hz steps out to `neighbourHz`, finds neighbours: beside a loud one the
 // narrower low-pass (closePassHz, closeStopHz) is used.
+//
+// A second decoder reads the same audio through the wide channel of AudioSoftDecoder (a
+// few hundred hertz, so that its noise is white: behind a narrow filter the noise's power
+// swings at the pace of fast dits, and a decoder starting up on a weak signal can take them
+// for keying). Its text is the channel's while no neighbour within `neighbourHz` comes
+// within `otherDb` of the station; beside one, the narrow channel's text is.
 //
 // All memory is taken at construction; Process() does not allocate. One thread at a time.
 #pragma once
@@ -33,7 +39,8 @@ struct StationChannelConfig {
   double closeStopHz = 22.0;
   double neighbourHz = 120.0;
   double neighbourDb = 6.0;
-  double lockDb = 8.0;  // the carrier's margin over the median step of the search
+  double otherDb = -3.0;  // a neighbour this close to the station's level: the narrow text
+  double lockDb = 8.0;    // the carrier's margin over the median step of the search
   // The decoder's rate, about (the decoder's own sampleRate is not used): low enough that
   // the noise behind the narrow low-pass reaches the decoder nearly white. At twice this
   // its power swings at the pace of 60 WPM dits, and the decoder's start-up takes them for
@@ -64,6 +71,8 @@ class StationChannel {
   double CarrierHz() const;  // the centre of the narrow low-pass now
   bool Locked() const;       // a carrier was found within the search
   bool Close() const;        // a loud neighbour is near: the narrower low-pass is in use
+  bool Narrow() const;       // a neighbour is near: the text is the narrow channel's
+  // The decoder whose text is taken now.
   SoftDecoder& Decoder();
   const SoftDecoder& Decoder() const;
 

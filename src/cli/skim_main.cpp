@@ -54,12 +54,12 @@ void InstallStopHandlers() {
 class Outputs final : public SpotOutput {
  public:
   explicit Outputs(TelnetServer* telnet) : telnet_(telnet) {}
-  void OnSpot(const std::string& line, const Spot&) override {
+  void OnSpot(const std::string& line, const Spot& spot) override {
     if (progressShown) std::fputs("\r\033[K", stderr);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    if (telnet_ != nullptr) telnet_->Publish(line);
+    if (telnet_ != nullptr) telnet_->Publish(line, spot.kind);
   }
   bool progressShown = false;
 
@@ -143,11 +143,17 @@ int main(int argc, char** argv) {
   if (o.Audio()) {
     if (!o.rigctld.empty()) {
       rig = std::make_unique<RigctldClient>(o.rigctld, std::cerr);
-      if (!rig->Start(error)) {
-        std::cerr << "kestrix-skim: " << error << '\n';
+      if (rig->Start(error)) {
+        centreHz = rig->DialHz();
+      } else if (o.dialKhz) {
+        std::cerr << "kestrix-skim: " << error << "; going on with --dial-khz " << *o.dialKhz
+                  << " and trying again in the background\n";
+        centreHz = *o.dialKhz * 1000.0;
+      } else {
+        std::cerr << "kestrix-skim: " << error
+                  << " (give --dial-khz KHZ as well to start without it)\n";
         return kExitInput;
       }
-      centreHz = rig->DialHz();
     } else if (o.dialKhz) {
       centreHz = *o.dialKhz * 1000.0;
     } else {
@@ -219,7 +225,14 @@ int main(int argc, char** argv) {
       outputs.progressShown = true;
     };
   }
-  if (rig) rc.retune = [&] { return rig->Moved(); };
+  if (rig) {
+    rc.retune = [&] {
+      // The rig's mode, once known, overrides --sideband.
+      const int lower = rig->LowerSideband();
+      if (lower >= 0) skimmer.SetLowerSideband(lower == 1);
+      return rig->Moved();
+    };
+  }
 
   const int status = RunSkimmer(*source, skimmer, rc, error);
   if (outputs.progressShown) std::fputs("\n", stderr);

@@ -23,6 +23,7 @@ add_library(kestrix_skim STATIC
   src/skim/soapy_source.cpp
   src/skim/audio_device_source.cpp
   src/skim/spot_feed.cpp
+  src/skim/receivers.cpp
 )
 target_include_directories(kestrix_skim PUBLIC src)
 # The per-sample loops (filter bank branches, spectrum statistics) vectorise fully at -O3.
@@ -45,6 +46,7 @@ add_executable(kestrix_skim_tests
   tests/skim/sample_source_test.cpp
   tests/skim/sigmf_test.cpp
   tests/skim/skimmer_test.cpp
+  tests/skim/receivers_test.cpp
   tests/cli/skim_options_test.cpp
   src/cli/skim_options.cpp
 )

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
       sdr.rate = opt.rate > 0.0 ? opt.rate : 192000.0;
       sdr.centreHz = *opt.centreKhz * 1000.0;
       sdr.gainDb = opt.gainDb;
+      sdr.streamArgs = opt.streamArgs;
       rx.source = OpenSoapySource(sdr, std::cerr, error);
     } else {
       rx.source = OpenAudioDevice(opt.device, opt.rate, error);

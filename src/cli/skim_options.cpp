@@ -108,6 +108,8 @@ bool ParseSkimOptions(const std::vector<std::string>& args, SkimOptions& o, std:
     } else if (a == "--gain") {
       if (!number(d, -20.0, 100.0)) return false;
       tuned().gainDb = d;
+    } else if (a == "--stream-args") {
+      if (!value(tuned().streamArgs)) return false;
     } else if (a == "--dial-khz") {
       if (!number(d, 0.0, 1e8)) return false;
       tuned().dialKhz = d;
@@ -211,6 +213,7 @@ Tuning (applies to the input given last before it; before any input, to all):
   --center-khz KHZ     RF frequency at the centre of the I/Q band (SigMF files give it)
   --rate HZ            sample rate: raw I/Q, the SDR (default 192000), the sound card
   --gain DB            SDR gain (default: the SDR's automatic gain)
+  --stream-args ARGS   SDR stream settings, e.g. "chan=stereo_iq" (SoapySDR audio module)
   --dial-khz KHZ       the receiver's dial frequency (audio input)
   --sideband usb|lsb   RF = dial + audio frequency (usb, default) or dial - audio (lsb)
   --rigctld HOST:PORT  follow the dial through Hamlib's rigctld (audio input)

@@ -19,6 +19,7 @@ struct SkimReceiver {
   std::optional<double> centreKhz;  // --center-khz
   double rate = 0.0;                // --rate HZ (raw I/Q, SDR, sound card)
   std::optional<double> gainDb;     // --gain DB (SDR; none: automatic)
+  std::string streamArgs;           // --stream-args KEY=VALUE,... (SDR)
   std::optional<double> dialKhz;    // --dial-khz (audio)
   bool lsb = false;                 // --sideband lsb
   std::string rigctld;              // --rigctld HOST:PORT

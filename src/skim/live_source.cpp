@@ -56,11 +56,10 @@ class Reopening final : public SampleSource {
       }
       return n;
     }
-    if (n == LiveStream::kOverflow) {
-      Overflow(now);
-      return kSourceAgain;
-    }
     if (n == LiveStream::kLost) return Lost(why, now);
+    // Nothing but overflows is no better than nothing: some drivers report a dead device
+    // (the sound server gone) that way.
+    if (n == LiveStream::kOverflow) Overflow(now);
     if (Seconds(now - lastSample_) > policy_.stallS) {
       char buf[64];
       std::snprintf(buf, sizeof buf, "no samples for %.0f s", policy_.stallS);

@@ -47,6 +47,7 @@ class Reopening final : public SampleSource {
     const Clock::time_point now = Clock::now();
     if (n > 0) {
       lastSample_ = now;
+      if (const std::string why = CheckPace(n, now); !why.empty()) return Lost(why, now);
       if (outage_) {
         log_ << "kestrix-skim: " << name_ << " is receiving again after "
              << static_cast<long>(Seconds(now - lostAt_)) << " s\n";
@@ -74,6 +75,30 @@ class Reopening final : public SampleSource {
         std::fabs(rate_ - policy_.wantedRate) > 0.01 * policy_.wantedRate)
       log_ << "kestrix-skim: " << name_ << " runs at " << rate_ << " samples/s, not the "
            << policy_.wantedRate << " asked for; going on at " << rate_ << '\n';
+  }
+
+  // Samples far faster than the rate come from a driver that lost its device and hands
+  // out whatever it has (the sound-card module with its sound server gone): a loss. Far
+  // slower is said once. Counted over windows of `rateCheckS`.
+  std::string CheckPace(long n, Clock::time_point now) {
+    if (policy_.rateCheckS <= 0.0) return {};
+    if (paceSamples_ == 0) paceStart_ = now;
+    paceSamples_ += n;
+    const double span = Seconds(now - paceStart_);
+    if (span < policy_.rateCheckS) return {};
+    const double ratio = static_cast<double>(paceSamples_) / (span * rate_);
+    paceSamples_ = 0;
+    char buf[96];
+    if (ratio > 2.0) {
+      std::snprintf(buf, sizeof buf, "samples come %.1f times faster than its rate", ratio);
+      return buf;
+    }
+    if (ratio < 0.5 && !slowSaid_) {
+      log_ << "kestrix-skim: " << name_ << " gives only " << static_cast<int>(ratio * 100)
+           << " % of the samples its rate promises\n";
+      slowSaid_ = true;
+    }
+    return {};
   }
 
   void Overflow(Clock::time_point now) {
@@ -116,6 +141,7 @@ class Reopening final : public SampleSource {
     if (stream_->Open(error)) {
       open_ = true;
       lastSample_ = now;
+      paceSamples_ = 0;
       const double rate = stream_->Rate();
       if (rate > 0.0 && rate != rate_) {
         rate_ = rate;
@@ -144,6 +170,9 @@ class Reopening final : public SampleSource {
   Clock::time_point nextTry_;
   double retryS_ = 1.0;
   bool outage_ = false;  // from a loss until samples come again
+  Clock::time_point paceStart_;
+  long paceSamples_ = 0;
+  bool slowSaid_ = false;
   long overflows_ = 0;
   long overflowsSaid_ = 0;
   Clock::time_point overflowSaidAt_;

@@ -8,7 +8,9 @@
 // kSourceAgain meanwhile; when samples come again it says so in one more line.
 // Samples the device dropped because we were late (overflows) are reported in one line,
 // then at most once a minute with the count. A device that gives another rate than the one
-// asked for is reported once.
+// asked for is reported once, and so is one that delivers less than half its rate; one
+// that delivers more than twice its rate is taken as lost (a driver whose device went away
+// handing out what it has).
 //
 // ThreadedSource reads any source on a thread of its own into a bounded queue (about two
 // seconds of samples), so that a slow or stuck device never holds up the engine and a busy
@@ -54,6 +56,7 @@ struct ReopenPolicy {
   double firstRetryS = 1.0;  // then doubling ...
   double maxRetryS = 30.0;   // ... up to this
   double giveUpS = 0.0;      // end the run after this long without the device; 0: never
+  double rateCheckS = 5.0;   // samples counted against the rate over this long; 0: not
 };
 
 // `stream` must be open already (the program checks the device at the start).

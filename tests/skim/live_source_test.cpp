@@ -68,6 +68,7 @@ ReopenPolicy Quick() {
   p.stallS = 0.05;
   p.firstRetryS = 0.005;
   p.maxRetryS = 0.02;
+  p.rateCheckS = 0.0;  // the fake is as fast as it can be
   return p;
 }
 
@@ -124,6 +125,30 @@ TEST(LiveSource, DeviceFaultsAreSaidAndOutlived) {
     if (c.fault == FakeStream::Unplugged) {
       EXPECT_GT(fake.opens.load(), 1);
     }
+  }
+}
+
+// A driver that hands out samples far faster than its rate has lost its device; one far
+// slower is said once.
+TEST(LiveSource, SamplesAtTheWrongPaceAreSaid) {
+  const struct {
+    double rate;
+    const char* says;
+  } cases[] = {
+      {1000.0, "stopped (samples come"},           // unpaced: thousands of times 1 kHz
+      {1e12, "of the samples its rate promises"},  // nobody delivers a THz
+  };
+  for (const auto& c : cases) {
+    std::atomic<int> mode{FakeStream::Fine};
+    std::ostringstream log;
+    ReopenPolicy policy = Quick();
+    policy.rateCheckS = 0.02;
+    auto source = ReopeningSource(std::make_unique<FakeStream>(mode, c.rate), policy, log);
+    float buf[2 * 64];
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (log.str().find(c.says) == std::string::npos && std::chrono::steady_clock::now() < until)
+      source->Read(buf, 64);
+    EXPECT_NE(log.str().find(c.says), std::string::npos) << log.str();
   }
 }
 

@@ -85,14 +85,18 @@ class Reopening final : public SampleSource {
     if (paceSamples_ == 0) paceStart_ = now;
     paceSamples_ += n;
     const double span = Seconds(now - paceStart_);
+    // A flood is caught as soon as it is a second's worth of samples ahead of one and a half
+    // times the rate, before the engine's clock has run far ahead of the wall clock.
+    if (static_cast<double>(paceSamples_) > rate_ * (1.5 * span + 1.0)) {
+      char buf[96];
+      std::snprintf(buf, sizeof buf, "%ld samples in %.2f s, far more than its rate", paceSamples_,
+                    span);
+      paceSamples_ = 0;
+      return buf;
+    }
     if (span < policy_.rateCheckS) return {};
     const double ratio = static_cast<double>(paceSamples_) / (span * rate_);
     paceSamples_ = 0;
-    char buf[96];
-    if (ratio > 2.0) {
-      std::snprintf(buf, sizeof buf, "samples come %.1f times faster than its rate", ratio);
-      return buf;
-    }
     if (ratio < 0.5 && !slowSaid_) {
       log_ << "kestrix-skim: " << name_ << " gives only " << static_cast<int>(ratio * 100)
            << " % of the samples its rate promises\n";

@@ -9,8 +9,8 @@
 // Samples the device dropped because we were late (overflows) are reported in one line,
 // then at most once a minute with the count. A device that gives another rate than the one
 // asked for is reported once, and so is one that delivers less than half its rate; one
-// that delivers more than twice its rate is taken as lost (a driver whose device went away
-// handing out what it has).
+// that gets a second's worth of samples ahead of one and a half times its rate is taken as
+// lost (a driver whose device went away handing out what it has).
 //
 // ThreadedSource reads any source on a thread of its own into a bounded queue (about two
 // seconds of samples), so that a slow or stuck device never holds up the engine and a busy

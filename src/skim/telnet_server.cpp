@@ -28,6 +28,8 @@ constexpr size_t kReadChunk = 2048;
 // Spot lines waiting for the server thread; beyond this the oldest are dropped (the thread
 // only lags this far if the machine stalls it).
 constexpr size_t kMaxPendingLines = 4096;
+// On Stop, what is queued still goes to clients that read within this long.
+constexpr int kDrainMs = 1000;
 
 std::string SystemError(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
@@ -212,6 +214,30 @@ void TelnetServer::Run() {
     c.dead = true;
     dropped_.fetch_add(1, std::memory_order_relaxed);
   };
+  // Hands the pending lines to every logged-in client that wants them, and to sh/dx.
+  auto deliver = [&] {
+    {
+      std::lock_guard<std::mutex> lock(pendingMutex_);
+      lines.swap(pending_);
+    }
+    if (lines.empty()) return;
+    for (auto& c : clients) {
+      if (!c->loggedIn || c->dead || c->closing) continue;
+      for (const PublishedSpot& spot : lines) {
+        if (!WantsSpot(c->settings, spot)) continue;
+        c->Queue(spot.line);
+        c->Queue("\r\n");
+      }
+      // What the socket takes now doesn't count against the client's queue.
+      if (!Flush(*c)) continue;
+      if (c->Queued() > config_.maxQueueBytes) drop(*c);  // it doesn't read: let it go
+    }
+    for (PublishedSpot& spot : lines) {
+      if (history.size() >= static_cast<size_t>(kMaxShowDx)) history.pop_front();
+      history.push_back(std::move(spot));
+    }
+    lines.clear();
+  };
 
   while (!stopRequested_.load(std::memory_order_acquire)) {
     fds.clear();
@@ -231,28 +257,7 @@ void TelnetServer::Run() {
       while (read(wakeFd_[0], buffer, sizeof buffer) > 0) {
       }
     }
-    {
-      std::lock_guard<std::mutex> lock(pendingMutex_);
-      lines.swap(pending_);
-    }
-    if (!lines.empty()) {
-      for (auto& c : clients) {
-        if (!c->loggedIn || c->dead || c->closing) continue;
-        for (const PublishedSpot& spot : lines) {
-          if (!WantsSpot(c->settings, spot)) continue;
-          c->Queue(spot.line);
-          c->Queue("\r\n");
-        }
-        // What the socket takes now doesn't count against the client's queue.
-        if (!Flush(*c)) continue;
-        if (c->Queued() > config_.maxQueueBytes) drop(*c);  // it doesn't read: let it go
-      }
-      for (PublishedSpot& spot : lines) {
-        if (history.size() >= static_cast<size_t>(kMaxShowDx)) history.pop_front();
-        history.push_back(std::move(spot));
-      }
-      lines.clear();
-    }
+    deliver();
 
     // Clients: what they send, and what we owe them.
     for (size_t i = 0; i < clients.size(); ++i) {
@@ -357,6 +362,19 @@ void TelnetServer::Run() {
     }
   }
 
+  // Stopping: the spots published up to now still go out (the last ones of a recording
+  // come just before the stop), to clients that read within kDrainMs.
+  deliver();
+  const auto drainUntil = Clock::now() + std::chrono::milliseconds(kDrainMs);
+  while (Clock::now() < drainUntil) {
+    fds.clear();
+    for (const auto& c : clients)
+      if (!c->dead && c->Queued() > 0) fds.push_back({c->fd, POLLOUT, 0});
+    if (fds.empty()) break;
+    if (poll(fds.data(), fds.size(), 50) < 0 && errno != EINTR) break;
+    for (auto& c : clients)
+      if (!c->dead && c->Queued() > 0) Flush(*c);
+  }
   for (auto& c : clients) {
     close(c->fd);
     if (c->loggedIn) loggedIn_.fetch_sub(1, std::memory_order_relaxed);

@@ -100,16 +100,5 @@ TEST(ClusterCommand, SessionAnswersAndFilters) {
   EXPECT_EQ(AnswerClusterCommand("sh/dx", settings, {}), "No spots.\r\n");
 }
 
-TEST(ClusterCommand, WhoGetsWhichSpot) {
-  const PublishedSpot cq{Line("K1ABC", SpotKind::Cq), SpotKind::Cq};
-  const PublishedSpot beacon{Line("W1AW/B", SpotKind::Beacon), SpotKind::Beacon};
-  EXPECT_TRUE(WantsSpot({true, true}, beacon));
-  EXPECT_FALSE(WantsSpot({true, false}, beacon));
-  EXPECT_TRUE(WantsSpot({true, false}, cq));
-  EXPECT_FALSE(WantsSpot({false, true}, cq));
-  EXPECT_EQ(CallOfSpotLine(cq.line), "K1ABC");
-  EXPECT_EQ(CallOfSpotLine("DX de"), "");
-}
-
 }  // namespace
 }  // namespace kestrix::skim

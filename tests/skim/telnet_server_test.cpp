@@ -296,6 +296,20 @@ TEST(TelnetServer, BadAddressOrBusyPortIsAClearError) {
   EXPECT_NE(error.find(std::to_string(first.Port())), std::string::npos) << error;
 }
 
+// The last spots of a run, published just before the stop, still reach the clients.
+TEST(TelnetServer, StopDeliversWhatWasPublishedBeforeIt) {
+  TelnetServer server(Ephemeral());
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  Client c(server.Port());
+  c.Send("W1AW\r\n");
+  ASSERT_TRUE(WaitFor([&] { return server.LoggedInClients() == 1; }));
+  for (int i = 0; i < 50; ++i) server.Publish(kLine + " " + std::to_string(i));
+  server.Stop();
+  EXPECT_TRUE(c.ReadUntilClosed());
+  EXPECT_NE(c.Received().find(kLine + " 49\r\n"), std::string::npos);
+}
+
 TEST(TelnetServer, StopWithClientsConnectedJoinsAndPublishAfterwardsIsHarmless) {
   auto server = std::make_unique<TelnetServer>(Ephemeral());
   std::string error;

@@ -65,5 +65,5 @@ echo "kestrix-skim exit status $status; its messages (driver noise left out):"
 grep -v -e '^$' -e '^O*$' -e RtApiPulse skim.log || true
 echo "driver lines: $(grep -c RtApiPulse skim.log || true)"
 echo "spots: $(wc -l <spots.txt); the telnet client got $(grep -c '^DX de' client.txt || true)"
-python3 "$root/tools/score_skim.py" --truth scene.csv --spots spots.txt | head -2
+python3 "$root/tools/score_skim.py" --truth scene.csv --spots spots.txt
 echo "everything is in $out"

@@ -30,13 +30,13 @@ sleep 0.3
   --telnet "$port" --seconds 100 >spots.txt 2>skim.log &
 skim=$!
 sleep 1
-# A logger that stays logged in the whole time.
+# A logger that stays logged in until the skimmer closes the connection (at most 300 s).
 python3 - "$port" >client.txt <<'EOF' &
 import socket, sys, time
 s = socket.create_connection(("127.0.0.1", int(sys.argv[1])))
 s.sendall(b"W9XG\r\n")
 s.settimeout(1)
-end = time.time() + 110
+end = time.time() + 300
 while time.time() < end:
     try:
         d = s.recv(4096)

@@ -56,10 +56,10 @@ target_link_libraries(kestrix_skim_tests PRIVATE
   kestrix_skim kestrix_bandscene kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_skim_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
 
-# The rig-control client's and the live reader's threads, apart so that the
+# The rig-control client's, the live reader's and the receivers' threads, apart so that the
 # ThreadSanitizer run (-L tsan) takes them without the DSP tests.
 add_executable(kestrix_skim_thread_tests tests/skim/rigctld_client_test.cpp
-  tests/skim/live_source_test.cpp)
+  tests/skim/live_source_test.cpp tests/skim/receivers_thread_test.cpp)
 target_link_libraries(kestrix_skim_thread_tests PRIVATE kestrix_skim GTest::gtest_main)
 gtest_discover_tests(kestrix_skim_thread_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 LABELS core-tsan)

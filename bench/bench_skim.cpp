@@ -1,18 +1,25 @@
 // The skimmer's costs: the channel bank and the signal finder per second of band, one
 // signal's decoder per second, and the whole engine on a busy band, each as a multiple of
-// real time on one core ("x_realtime" counters).
+// real time on one core ("x_realtime" counters), and how many 192 kHz receivers one core
+// keeps in real time.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "signalgen/band_scene.h"
+#include "skim/call_sign.h"
 #include "skim/channelizer.h"
+#include "skim/receivers.h"
+#include "skim/sample_source.h"
 #include "skim/sideband_canceller.h"
 #include "skim/signal_finder.h"
 #include "skim/skimmer.h"
+#include "skim/spot_feed.h"
 #include "soft/soft_decoder.h"
 
 namespace {
@@ -159,6 +166,67 @@ void BM_Skimmer(benchmark::State& state) {
 BENCHMARK(BM_Skimmer)
     ->Args({48000, 30})
     ->Args({192000, 90})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+struct NoSpots final : kestrix::skim::SpotOutput {
+  void OnSpot(const std::string&, const kestrix::skim::Spot&) override { ++spots; }
+  size_t spots = 0;
+};
+
+// A station of `range(0)` 192 kHz receivers in one process, each on its own thread into one
+// spot feed, on a busy band (90 stations, 20 s). "receivers_per_core": receiver-seconds
+// per second of the process's CPU time, how many such receivers one core keeps in real
+// time.
+void BM_Receivers(benchmark::State& state) {
+  constexpr double kRate = 192000.0;
+  const size_t count = static_cast<size_t>(state.range(0));
+  kestrix::signalgen::SceneRecipe recipe;
+  recipe.durationS = 20;
+  recipe.runners = 45;
+  recipe.callersPerRunner = 1;
+  recipe.ragchews = 0;
+  recipe.beacons = 0;
+  recipe.lowHz = -0.45 * kRate;
+  recipe.highHz = 0.45 * kRate;
+  recipe.minSpacingHz = 300.0;
+  const auto plan = kestrix::signalgen::PlanScene(recipe);
+  kestrix::signalgen::BandSceneRenderer::Options ro;
+  ro.sampleRate = kRate;
+  kestrix::signalgen::BandSceneRenderer renderer(plan, ro);
+  std::vector<std::complex<float>> band(renderer.TotalSamples());
+  renderer.RenderIq(band.data(), band.size());
+  const kestrix::skim::CallBook book;
+  for (auto _ : state) {
+    state.PauseTiming();
+    NoSpots out;
+    kestrix::skim::SpotFeed feed(book, {}, out, nullptr);
+    kestrix::skim::ReceiverHub hub(feed);
+    std::vector<std::unique_ptr<kestrix::skim::SampleSource>> sources;
+    std::vector<std::unique_ptr<kestrix::skim::Skimmer>> skimmers;
+    std::vector<kestrix::skim::ReceiverRun> runs(count);
+    for (size_t i = 0; i < count; ++i) {
+      kestrix::skim::SkimmerConfig c;
+      c.inputRate = kRate;
+      c.centreHz = 7e6 + 200e3 * static_cast<double>(i);  // each its own band
+      sources.push_back(kestrix::skim::MemorySource(reinterpret_cast<const float*>(band.data()),
+                                                    band.size(), kRate, true));
+      skimmers.push_back(std::make_unique<kestrix::skim::Skimmer>(c, hub.AddReceiver(0.0)));
+      runs[i].source = sources.back().get();
+      runs[i].skimmer = skimmers.back().get();
+    }
+    state.ResumeTiming();
+    kestrix::skim::RunReceivers(runs);
+    benchmark::DoNotOptimize(out.spots);
+  }
+  state.counters["receivers_per_core"] = benchmark::Counter(
+      recipe.durationS * static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_Receivers)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(6)
+    ->MeasureProcessCPUTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 

@@ -20,9 +20,11 @@ add_library(kestrix_skim STATIC
   src/skim/sample_source.cpp
   src/skim/skim_run.cpp
   src/skim/rigctld_client.cpp
+  src/skim/live_source.cpp
   src/skim/soapy_source.cpp
   src/skim/audio_device_source.cpp
   src/skim/spot_feed.cpp
+  src/skim/receivers.cpp
 )
 target_include_directories(kestrix_skim PUBLIC src)
 # The per-sample loops (filter bank branches, spectrum statistics) vectorise fully at -O3.
@@ -45,6 +47,7 @@ add_executable(kestrix_skim_tests
   tests/skim/sample_source_test.cpp
   tests/skim/sigmf_test.cpp
   tests/skim/skimmer_test.cpp
+  tests/skim/receivers_test.cpp
   tests/cli/skim_options_test.cpp
   src/cli/skim_options.cpp
 )
@@ -53,9 +56,10 @@ target_link_libraries(kestrix_skim_tests PRIVATE
   kestrix_skim kestrix_bandscene kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_skim_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)
 
-# The rig-control client's thread, apart so that the ThreadSanitizer run (-L tsan) takes it
-# without the DSP tests.
-add_executable(kestrix_skim_thread_tests tests/skim/rigctld_client_test.cpp)
+# The rig-control client's, the live reader's and the receivers' threads, apart so that the
+# ThreadSanitizer run (-L tsan) takes them without the DSP tests.
+add_executable(kestrix_skim_thread_tests tests/skim/rigctld_client_test.cpp
+  tests/skim/live_source_test.cpp tests/skim/receivers_thread_test.cpp)
 target_link_libraries(kestrix_skim_thread_tests PRIVATE kestrix_skim GTest::gtest_main)
 gtest_discover_tests(kestrix_skim_thread_tests DISCOVERY_TIMEOUT 60
   PROPERTIES TIMEOUT 120 LABELS core-tsan)

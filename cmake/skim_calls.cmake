@@ -17,6 +17,7 @@ add_library(kestrix_skim_calls STATIC
   src/skim/call_extractor.cpp
   src/skim/spot.cpp
   src/skim/telnet_input.cpp
+  src/skim/cluster_command.cpp
   src/skim/telnet_server.cpp
 )
 target_include_directories(kestrix_skim_calls PUBLIC src)
@@ -38,6 +39,7 @@ add_executable(kestrix_skim_calls_tests
   tests/skim/call_extractor_test.cpp
   tests/skim/spot_test.cpp
   tests/skim/telnet_input_test.cpp
+  tests/skim/cluster_command_test.cpp
   tests/skim/telnet_server_test.cpp
   tests/skim/scene_calls_test.cpp
   tests/signalgen/band_scene_test.cpp
@@ -52,7 +54,8 @@ gtest_discover_tests(kestrix_skim_calls_tests DISCOVERY_TIMEOUT 60
 # Coverage-guided fuzzing (clang's libFuzzer, scripts/fuzz): the telnet input lines and the
 # operator's call files.
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
-  add_executable(kestrix_telnet_fuzzer tests/skim/telnet_fuzzer.cpp src/skim/telnet_input.cpp)
+  add_executable(kestrix_telnet_fuzzer tests/skim/telnet_fuzzer.cpp src/skim/telnet_input.cpp
+    src/skim/cluster_command.cpp)
   target_include_directories(kestrix_telnet_fuzzer PRIVATE src)
   target_compile_options(kestrix_telnet_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(kestrix_telnet_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)

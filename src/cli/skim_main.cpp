@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "cli/skim_options.h"
 #include "skim/audio_device_source.h"
 #include "skim/call_sign.h"
+#include "skim/receivers.h"
 #include "skim/rigctld_client.h"
 #include "skim/sample_source.h"
 #include "skim/skim_run.h"
@@ -54,12 +56,12 @@ void InstallStopHandlers() {
 class Outputs final : public SpotOutput {
  public:
   explicit Outputs(TelnetServer* telnet) : telnet_(telnet) {}
-  void OnSpot(const std::string& line, const Spot&) override {
+  void OnSpot(const std::string& line, const Spot& spot) override {
     if (progressShown) std::fputs("\r\033[K", stderr);
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-    if (telnet_ != nullptr) telnet_->Publish(line);
+    if (telnet_ != nullptr) telnet_->Publish(line, spot.kind);
   }
   bool progressShown = false;
 
@@ -117,51 +119,71 @@ int main(int argc, char** argv) {
     return kExitInput;
   }
 
-  std::unique_ptr<SampleSource> source;
-  if (!o.iq.empty()) {
-    source = OpenIqRecording(o.iq, o.rate, error);
-  } else if (!o.audio.empty()) {
-    source = OpenAudioRecording(o.audio, error);
-  } else if (!o.soapy.empty()) {
-    SoapyConfig sdr;
-    sdr.args = o.soapy;
-    sdr.rate = o.rate > 0.0 ? o.rate : 192000.0;
-    sdr.centreHz = *o.centreKhz * 1000.0;
-    sdr.gainDb = o.gainDb;
-    source = OpenSoapySource(sdr, std::cerr, error);
-  } else {
-    source = OpenAudioDevice(o.device, o.rate, error);
-  }
-  if (source == nullptr) {
-    std::cerr << "kestrix-skim: " << error << '\n';
-    return kExitInput;
-  }
-
-  // Where 0 Hz of the input is on the air.
-  std::unique_ptr<RigctldClient> rig;
-  double centreHz = std::nan("");
-  if (o.Audio()) {
-    if (!o.rigctld.empty()) {
-      rig = std::make_unique<RigctldClient>(o.rigctld, std::cerr);
-      if (!rig->Start(error)) {
-        std::cerr << "kestrix-skim: " << error << '\n';
-        return kExitInput;
-      }
-      centreHz = rig->DialHz();
-    } else if (o.dialKhz) {
-      centreHz = *o.dialKhz * 1000.0;
+  // Every receiver's source, and where 0 Hz of its input is on the air.
+  struct Receiver {
+    std::unique_ptr<SampleSource> source;
+    std::unique_ptr<RigctldClient> rig;
+    std::unique_ptr<Skimmer> skimmer;
+    double centreHz = std::nan("");
+    bool lsb = false;
+  };
+  const bool several = o.receivers.size() > 1;
+  std::vector<Receiver> receivers(o.receivers.size());
+  for (size_t i = 0; i < o.receivers.size(); ++i) {
+    const SkimReceiver& opt = o.receivers[i];
+    Receiver& rx = receivers[i];
+    const std::string who = several ? opt.Describe() + ": " : "";
+    if (!opt.iq.empty()) {
+      rx.source = OpenIqRecording(opt.iq, opt.rate, error);
+    } else if (!opt.audio.empty()) {
+      rx.source = OpenAudioRecording(opt.audio, error);
+    } else if (!opt.soapy.empty()) {
+      SoapyConfig sdr;
+      sdr.args = opt.soapy;
+      sdr.rate = opt.rate > 0.0 ? opt.rate : 192000.0;
+      sdr.centreHz = *opt.centreKhz * 1000.0;
+      sdr.gainDb = opt.gainDb;
+      sdr.streamArgs = opt.streamArgs;
+      rx.source = OpenSoapySource(sdr, std::cerr, error);
     } else {
-      std::cerr << "kestrix-skim: a receiver's audio needs --dial-khz KHZ or --rigctld HOST:PORT\n";
-      return kExitUsage;
+      rx.source = OpenAudioDevice(opt.device, opt.rate, error);
     }
-  } else {
-    centreHz = o.centreKhz ? *o.centreKhz * 1000.0 : source->CentreHz();
-    if (std::isnan(centreHz)) {
-      std::cerr << "kestrix-skim: '" << source->Name()
-                << "' does not say its centre frequency: give --center-khz KHZ\n";
-      return kExitUsage;
+    if (rx.source == nullptr) {
+      std::cerr << "kestrix-skim: " << error << '\n';
+      return kExitInput;
+    }
+    rx.lsb = opt.lsb;
+    if (opt.Audio()) {
+      if (!opt.rigctld.empty()) {
+        rx.rig = std::make_unique<RigctldClient>(opt.rigctld, std::cerr);
+        if (rx.rig->Start(error)) {
+          rx.centreHz = rx.rig->DialHz();
+        } else if (opt.dialKhz) {
+          std::cerr << "kestrix-skim: " << who << error << "; going on with --dial-khz "
+                    << *opt.dialKhz << " and trying again in the background\n";
+          rx.centreHz = *opt.dialKhz * 1000.0;
+        } else {
+          std::cerr << "kestrix-skim: " << who << error
+                    << " (give --dial-khz KHZ as well to start without it)\n";
+          return kExitInput;
+        }
+      } else if (opt.dialKhz) {
+        rx.centreHz = *opt.dialKhz * 1000.0;
+      } else {
+        std::cerr << "kestrix-skim: " << who
+                  << "a receiver's audio needs --dial-khz KHZ or --rigctld HOST:PORT\n";
+        return kExitUsage;
+      }
+    } else {
+      rx.centreHz = opt.centreKhz ? *opt.centreKhz * 1000.0 : rx.source->CentreHz();
+      if (std::isnan(rx.centreHz)) {
+        std::cerr << "kestrix-skim: '" << rx.source->Name()
+                  << "' does not say its centre frequency: give --center-khz KHZ\n";
+        return kExitUsage;
+      }
     }
   }
+  const bool live = receivers.front().source->IsLive();
 
   std::unique_ptr<TelnetServer> telnet;
   if (o.telnetPort) {
@@ -174,7 +196,7 @@ int main(int argc, char** argv) {
       return kExitInput;
     }
     std::cerr << "kestrix-skim: spots on telnet " << o.listen << " port " << telnet->Port() << '\n';
-    if (o.telnetWaitS > 0.0 && !source->IsLive()) {
+    if (o.telnetWaitS > 0.0 && !live) {
       std::cerr << "kestrix-skim: waiting up to " << o.telnetWaitS << " s for a logger to log in\n";
       telnet->WaitForFirstLogin(o.telnetWaitS);
     }
@@ -189,26 +211,49 @@ int main(int argc, char** argv) {
     }
   }
 
+  // One clock for all receivers: the earliest recording's start, or the wall clock.
+  const double wallUtc = WallUtc();
+  auto startUtc = [&](const Receiver& rx) {
+    return std::isnan(rx.source->StartUtc()) ? wallUtc : rx.source->StartUtc();
+  };
+  double utcAtStart = startUtc(receivers.front());
+  for (const Receiver& rx : receivers) utcAtStart = std::min(utcAtStart, startUtc(rx));
+
   Outputs outputs(telnet.get());
   SpotFeedConfig fc;
   fc.spotter = o.call;
   fc.cqOnly = o.cqOnly;
-  fc.utcAtStart = std::isnan(source->StartUtc()) ? WallUtc() : source->StartUtc();
+  fc.utcAtStart = utcAtStart;
   SpotFeed feed(book, fc, outputs, decodesFile.is_open() ? &decodesFile : nullptr);
+  ReceiverHub hub(feed);
 
-  SkimmerConfig sc;
-  sc.inputRate = source->Rate();
-  sc.audio = !source->IsComplex();
-  sc.centreHz = centreHz;
-  sc.lowerSideband = o.lsb;
-  Skimmer skimmer(sc, feed);
-
-  RunConfig rc;
-  rc.stop = &gStop;
-  if (o.seconds) rc.stopAfterS = *o.seconds;
-  const bool showProgress = !o.quiet && !source->IsLive() && isatty(STDERR_FILENO) != 0;
+  std::vector<ReceiverRun> runs(receivers.size());
+  for (size_t i = 0; i < receivers.size(); ++i) {
+    Receiver& rx = receivers[i];
+    SkimmerConfig sc;
+    sc.inputRate = rx.source->Rate();
+    sc.audio = !rx.source->IsComplex();
+    sc.centreHz = rx.centreHz;
+    sc.lowerSideband = rx.lsb;
+    rx.skimmer = std::make_unique<Skimmer>(sc, hub.AddReceiver(startUtc(rx) - utcAtStart));
+    ReceiverRun& run = runs[i];
+    run.source = rx.source.get();
+    run.skimmer = rx.skimmer.get();
+    run.config.stop = &gStop;
+    if (o.seconds) run.config.stopAfterS = *o.seconds;
+    if (rx.rig) {
+      run.config.retune = [&rx] {
+        // The rig's mode, once known, overrides --sideband.
+        const int lower = rx.rig->LowerSideband();
+        if (lower >= 0) rx.skimmer->SetLowerSideband(lower == 1);
+        return rx.rig->Moved();
+      };
+    }
+  }
+  // The progress line follows the first receiver.
+  const bool showProgress = !o.quiet && !live && isatty(STDERR_FILENO) != 0;
   if (showProgress) {
-    rc.progress = [&](const RunProgress& p) {
+    runs.front().config.progress = [&](const RunProgress& p) {
       std::string line = "\r\033[K" + Clock(p.streamS);
       if (p.totalS > 0.0) line += " of " + Clock(p.totalS);
       char buf[128];
@@ -219,19 +264,22 @@ int main(int argc, char** argv) {
       outputs.progressShown = true;
     };
   }
-  if (rig) rc.retune = [&] { return rig->Moved(); };
 
-  const int status = RunSkimmer(*source, skimmer, rc, error);
+  RunReceivers(runs);
   if (outputs.progressShown) std::fputs("\n", stderr);
-  if (rig) rig->Stop();
+  for (Receiver& rx : receivers)
+    if (rx.rig) rx.rig->Stop();
   if (telnet) telnet->Stop();
-  if (status != 0) {
-    std::cerr << "kestrix-skim: " << error << '\n';
-    return kExitInput;
+  int status = kExitOk;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const std::string who = several ? o.receivers[i].Describe() + ": " : "";
+    if (runs[i].status != 0) {
+      std::cerr << "kestrix-skim: " << who << runs[i].error << '\n';
+      status = kExitInput;
+    } else if (!receivers[i].source->Warning().empty()) {
+      std::cerr << "kestrix-skim: " << who << receivers[i].source->Warning() << '\n';
+      status = kExitInput;
+    }
   }
-  if (!source->Warning().empty()) {
-    std::cerr << "kestrix-skim: " << source->Warning() << '\n';
-    return kExitInput;
-  }
-  return kExitOk;
+  return status;
 }

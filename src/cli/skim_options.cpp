@@ -23,7 +23,43 @@ bool ToInt(const std::string& text, int& out) {
 
 }  // namespace
 
+std::string SkimReceiver::Describe() const {
+  if (!iq.empty()) return "--iq " + iq;
+  if (!soapy.empty()) return "--soapy " + soapy;
+  if (!audio.empty()) return "--audio " + audio;
+  return "--device " + device;
+}
+
+namespace {
+
+// The checks one receiver must pass; false with `error`.
+bool CheckReceiver(const SkimReceiver& r, bool several, std::string& error) {
+  const std::string who = several ? r.Describe() + ": " : "";
+  if (r.Audio()) {
+    if (r.centreKhz) {
+      error = who + "--center-khz is for I/Q; a receiver's audio takes --dial-khz";
+      return false;
+    }
+    return true;
+  }
+  if (r.dialKhz || !r.rigctld.empty()) {
+    error = who + "--dial-khz and --rigctld are for a receiver's audio (--audio, --device)";
+    return false;
+  }
+  if (!r.soapy.empty() && !r.centreKhz) {
+    error = who + "--soapy needs --center-khz (the frequency to tune to)";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ParseSkimOptions(const std::vector<std::string>& args, SkimOptions& o, std::string& error) {
+  SkimReceiver defaults;  // tuning given before the first input
+  auto tuned = [&]() -> SkimReceiver& {
+    return o.receivers.empty() ? defaults : o.receivers.back();
+  };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](std::string& v) {
@@ -43,32 +79,40 @@ bool ParseSkimOptions(const std::vector<std::string>& args, SkimOptions& o, std:
       }
       return true;
     };
+    auto input = [&](std::string SkimReceiver::*field) {
+      SkimReceiver r = defaults;
+      if (!value(r.*field)) return false;
+      o.receivers.push_back(std::move(r));
+      return true;
+    };
     double d = 0.0;
     if (a == "-h" || a == "--help") {
       o.help = true;
     } else if (a == "--iq") {
-      if (!value(o.iq)) return false;
+      if (!input(&SkimReceiver::iq)) return false;
     } else if (a == "--soapy") {
-      if (!value(o.soapy)) return false;
+      if (!input(&SkimReceiver::soapy)) return false;
     } else if (a == "--audio") {
-      if (!value(o.audio)) return false;
+      if (!input(&SkimReceiver::audio)) return false;
     } else if (a == "--device") {
-      if (!value(o.device)) return false;
+      if (!input(&SkimReceiver::device)) return false;
     } else if (a == "--list-sdr") {
       o.listSdr = true;
     } else if (a == "--list-devices") {
       o.listDevices = true;
     } else if (a == "--center-khz" || a == "--centre-khz") {
       if (!number(d, 0.0, 1e8)) return false;
-      o.centreKhz = d;
+      tuned().centreKhz = d;
     } else if (a == "--rate") {
-      if (!number(o.rate, 4000.0, 1e8)) return false;
+      if (!number(tuned().rate, 4000.0, 1e8)) return false;
     } else if (a == "--gain") {
       if (!number(d, -20.0, 100.0)) return false;
-      o.gainDb = d;
+      tuned().gainDb = d;
+    } else if (a == "--stream-args") {
+      if (!value(tuned().streamArgs)) return false;
     } else if (a == "--dial-khz") {
       if (!number(d, 0.0, 1e8)) return false;
-      o.dialKhz = d;
+      tuned().dialKhz = d;
     } else if (a == "--sideband") {
       std::string s;
       if (!value(s)) return false;
@@ -77,10 +121,11 @@ bool ParseSkimOptions(const std::vector<std::string>& args, SkimOptions& o, std:
         error = "--sideband: '" + s + "' is neither usb nor lsb";
         return false;
       }
-      o.lsb = s == "lsb";
+      tuned().lsb = s == "lsb";
     } else if (a == "--rigctld") {
-      if (!value(o.rigctld)) return false;
-      if (o.rigctld.find(':') == std::string::npos) o.rigctld += ":4532";
+      std::string& rig = tuned().rigctld;
+      if (!value(rig)) return false;
+      if (rig.find(':') == std::string::npos) rig += ":4532";
     } else if (a == "--call") {
       if (!value(o.call)) return false;
       for (char& c : o.call) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -123,29 +168,25 @@ bool ParseSkimOptions(const std::vector<std::string>& args, SkimOptions& o, std:
     }
   }
   if (o.help || o.listSdr || o.listDevices) return true;
-  const int inputs = !o.iq.empty() + !o.soapy.empty() + !o.audio.empty() + !o.device.empty();
-  if (inputs == 0) {
+  if (o.receivers.empty()) {
     error = "no input: give --iq FILE, --soapy ARGS, --audio FILE or --device N (see --help)";
     return false;
   }
-  if (inputs > 1) {
-    error = "give only one of --iq, --soapy, --audio and --device";
-    return false;
+  auto kind = [](const SkimReceiver& r) {
+    return !r.iq.empty() ? 0 : !r.soapy.empty() ? 1 : !r.audio.empty() ? 2 : 3;
+  };
+  int stdinInputs = 0;
+  for (const SkimReceiver& r : o.receivers) {
+    if (kind(r) != kind(o.receivers.front())) {
+      error = "give only one of --iq, --soapy, --audio and --device (each as often as needed)";
+      return false;
+    }
+    stdinInputs += r.iq == "-";
+    if (!CheckReceiver(r, o.receivers.size() > 1, error)) return false;
   }
-  if (o.Audio()) {
-    if (o.centreKhz) {
-      error = "--center-khz is for I/Q; a receiver's audio takes --dial-khz";
-      return false;
-    }
-  } else {
-    if (o.dialKhz || !o.rigctld.empty()) {
-      error = "--dial-khz and --rigctld are for a receiver's audio (--audio, --device)";
-      return false;
-    }
-    if (!o.soapy.empty() && !o.centreKhz) {
-      error = "--soapy needs --center-khz (the frequency to tune to)";
-      return false;
-    }
+  if (stdinInputs > 1) {
+    error = "--iq - (standard input) can be given only once";
+    return false;
   }
   if (o.telnetWaitS > 0.0 && !o.telnetPort) {
     error = "--telnet-wait needs --telnet";
@@ -158,7 +199,7 @@ const char* SkimUsage() {
   return R"(Usage: kestrix-skim INPUT [options]
 Decodes every CW signal in a band segment and writes DX-cluster spots.
 
-Input (one of):
+Input (one kind; give it more than once for several receivers, one spot feed):
   --iq FILE|-          I/Q recording: 2-channel WAV (I left, Q right), SigMF
                        (.sigmf-meta with its .sigmf-data), raw float32 I/Q (.cf32, .raw)
                        or raw float32 I/Q on standard input ("-", needs --rate)
@@ -168,10 +209,11 @@ Input (one of):
   --list-sdr           list the SDRs SoapySDR finds
   --list-devices       list the sound cards
 
-Tuning:
+Tuning (applies to the input given last before it; before any input, to all):
   --center-khz KHZ     RF frequency at the centre of the I/Q band (SigMF files give it)
   --rate HZ            sample rate: raw I/Q, the SDR (default 192000), the sound card
   --gain DB            SDR gain (default: the SDR's automatic gain)
+  --stream-args ARGS   SDR stream settings, e.g. "chan=stereo_iq" (SoapySDR audio module)
   --dial-khz KHZ       the receiver's dial frequency (audio input)
   --sideband usb|lsb   RF = dial + audio frequency (usb, default) or dial - audio (lsb)
   --rigctld HOST:PORT  follow the dial through Hamlib's rigctld (audio input)

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -16,7 +17,6 @@ namespace kestrix::skim {
 
 namespace {
 constexpr int kTimeoutMs = 1500;
-constexpr double kRetryS = 5.0;
 
 // Connects with a timeout; -1 with `error`.
 int ConnectTo(const std::string& host, const std::string& port, std::string& error) {
@@ -77,8 +77,29 @@ bool ParseRigctldFrequency(const std::string& reply, double& hz) {
   return false;
 }
 
-RigctldClient::RigctldClient(const std::string& address, std::ostream& log, double pollS)
-    : log_(log), pollS_(pollS), dial_(std::nan("")), lastTaken_(std::nan("")) {
+bool ParseRigctldMode(const std::string& reply, int& lower) {
+  std::string mode = reply.substr(0, reply.find('\n'));
+  while (!mode.empty() && (mode.back() == '\r' || mode.back() == ' ')) mode.pop_back();
+  // Hamlib's names. CW is received on the upper side, CW-R ("CWR") on the lower; data and
+  // RTTY modes follow the sideband they are named for (RTTY itself is lower, as rigs key it).
+  static const char* const kUpper[] = {"USB", "CW", "PKTUSB", "RTTYR", "ECSSUSB", "SAH"};
+  static const char* const kLower[] = {"LSB", "CWR", "PKTLSB", "RTTY", "ECSSLSB", "SAL"};
+  for (const char* m : kUpper)
+    if (mode == m) {
+      lower = 0;
+      return true;
+    }
+  for (const char* m : kLower)
+    if (mode == m) {
+      lower = 1;
+      return true;
+    }
+  return false;
+}
+
+RigctldClient::RigctldClient(const std::string& address, std::ostream& log, double pollS,
+                             double retryS)
+    : log_(log), pollS_(pollS), retryS_(retryS), dial_(std::nan("")), lastTaken_(std::nan("")) {
   const size_t colon = address.rfind(':');
   host_ = address.substr(0, colon);
   port_ = colon == std::string::npos ? "4532" : address.substr(colon + 1);
@@ -95,53 +116,69 @@ void RigctldClient::Close() {
   fd_ = -1;
 }
 
-bool RigctldClient::Poll(std::string& error) {
-  if (fd_ < 0) {
-    fd_ = ConnectTo(host_, port_, error);
-    if (fd_ < 0) return false;
-  }
-  const char cmd[] = "f\n";
-  if (send(fd_, cmd, 2, MSG_NOSIGNAL) != 2) {
-    error = "rigctld at " + host_ + ":" + port_ + ": " + std::strerror(errno);
+bool RigctldClient::Ask(const char* command, int lines, std::string& reply, std::string& error) {
+  const std::string where = "rigctld at " + host_ + ":" + port_;
+  const size_t len = std::strlen(command);
+  if (send(fd_, command, len, MSG_NOSIGNAL) != static_cast<ssize_t>(len)) {
+    error = where + ": " + std::strerror(errno);
     Close();
     return false;
   }
-  std::string reply;
+  reply.clear();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTimeoutMs);
-  while (reply.find('\n') == std::string::npos && reply.size() < 512) {
+  auto complete = [&] {
+    if (reply.rfind("RPRT", 0) == 0 && reply.find('\n') != std::string::npos) return true;
+    return std::count(reply.begin(), reply.end(), '\n') >= lines;
+  };
+  while (!complete() && reply.size() < 512) {
     const int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                           deadline - std::chrono::steady_clock::now())
                                           .count());
     pollfd p{fd_, POLLIN, 0};
     if (left <= 0 || poll(&p, 1, left) != 1) {
-      error = "rigctld at " + host_ + ":" + port_ + ": no reply to 'f'";
+      error = where + ": no reply to '" + std::string(command, len - 1) + "'";
       Close();
       return false;
     }
     char buf[256];
     const ssize_t n = recv(fd_, buf, sizeof buf, 0);
     if (n <= 0) {
-      error = "rigctld at " + host_ + ":" + port_ + ": connection closed";
+      error = where + ": connection closed";
       Close();
       return false;
     }
     reply.append(buf, static_cast<size_t>(n));
   }
+  return true;
+}
+
+bool RigctldClient::Poll(std::string& error) {
+  if (fd_ < 0) {
+    fd_ = ConnectTo(host_, port_, error);
+    if (fd_ < 0) return false;
+  }
+  std::string reply;
+  if (!Ask("f\n", 1, reply, error)) return false;
   double hz = 0.0;
   if (!ParseRigctldFrequency(reply, hz)) {
     error = "rigctld at " + host_ + ":" + port_ + ": no frequency in the reply";
     Close();
     return false;
   }
+  // The mode: two lines (mode, passband), or RPRT from a rig that cannot tell; then the
+  // sideband stays as it was.
+  if (!Ask("m\n", 2, reply, error)) return false;
+  int lower = -1;
+  if (ParseRigctldMode(reply, lower)) sideband_.store(lower, std::memory_order_relaxed);
   dial_.store(hz, std::memory_order_relaxed);
   return true;
 }
 
 bool RigctldClient::Start(std::string& error) {
-  if (!Poll(error)) return false;
+  const bool ok = Poll(error);
   stop_ = false;
-  thread_ = std::thread([this] { Run(); });
-  return true;
+  thread_ = std::thread([this, ok] { Run(!ok); });
+  return ok;
 }
 
 void RigctldClient::Stop() {
@@ -161,20 +198,20 @@ double RigctldClient::Moved() {
   return now;
 }
 
-void RigctldClient::Run() {
-  bool lost = false;
+void RigctldClient::Run(bool lost) {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!stop_) {
+  // After a failed start the first try again waits like any other.
+  double wait = lost ? retryS_ : pollS_;
+  while (!cv_.wait_for(lock, std::chrono::duration<double>(wait), [this] { return stop_; })) {
     lock.unlock();
     std::string error;
     const bool ok = Poll(error);
     if (!ok && !lost)
       log_ << "kestrix-skim: " << error << "; the dial stays at the last frequency, trying again\n";
-    if (ok && lost) log_ << "kestrix-skim: rigctld is back\n";
+    if (ok && lost) log_ << "kestrix-skim: rigctld at " << host_ << ":" << port_ << " answers\n";
     lost = !ok;
+    wait = ok ? pollS_ : retryS_;
     lock.lock();
-    cv_.wait_for(lock, std::chrono::duration<double>(ok ? pollS_ : kRetryS),
-                 [this] { return stop_; });
   }
 }
 

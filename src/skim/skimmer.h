@@ -112,6 +112,7 @@ class Skimmer {
 
   // The dial moved (audio with rig control) or the SDR was retuned.
   void SetCentreHz(double hz) { config_.centreHz = hz; }
+  void SetLowerSideband(bool lower) { config_.lowerSideband = lower; }
   double CentreHz() const { return config_.centreHz; }
   // RF frequency of `offsetHz` from 0 Hz of the input.
   double RfHz(double offsetHz) const;

@@ -6,20 +6,15 @@
 #include <SoapySDR/Logger.hpp>
 #include <SoapySDR/Modules.hpp>
 
-#include <chrono>
 #include <exception>
-#include <thread>
+
+#include "skim/live_source.h"
 
 namespace kestrix::skim {
 
 namespace {
 
 constexpr long kReadTimeoutUs = 100000;
-constexpr double kReopenEveryS = 2.0;
-
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 std::string Describe(const SoapySDR::Kwargs& kw) {
   std::string s;
@@ -30,14 +25,14 @@ std::string Describe(const SoapySDR::Kwargs& kw) {
   return s;
 }
 
-class SoapySource final : public SampleSource {
+class SoapyStream final : public LiveStream {
  public:
-  SoapySource(const SoapyConfig& config, std::ostream& log) : config_(config), log_(log) {
+  explicit SoapyStream(const SoapyConfig& config) : config_(config) {
     name_ = config.args.empty() ? "the SDR" : "the SDR (" + config.args + ")";
   }
-  ~SoapySource() override { Close(); }
+  ~SoapyStream() override { Close(); }
 
-  bool Open(std::string& error) {
+  bool Open(std::string& error) override {
     try {
       device_ = SoapySDR::Device::make(config_.args);
     } catch (const std::exception& e) {
@@ -61,9 +56,10 @@ class SoapySource final : public SampleSource {
       rate_ = device_->getSampleRate(SOAPY_SDR_RX, 0);
       // The device string doubles as the stream's arguments: some drivers take their
       // stream settings there (the sound-card module's chan=stereo_iq, a buffer size);
-      // a key a driver does not know is ignored.
-      stream_ = device_->setupStream(SOAPY_SDR_RX, SOAPY_SDR_CF32, {0},
-                                     SoapySDR::KwargsFromString(config_.args));
+      // a key a driver does not know is ignored. --stream-args adds to them.
+      SoapySDR::Kwargs streamArgs = SoapySDR::KwargsFromString(config_.args);
+      for (const auto& [k, v] : SoapySDR::KwargsFromString(config_.streamArgs)) streamArgs[k] = v;
+      stream_ = device_->setupStream(SOAPY_SDR_RX, SOAPY_SDR_CF32, {0}, streamArgs);
       const int rc = device_->activateStream(stream_);
       if (rc != 0) {
         error = "cannot start " + name_ + ": " + SoapySDR::errToStr(rc);
@@ -79,69 +75,7 @@ class SoapySource final : public SampleSource {
     return true;
   }
 
-  double Rate() const override { return rate_; }
-  bool IsComplex() const override { return true; }
-  bool IsLive() const override { return true; }
-  double CentreHz() const override { return config_.centreHz; }
-
-  long Read(float* out, size_t count) override {
-    if (device_ == nullptr) return Reopen();
-    void* buffs[] = {out};
-    int flags = 0;
-    long long timeNs = 0;
-    int n = 0;
-    try {
-      n = device_->readStream(stream_, buffs, count, flags, timeNs, kReadTimeoutUs);
-    } catch (const std::exception& e) {
-      return Lost(e.what());
-    }
-    if (n > 0) return n;
-    if (n == SOAPY_SDR_TIMEOUT) {
-      // A device that stays silent for seconds is as good as gone.
-      if (++timeouts_ * kReadTimeoutUs > 3000000) return Lost("no samples for 3 s");
-      return kSourceAgain;
-    }
-    timeouts_ = 0;
-    if (n == SOAPY_SDR_OVERFLOW) {
-      ++overflows_;
-      return kSourceAgain;
-    }
-    return Lost(SoapySDR::errToStr(n));
-  }
-
- private:
-  long Lost(const std::string& why) {
-    log_ << "kestrix-skim: " << name_ << " stopped (" << why << "); trying to reopen it\n";
-    log_.flush();
-    Close();
-    lostAt_ = Now();
-    nextTry_ = lostAt_ + kReopenEveryS;
-    return kSourceAgain;
-  }
-
-  long Reopen() {
-    const double now = Now();
-    if (now < nextTry_) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      return kSourceAgain;
-    }
-    std::string error;
-    if (Open(error)) {
-      log_ << "kestrix-skim: " << name_ << " is receiving again\n";
-      log_.flush();
-      timeouts_ = 0;
-      return kSourceAgain;
-    }
-    if (now - lostAt_ > config_.giveUpS) {
-      error_ =
-          error + " (gave up after " + std::to_string(static_cast<int>(config_.giveUpS)) + " s)";
-      return -1;
-    }
-    nextTry_ = now + kReopenEveryS;
-    return kSourceAgain;
-  }
-
-  void Close() {
+  void Close() override {
     if (device_ == nullptr) return;
     try {
       if (stream_ != nullptr) {
@@ -156,15 +90,37 @@ class SoapySource final : public SampleSource {
     device_ = nullptr;
   }
 
+  long Read(float* out, size_t count, std::string& error) override {
+    if (device_ == nullptr) {
+      error = "not open";
+      return kLost;
+    }
+    void* buffs[] = {out};
+    int flags = 0;
+    long long timeNs = 0;
+    int n = 0;
+    try {
+      n = device_->readStream(stream_, buffs, count, flags, timeNs, kReadTimeoutUs);
+    } catch (const std::exception& e) {
+      error = e.what();
+      return kLost;
+    }
+    if (n > 0) return n;
+    if (n == SOAPY_SDR_TIMEOUT || n == 0) return 0;
+    if (n == SOAPY_SDR_OVERFLOW) return kOverflow;
+    error = SoapySDR::errToStr(n);
+    return kLost;
+  }
+
+  double Rate() const override { return rate_; }
+  const std::string& Name() const override { return name_; }
+
+ private:
   SoapyConfig config_;
-  std::ostream& log_;
+  std::string name_;
   SoapySDR::Device* device_ = nullptr;
   SoapySDR::Stream* stream_ = nullptr;
   double rate_ = 0.0;
-  long timeouts_ = 0;
-  long overflows_ = 0;
-  double lostAt_ = 0.0;
-  double nextTry_ = 0.0;
 };
 
 }  // namespace
@@ -192,9 +148,13 @@ void ListSdrs(std::ostream& out) {
 std::unique_ptr<SampleSource> OpenSoapySource(const SoapyConfig& config, std::ostream& log,
                                               std::string& error) {
   SoapySDR::setLogLevel(SOAPY_SDR_WARNING);
-  auto src = std::make_unique<SoapySource>(config, log);
-  if (!src->Open(error)) return nullptr;
-  return src;
+  auto stream = std::make_unique<SoapyStream>(config);
+  if (!stream->Open(error)) return nullptr;
+  ReopenPolicy policy;
+  policy.wantedRate = config.rate;
+  policy.centreHz = config.centreHz;
+  policy.giveUpS = config.giveUpS;
+  return ThreadedSource(ReopeningSource(std::move(stream), policy, log), log);
 }
 
 }  // namespace kestrix::skim

@@ -2,13 +2,13 @@
 //
 // The device is opened with the user's arguments ("driver=rtlsdr,serial=..."), tuned to
 // the centre frequency at the wanted rate, with the given gain or the device's automatic
-// gain, and read as CF32. A read waits at most 100 ms. When the device fails mid-run
-// (unplugged, its server gone) the source says so once on the log, closes it and opens it
-// again every two seconds, returning kSourceAgain meanwhile; after `giveUpS` without it
-// the run ends with an error. Overflows (samples the device dropped because we were late)
-// are counted, never fatal.
+// gain, and read as CF32 on a thread of its own (ThreadedSource). When the device fails
+// mid-run (unplugged, its server gone) or stalls, the source says so on the log, closes it
+// and opens it again with backoff (ReopeningSource), returning kSourceAgain meanwhile, for
+// as long as it takes unless `giveUpS` says otherwise. Overflows (samples the device
+// dropped) and a rate other than the one asked for get one line, never an end.
 //
-// One thread: the skimmer's.
+// Read from one thread: the skimmer's.
 #pragma once
 
 #include <memory>
@@ -25,7 +25,8 @@ struct SoapyConfig {
   double rate = 192000.0;        // samples per second
   double centreHz = 0.0;         // tuning
   std::optional<double> gainDb;  // none: automatic gain
-  double giveUpS = 60.0;         // a lost device is tried again this long
+  std::string streamArgs;        // added to the stream's arguments ("chan=stereo_iq")
+  double giveUpS = 0.0;          // a lost device is tried again this long; 0: for ever
 };
 
 // Lists what SoapySDR finds, one line each ("0: driver=rtlsdr, label=..."), or says that

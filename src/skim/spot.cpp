@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "skim/call_sign.h"
 
@@ -21,6 +22,18 @@ const char* SpotKindName(SpotKind kind) {
   return "DX";
 }
 
+std::string SpotterField(std::string_view call, size_t freqChars) {
+  // Columns 7..24 hold the spotter, at least one space, and the frequency.
+  const size_t room = kSpotFreqEndColumn - 6;
+  const size_t limit = std::min<size_t>(kSpotterWidth, room > freqChars ? room - 1 - freqChars : 0);
+  constexpr std::string_view kMark = "-#:";
+  const size_t keep = limit > kMark.size() ? std::min(call.size(), limit - kMark.size()) : 1;
+  std::string field(call.substr(0, std::max<size_t>(keep, 1)));
+  field += kMark;
+  if (field.size() + freqChars < room) field.append(room - field.size() - freqChars, ' ');
+  return field;
+}
+
 std::string FormatSpotLine(const Spot& spot) {
   // The frequency is written from integer tenths of a kHz: printf's %f would follow
   // LC_NUMERIC and write a decimal comma under many locales.
@@ -31,7 +44,7 @@ std::string FormatSpotLine(const Spot& spot) {
   std::snprintf(freq, sizeof freq, "%s%lld.%lld", tenths < 0 ? "-" : "", std::llabs(tenths) / 10,
                 std::llabs(tenths) % 10);
 
-  const std::string spotter = spot.spotter + "-#:";
+  const std::string head = SpotterField(spot.spotter, std::strlen(freq));
   const int snr = std::clamp(spot.snrDb, -99, 999);
   const int wpm = std::clamp(spot.wpm, 0, 999);
   // Hour and minute of the day in UTC, without gmtime (any int64 works, no time zone).
@@ -40,17 +53,16 @@ std::string FormatSpotLine(const Spot& spot) {
   const int hour = static_cast<int>(daySeconds / 3600);
   const int minute = static_cast<int>(daySeconds / 60 % 60);
 
+  // Over-long calls push the fields after them right; the buffer grows to fit.
+  const char* format = "DX de %s%s  %-13s  %-4s%4d dB%4d WPM  %-8s%02d%02dZ";
   char line[256];
-  const int n = std::snprintf(
-      line, sizeof line, "DX de %-9s%9s  %-13s  %-4s%4d dB%4d WPM  %-8s%02d%02dZ", spotter.c_str(),
-      freq, spot.call.c_str(), "CW", snr, wpm, SpotKindName(spot.kind), hour, minute);
+  const int n = std::snprintf(line, sizeof line, format, head.c_str(), freq, spot.call.c_str(),
+                              "CW", snr, wpm, SpotKindName(spot.kind), hour, minute);
   if (n < 0) return {};
   if (static_cast<size_t>(n) < sizeof line) return std::string(line, static_cast<size_t>(n));
-  // Over-long calls: format again into a buffer of the right size.
   std::string big(static_cast<size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), "DX de %-9s%9s  %-13s  %-4s%4d dB%4d WPM  %-8s%02d%02dZ",
-                spotter.c_str(), freq, spot.call.c_str(), "CW", snr, wpm, SpotKindName(spot.kind),
-                hour, minute);
+  std::snprintf(big.data(), big.size(), format, head.c_str(), freq, spot.call.c_str(), "CW", snr,
+                wpm, SpotKindName(spot.kind), hour, minute);
   big.resize(static_cast<size_t>(n));
   return big;
 }

@@ -4,25 +4,28 @@
 // The line, byte for byte (C printf, never the user's locale: a decimal comma breaks every
 // logger that reads it):
 //
-//   "DX de %-9s%9s  %-13s  %-4s%4d dB%4d WPM  %-8s%02d%02dZ"
+//   "DX de " spotter+frequency "  %-13s  %-4s%4d dB%4d WPM  %-8s%02d%02dZ"
 //
-//   spotter   our call with "-#:" appended ("W9XG" -> "W9XG-#:"), padded to 9
-//   frequency kHz with one decimal, right-aligned in 9 ("14057.6")
-//   call      the station heard, padded to 13
+//   spotter   our call with "-#:" appended ("W9XG" -> "W9XG-#:"), left-aligned
+//   frequency kHz with one decimal ("14057.6"), its last digit in column 24
+//   call      the station heard, from column 27, padded to 13
 //   mode      "CW", padded to 4
 //   SNR       key-down signal over the noise in 500 Hz, dB, in 4
 //   speed     WPM, in 4
 //   type      "CQ", "DX" or "BEACON", padded to 8
-//   time      UTC HHMM and 'Z'
+//   time      UTC HHMM and 'Z' (columns 71-74 when the call fits in 13)
 //
 //   DX de W9XG-#:    14057.6  K7GT           CW     7 dB  21 WPM  CQ      2259Z
 //
-// Loggers read it by fixed columns (frequency from column 17, call from column 27, time in
-// columns 71-74) or by splitting on spaces and ':'; the fields are never truncated, so a
-// spotter call longer than 6 characters pushes the columns right, as any cluster does.
+// Loggers read it by fixed columns (frequency up to column 24, call from column 27) or by
+// splitting on spaces and ':'. So the spotter and the frequency share columns 7..24: the
+// spotter's call is cut (as cluster nodes cut it) to leave at least one space before the
+// frequency: "KX1TST/P" is written "KX1TST-#:", and above 1 GHz, where the frequency takes
+// 9 characters or more, shorter still. The "-#:" mark always stays.
 // No line end: the telnet server adds CR LF, standard output adds LF.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -48,6 +51,16 @@ struct Spot {
   SpotKind kind = SpotKind::Cq;
   int64_t utcSeconds = 0;  // seconds since 1970-01-01 UTC; only HH and MM are written
 };
+
+// Column (1-based) of the frequency's last digit; the call starts 3 columns later.
+inline constexpr size_t kSpotFreqEndColumn = 24;
+inline constexpr size_t kSpotCallColumn = 27;
+// The widest spotter field ("KX1TST-#:").
+inline constexpr size_t kSpotterWidth = 9;
+
+// "DX de " is followed by this: `call` cut to fit, "-#:", and the spaces that put the end
+// of a frequency `freqChars` long in column kSpotFreqEndColumn.
+std::string SpotterField(std::string_view call, size_t freqChars);
 
 // The cluster line for `spot`, without a line end. Locale-independent.
 std::string FormatSpotLine(const Spot& spot);

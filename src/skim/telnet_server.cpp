@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 #include "skim/telnet_input.h"
@@ -27,6 +28,8 @@ constexpr size_t kReadChunk = 2048;
 // Spot lines waiting for the server thread; beyond this the oldest are dropped (the thread
 // only lags this far if the machine stalls it).
 constexpr size_t kMaxPendingLines = 4096;
+// On Stop, what is queued still goes to clients that read within this long.
+constexpr int kDrainMs = 1000;
 
 std::string SystemError(const char* what) {
   return std::string(what) + ": " + std::strerror(errno);
@@ -40,6 +43,7 @@ struct TelnetServer::Client {
   std::string out;       // bytes still to send
   size_t outOffset = 0;  // sent from the front of `out`
   bool loggedIn = false;
+  ClusterClientSettings settings;
   bool closing = false;  // send what is queued, then close
   bool dead = false;     // close now
   Clock::time_point connectedAt;
@@ -122,7 +126,7 @@ bool TelnetServer::Start(std::string& error) {
   const int one = 1;
   setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), addrLen) != 0 ||
-      listen(listenFd_, 16) != 0) {
+      listen(listenFd_, SOMAXCONN) != 0) {
     error = "telnet: cannot listen on " + where + ": " + std::strerror(errno);
     close(listenFd_);
     listenFd_ = -1;
@@ -176,14 +180,15 @@ void TelnetServer::Wake() {
   [[maybe_unused]] const ssize_t n = write(wakeFd_[1], &byte, 1);
 }
 
-void TelnetServer::Publish(std::string_view line) {
-  if (loggedIn_.load(std::memory_order_relaxed) == 0) return;
+void TelnetServer::Publish(std::string_view line, SpotKind kind) {
+  // Kept for sh/dx even while nobody is logged in.
   {
     std::lock_guard<std::mutex> lock(pendingMutex_);
     if (pending_.size() >= kMaxPendingLines) pending_.erase(pending_.begin());
-    pending_.emplace_back(line);
+    pending_.push_back({std::string(line), kind});
   }
-  published_.fetch_add(1, std::memory_order_relaxed);
+  if (loggedIn_.load(std::memory_order_relaxed) > 0)
+    published_.fetch_add(1, std::memory_order_relaxed);
   Wake();
 }
 
@@ -200,13 +205,38 @@ bool TelnetServer::WaitForFirstLogin(double seconds) {
 void TelnetServer::Run() {
   std::vector<std::unique_ptr<Client>> clients;
   std::vector<pollfd> fds;
-  std::vector<std::string> lines;
+  std::vector<PublishedSpot> lines;
+  std::deque<PublishedSpot> history;  // the last kMaxShowDx, oldest first
   char buffer[kReadChunk];
   const std::string prompt = std::string(kTelnetPrompt) + " ";
 
   auto drop = [&](Client& c) {
     c.dead = true;
     dropped_.fetch_add(1, std::memory_order_relaxed);
+  };
+  // Hands the pending lines to every logged-in client that wants them, and to sh/dx.
+  auto deliver = [&] {
+    {
+      std::lock_guard<std::mutex> lock(pendingMutex_);
+      lines.swap(pending_);
+    }
+    if (lines.empty()) return;
+    for (auto& c : clients) {
+      if (!c->loggedIn || c->dead || c->closing) continue;
+      for (const PublishedSpot& spot : lines) {
+        if (!WantsSpot(c->settings, spot)) continue;
+        c->Queue(spot.line);
+        c->Queue("\r\n");
+      }
+      // What the socket takes now doesn't count against the client's queue.
+      if (!Flush(*c)) continue;
+      if (c->Queued() > config_.maxQueueBytes) drop(*c);  // it doesn't read: let it go
+    }
+    for (PublishedSpot& spot : lines) {
+      if (history.size() >= static_cast<size_t>(kMaxShowDx)) history.pop_front();
+      history.push_back(std::move(spot));
+    }
+    lines.clear();
   };
 
   while (!stopRequested_.load(std::memory_order_acquire)) {
@@ -227,23 +257,7 @@ void TelnetServer::Run() {
       while (read(wakeFd_[0], buffer, sizeof buffer) > 0) {
       }
     }
-    {
-      std::lock_guard<std::mutex> lock(pendingMutex_);
-      lines.swap(pending_);
-    }
-    if (!lines.empty()) {
-      for (auto& c : clients) {
-        if (!c->loggedIn || c->dead || c->closing) continue;
-        for (const std::string& line : lines) {
-          c->Queue(line);
-          c->Queue("\r\n");
-        }
-        // What the socket takes now doesn't count against the client's queue.
-        if (!Flush(*c)) continue;
-        if (c->Queued() > config_.maxQueueBytes) drop(*c);  // it doesn't read: let it go
-      }
-      lines.clear();
-    }
+    deliver();
 
     // Clients: what they send, and what we owe them.
     for (size_t i = 0; i < clients.size(); ++i) {
@@ -288,9 +302,15 @@ void TelnetServer::Run() {
                 c.closing = true;
                 break;
               case TelnetEvent::Kind::Command:
+                c.Queue(AnswerClusterCommand(e.text, c.settings, history));
+                break;
               case TelnetEvent::Kind::Overlong:
-                break;  // a skimmer takes no commands
+                break;  // the cut line comes as a Command
             }
+          }
+          if (c.Queued() > config_.maxQueueBytes) {
+            drop(c);  // asks for more than it reads
+            continue;
           }
         }
       } else if (revents & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -342,6 +362,19 @@ void TelnetServer::Run() {
     }
   }
 
+  // Stopping: the spots published up to now still go out (the last ones of a recording
+  // come just before the stop), to clients that read within kDrainMs.
+  deliver();
+  const auto drainUntil = Clock::now() + std::chrono::milliseconds(kDrainMs);
+  while (Clock::now() < drainUntil) {
+    fds.clear();
+    for (const auto& c : clients)
+      if (!c->dead && c->Queued() > 0) fds.push_back({c->fd, POLLOUT, 0});
+    if (fds.empty()) break;
+    if (poll(fds.data(), fds.size(), 50) < 0 && errno != EINTR) break;
+    for (auto& c : clients)
+      if (!c->dead && c->Queued() > 0) Flush(*c);
+  }
   for (auto& c : clients) {
     close(c->fd);
     if (c->loggedIn) loggedIn_.fetch_sub(1, std::memory_order_relaxed);

@@ -2,7 +2,9 @@
 //
 // A client connects (TCP), gets "Please enter your callsign:", types its call and from
 // then on receives every spot line published, each ended with CR LF as cluster servers
-// send them. "bye" ends the session. Many clients at once.
+// send them. "bye" ends the session. The commands loggers send after login (sh/dx,
+// set/nobeacon, ...) are answered as ClusterCommand describes; the server keeps the last
+// kMaxShowDx spots for sh/dx. Many clients at once (200 by default).
 //
 // The skimmer never waits for a client: Publish() copies the line into a pending list
 // under a short lock and wakes the server thread; the server thread owns all sockets
@@ -25,6 +27,9 @@
 #include <thread>
 #include <vector>
 
+#include "skim/cluster_command.h"
+#include "skim/spot.h"
+
 namespace kestrix::skim {
 
 inline constexpr int kDefaultTelnetPort = 7300;
@@ -33,7 +38,7 @@ inline constexpr const char* kTelnetPrompt = "Please enter your callsign:";
 struct TelnetServerConfig {
   std::string listenAddress = "127.0.0.1";  // IPv4 or IPv6 literal; "0.0.0.0" / "::" = all
   int port = kDefaultTelnetPort;            // 0 = an ephemeral port (see Port())
-  size_t maxClients = 64;                   // further connections are told so and closed
+  size_t maxClients = 200;                  // further connections are told so and closed
   size_t maxQueueBytes = 64 * 1024;         // per client: unsent spot bytes before a drop
   size_t maxInputBytesPerSecond = 4096;     // a flood beyond this drops the client
   double loginTimeoutS = 120.0;             // silent unlogged connections are closed
@@ -57,9 +62,9 @@ class TelnetServer {
   // The port actually bound (the ephemeral one when the config asked for 0), 0 before Start.
   int Port() const { return boundPort_.load(std::memory_order_acquire); }
 
-  // Queues one spot line (no line end; CR LF is added) for every logged-in client. Never
-  // blocks on a client. Lines published while no client is logged in are dropped.
-  void Publish(std::string_view line);
+  // Queues one spot line (no line end; CR LF is added) for every logged-in client that
+  // wants spots of `kind` (set/nobeacon), and for sh/dx. Never blocks on a client.
+  void Publish(std::string_view line, SpotKind kind = SpotKind::Dx);
 
   // Blocks until a client has logged in or `seconds` have passed; true if one has (also
   // when one logged in before the call). For --telnet-wait with a recording.
@@ -69,7 +74,7 @@ class TelnetServer {
   int ConnectedClients() const { return connected_.load(std::memory_order_relaxed); }
   // Clients dropped for not reading, flooding or a silent login, since Start.
   uint64_t DroppedClients() const { return dropped_.load(std::memory_order_relaxed); }
-  // Spot lines published (while someone was logged in).
+  // Spot lines published while someone was logged in.
   uint64_t PublishedLines() const { return published_.load(std::memory_order_relaxed); }
 
  private:
@@ -91,7 +96,7 @@ class TelnetServer {
   std::atomic<uint64_t> published_{0};
 
   std::mutex pendingMutex_;  // guards pending_ only; held for a vector push or swap
-  std::vector<std::string> pending_;
+  std::vector<PublishedSpot> pending_;
 
   std::mutex loginMutex_;  // with loginCv_: WaitForFirstLogin
   std::condition_variable loginCv_;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstring>
 #include <string>
 
 namespace kestrix::skim {
@@ -41,6 +42,54 @@ TEST(Spot, FieldsKeepTheirColumns) {
     EXPECT_EQ(line.size(), 75u);
     EXPECT_EQ(line.substr(26, c.spot.call.size()), c.spot.call);
   }
+}
+
+// Whatever the own call and the band, the frequency ends in column 24 and the call starts
+// in column 27: tlf and xdx read those columns, and a long spotter must not push them.
+TEST(Spot, LongSpotterCallsAreCutSoTheColumnsHold) {
+  const char* spotters[] = {"W9XG",     "K1TTT",  "KX1TST",      "VE3ABCD",
+                            "KX1TST/P", "W9XG-2", "DL/KX1TST/P", "A"};
+  const struct {
+    double khz;
+    const char* text;
+  } freqs[] = {
+      {1822.56, "1822.6"},
+      {3512.0, "3512.0"},
+      {7012.3, "7012.3"},
+      {14057.6, "14057.6"},
+      {28199.96, "28200.0"},
+      {50090.0, "50090.0"},
+      {144050.0, "144050.0"},
+      {432050.0, "432050.0"},
+      {1296050.0, "1296050.0"},
+      {2320050.0, "2320050.0"},
+      {10368100.0, "10368100.0"},
+      {24048100.0, "24048100.0"},
+      {0.1, "0.1"},
+  };
+  for (const char* spotter : spotters) {
+    for (const auto& f : freqs) {
+      const Spot spot{spotter, f.khz, "K7GT", 7, 21, SpotKind::Cq, kAt2259};
+      const std::string line = FormatSpotLine(spot);
+      SCOPED_TRACE(line);
+      const size_t len = std::strlen(f.text);
+      ASSERT_GE(line.size(), kSpotCallColumn + 4);
+      EXPECT_EQ(line.substr(kSpotFreqEndColumn - len, len), f.text);
+      EXPECT_EQ(line[kSpotFreqEndColumn - len - 1], ' ');  // never glued to the spotter
+      EXPECT_EQ(line.substr(kSpotFreqEndColumn, 2), "  ");
+      EXPECT_EQ(line.substr(kSpotCallColumn - 1, 5), "K7GT ");
+      EXPECT_EQ(line.substr(70, 5), "2259Z");
+      // The spotter is a prefix of the own call, marked as a skimmer's.
+      const size_t mark = line.find("-#:");
+      ASSERT_NE(mark, std::string::npos);
+      EXPECT_EQ(std::string(spotter).rfind(line.substr(6, mark - 6), 0), 0u);
+      EXPECT_GT(mark, 6u);
+    }
+  }
+  EXPECT_EQ(FormatSpotLine({"KX1TST/P", 14057.6, "K7GT", 7, 21, SpotKind::Cq, kAt2259}),
+            "DX de KX1TST-#:  14057.6  K7GT           CW     7 dB  21 WPM  CQ      2259Z");
+  EXPECT_EQ(FormatSpotLine({"VE3ABCD", 10368100.0, "K7GT", 7, 21, SpotKind::Cq, kAt2259}),
+            "DX de VE3A-#: 10368100.0  K7GT           CW     7 dB  21 WPM  CQ      2259Z");
 }
 
 TEST(Spot, DecimalPointUnderACommaLocale) {

@@ -1,5 +1,7 @@
 #include "skim/telnet_server.h"
 
+#include "skim/spot.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -170,6 +172,64 @@ TEST(TelnetServer, ClientThatDoesNotReadIsDroppedOthersKeepUp) {
   EXPECT_TRUE(good.ReadUntil("after\r\n"));
 }
 
+// What a logger sends after login: sh/dx gets the last spots (also those published before
+// anyone logged in), an unknown command one line and the connection stays, set/nobeacon
+// stops the beacons for that client alone.
+TEST(TelnetServer, LoggerCommandsAreAnsweredAndKeepTheConnection) {
+  TelnetServer server(Ephemeral());
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  std::vector<std::string> lines;
+  for (int i = 0; i < 7; ++i) {
+    lines.push_back(FormatSpotLine(
+        {"W9XG", 14020.0 + i, "K" + std::to_string(i) + "ABC", 10, 25, SpotKind::Cq, 0}));
+    server.Publish(lines.back(), SpotKind::Cq);
+  }
+  Client logger(server.Port()), other(server.Port());
+  logger.Send("w9xg\r\nsh/dx 5\r\n");
+  other.Send("K1ABC\r\n");
+  std::string five;
+  for (int i = 2; i < 7; ++i) five += lines[static_cast<size_t>(i)] + "\r\n";
+  ASSERT_TRUE(logger.ReadUntil(five)) << logger.Received();
+  EXPECT_EQ(logger.Received().find(lines[1]), std::string::npos);
+
+  logger.Send("xyzzy plugh\r\nset/nobeacon\r\n");
+  ASSERT_TRUE(logger.ReadUntil("Unknown command: xyzzy plugh\r\nBeacon spots off.\r\n"));
+  const std::string beacon =
+      FormatSpotLine({"W9XG", 28200.0, "W1ABC/B", 35, 18, SpotKind::Beacon, 0});
+  server.Publish(beacon, SpotKind::Beacon);
+  server.Publish(kLine, SpotKind::Cq);
+  ASSERT_TRUE(logger.ReadUntil(kLine + "\r\n"));
+  EXPECT_EQ(logger.Received().find(beacon), std::string::npos);
+  ASSERT_TRUE(other.ReadUntil(beacon + "\r\n" + kLine + "\r\n"));
+  EXPECT_EQ(server.ConnectedClients(), 2);
+  EXPECT_EQ(server.DroppedClients(), 0u);
+}
+
+// A hundred loggers at once, each logging in, asking for the last spot and typing some
+// garbage: every one of them gets every spot.
+TEST(TelnetServer, AHundredClientsAtOnce) {
+  TelnetServer server(Ephemeral());
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  server.Publish(kLine + " old");
+  std::vector<std::unique_ptr<Client>> clients;
+  for (int i = 0; i < 100; ++i) {
+    clients.push_back(std::make_unique<Client>(server.Port()));
+    ASSERT_TRUE(clients.back()->Connected()) << i;
+    clients.back()->Send("K" + std::to_string(i) + "XYZ\r\nsh/dx 1\r\n\x01\xff\xfe\x03??\r\n");
+  }
+  ASSERT_TRUE(WaitFor([&] { return server.LoggedInClients() == 100; }));
+  for (int i = 0; i < 20; ++i) server.Publish(kLine + " " + std::to_string(i));
+  for (auto& c : clients) {
+    ASSERT_TRUE(c->ReadUntil(kLine + " 19\r\n"));
+    EXPECT_NE(c->Received().find(kLine + " old\r\n"), std::string::npos);
+    EXPECT_NE(c->Received().find("Unknown command: ??"), std::string::npos);
+  }
+  EXPECT_EQ(server.ConnectedClients(), 100);
+  EXPECT_EQ(server.DroppedClients(), 0u);
+}
+
 TEST(TelnetServer, FloodsAndGarbageDropOnlyTheSender) {
   TelnetServer server(Ephemeral());
   std::string error;
@@ -234,6 +294,20 @@ TEST(TelnetServer, BadAddressOrBusyPortIsAClearError) {
   error.clear();
   EXPECT_FALSE(second.Start(error));
   EXPECT_NE(error.find(std::to_string(first.Port())), std::string::npos) << error;
+}
+
+// The last spots of a run, published just before the stop, still reach the clients.
+TEST(TelnetServer, StopDeliversWhatWasPublishedBeforeIt) {
+  TelnetServer server(Ephemeral());
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  Client c(server.Port());
+  c.Send("W1AW\r\n");
+  ASSERT_TRUE(WaitFor([&] { return server.LoggedInClients() == 1; }));
+  for (int i = 0; i < 50; ++i) server.Publish(kLine + " " + std::to_string(i));
+  server.Stop();
+  EXPECT_TRUE(c.ReadUntilClosed());
+  EXPECT_NE(c.Received().find(kLine + " 49\r\n"), std::string::npos);
 }
 
 TEST(TelnetServer, StopWithClientsConnectedJoinsAndPublishAfterwardsIsHarmless) {

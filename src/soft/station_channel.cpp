@@ -243,7 +243,9 @@ struct StationChannel::Impl {
     std::nth_element(power.begin(), middle, power.end());
     const double floor = *middle;
     const double margin = std::pow(10.0, config.lockDb / 10.0);
-    const double own = best != 0 ? average[best] : average[static_cast<size_t>(half)];
+    // The station's level: the strongest step within the pull, locked on or not.
+    const double own =
+        *std::max_element(average.begin() + kSearchMargin, average.end() - kSearchMargin);
     const double level = std::max(own, floor);
     SetClose(loudest > std::pow(10.0, config.neighbourDb / 10.0) * level &&
              loudest > margin * floor);

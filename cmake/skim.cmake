@@ -15,7 +15,7 @@ add_library(kestrix_skim STATIC
   src/skim/carrier_canceller.cpp
   src/skim/signal_finder.cpp
   src/skim/skimmer.cpp
-  src/skim/json_lite.cpp
+  src/skim/sigmf_json.cpp
   src/skim/sigmf.cpp
   src/skim/sample_source.cpp
   src/skim/skim_run.cpp
@@ -67,7 +67,7 @@ gtest_discover_tests(kestrix_skim_thread_tests DISCOVERY_TIMEOUT 60
 # Coverage-guided fuzzing of the SigMF metadata reader (clang builds, scripts/fuzz).
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   add_executable(kestrix_sigmf_fuzzer tests/skim/sigmf_fuzzer.cpp
-    src/skim/sigmf.cpp src/skim/json_lite.cpp)
+    src/skim/sigmf.cpp src/skim/sigmf_json.cpp)
   target_include_directories(kestrix_sigmf_fuzzer PRIVATE src)
   target_compile_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
   target_link_options(kestrix_sigmf_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)

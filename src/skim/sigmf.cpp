@@ -1,9 +1,10 @@
 #include "skim/sigmf.h"
 
+#include <cmath>
 #include <cstdint>
 #include <ctime>
 
-#include "skim/json_lite.h"
+#include "skim/sigmf_json.h"
 
 namespace kestrix::skim {
 
@@ -22,24 +23,30 @@ size_t SigmfMeta::BytesPerSample() const {
 
 bool ParseSigmfMeta(std::string_view json, SigmfMeta& out, std::string& error) {
   out = SigmfMeta{};
-  JsonValue root;
+  nlohmann::json root;
   std::string why;
-  if (!ParseJson(json, root, why)) {
+  if (!ParseMetadataJson(json, root, why)) {
     error = "not valid JSON (" + why + ")";
     return false;
   }
-  const JsonValue* global = root.Find("global");
-  if (global == nullptr || global->type != JsonValue::Type::Object) {
+  // A member of an object, null when absent or when `in` is no object.
+  auto member = [](const nlohmann::json& in, const char* key) -> const nlohmann::json* {
+    if (!in.is_object()) return nullptr;
+    const auto it = in.find(key);
+    return it == in.end() ? nullptr : &*it;
+  };
+  const nlohmann::json* global = member(root, "global");
+  if (global == nullptr || !global->is_object()) {
     error = "no \"global\" object (not SigMF metadata)";
     return false;
   }
-  const JsonValue* type = global->Find("core:datatype");
-  if (type == nullptr || !type->IsString()) {
+  const nlohmann::json* type = member(*global, "core:datatype");
+  if (type == nullptr || !type->is_string()) {
     error = "no core:datatype";
     return false;
   }
-  out.datatype = type->string;
-  const std::string& t = type->string;
+  out.datatype = type->get<std::string>();
+  const std::string& t = out.datatype;
   if (t == "cf32_le") {
     out.type = SigmfType::Cf32Le;
   } else if (t == "ci16_le") {
@@ -60,30 +67,32 @@ bool ParseSigmfMeta(std::string_view json, SigmfMeta& out, std::string& error) {
             "' is not a sample type kestrix-skim reads (cf32_le, ci16_le, ci8, cu8)";
     return false;
   }
-  const JsonValue* rate = global->Find("core:sample_rate");
-  if (rate == nullptr || !rate->IsNumber()) {
+  const nlohmann::json* rate = member(*global, "core:sample_rate");
+  if (rate == nullptr || !rate->is_number()) {
     error = "no core:sample_rate";
     return false;
   }
-  if (!(rate->number >= 1000.0 && rate->number <= 100e6)) {
-    error =
-        "core:sample_rate " + std::to_string(rate->number) + " is out of range (1 kHz .. 100 MHz)";
+  const double hz = rate->get<double>();
+  if (!(hz >= 1000.0 && hz <= 100e6)) {
+    error = "core:sample_rate " + std::to_string(hz) + " is out of range (1 kHz .. 100 MHz)";
     return false;
   }
-  out.sampleRate = rate->number;
-  const JsonValue* channels = global->Find("core:num_channels");
-  if (channels != nullptr && (!channels->IsNumber() || channels->number != 1.0)) {
+  out.sampleRate = hz;
+  const nlohmann::json* channels = member(*global, "core:num_channels");
+  if (channels != nullptr && (!channels->is_number() || channels->get<double>() != 1.0)) {
     error = "core:num_channels is not 1 (only single-channel recordings are read)";
     return false;
   }
-  const JsonValue* captures = root.Find("captures");
-  if (captures != nullptr && captures->type == JsonValue::Type::Array && !captures->array.empty()) {
-    const JsonValue& first = captures->array.front();
-    const JsonValue* f = first.Find("core:frequency");
-    if (f != nullptr && f->IsNumber() && std::isfinite(f->number) && f->number >= 0.0)
-      out.frequency = f->number;
-    const JsonValue* dt = first.Find("core:datetime");
-    if (dt != nullptr && dt->IsString()) out.datetime = dt->string;
+  const nlohmann::json* captures = member(root, "captures");
+  if (captures != nullptr && captures->is_array() && !captures->empty()) {
+    const nlohmann::json& first = captures->front();
+    const nlohmann::json* f = member(first, "core:frequency");
+    if (f != nullptr && f->is_number()) {
+      const double v = f->get<double>();
+      if (std::isfinite(v) && v >= 0.0) out.frequency = v;
+    }
+    const nlohmann::json* dt = member(first, "core:datetime");
+    if (dt != nullptr && dt->is_string()) out.datetime = dt->get<std::string>();
   }
   return true;
 }

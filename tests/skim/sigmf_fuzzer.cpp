@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "skim/json_lite.h"
 #include "skim/sigmf.h"
+#include "skim/sigmf_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (error.empty()) {
     std::abort();
   }
-  kestrix::skim::JsonValue v;
-  kestrix::skim::ParseJson(text, v, error);
+  nlohmann::json v;
+  if (!kestrix::skim::ParseMetadataJson(text, v, error) && error.empty()) std::abort();
   return 0;
 }

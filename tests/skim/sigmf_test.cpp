@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "skim/json_lite.h"
+#include "skim/sigmf_json.h"
 
 namespace kestrix::skim {
 namespace {
@@ -77,41 +77,42 @@ TEST(SigmfMetaTest, NoCaptureFrequencyLeavesTheCentreUnknown) {
   EXPECT_EQ(m.BytesPerSample(), 2u);
 }
 
-TEST(JsonLiteTest, ValuesEscapesAndPositionsOfErrors) {
-  JsonValue v;
+TEST(MetadataJsonTest, ValuesEscapesAndPositionsOfErrors) {
+  nlohmann::json v;
   std::string error;
   ASSERT_TRUE(
-      ParseJson("\xEF\xBB\xBF {\"a\": [-1.5e2, 0, 3], \"s\": \"\\ud83d\\ude00\\n\", "
-                "\"b\": false, \"a\": 7}",
-                v, error))
+      ParseMetadataJson("\xEF\xBB\xBF {\"a\": [-1.5e2, 0, 3], \"s\": \"\\ud83d\\ude00\\n\", "
+                        "\"b\": false, \"a\": 7}",
+                        v, error))
       << error;
-  ASSERT_NE(v.Find("a"), nullptr);
-  EXPECT_EQ(v.Find("a")->number, 7.0);  // the last of a repeated name
-  EXPECT_EQ(v.Find("s")->string, "\xF0\x9F\x98\x80\n");
-  EXPECT_EQ(v.values[0].array[0].number, -150.0);
+  EXPECT_EQ(v["a"].get<double>(), 7.0);  // the last of a repeated name
+  EXPECT_EQ(v["s"].get<std::string>(), "\xF0\x9F\x98\x80\n");
 
   struct Case {
     const char* text;
     const char* says;
   };
   const Case bad[] = {
-      {"{\"a\" 1}", "line 1, column 6: expected ':'"},
-      {"{\n  \"a\": tru}", "line 2, column 8: not a JSON value"},
-      {"[1, 2", "expected ',' or ']'"},
-      {"\"abc", "unterminated string"},
-      {"01", "text after the end"},
-      {"1.", "bad number"},
-      {"\"\\x\"", "bad escape"},
-      {"{} {}", "text after the end"},
+      {"{\"a\" 1}", "line 1, column 6"},
+      {"{\n  \"a\": tru}", "line 2, column"},
+      {"[1, 2", "unexpected end of input"},
+      {"\"abc", "line 1, column 5"},
+      {"01", "line 1, column 2"},
+      {"1.", "expected digit after '.'"},
+      {"\"\\x\"", "after backslash"},
+      {"{} {}", "line 1, column 4"},
   };
   for (const Case& c : bad) {
-    EXPECT_FALSE(ParseJson(c.text, v, error)) << c.text;
+    EXPECT_FALSE(ParseMetadataJson(c.text, v, error)) << c.text;
     EXPECT_NE(error.find(c.says), std::string::npos) << c.text << " -> " << error;
+    EXPECT_EQ(error.find("json.exception"), std::string::npos) << error;
   }
-  // Nesting beyond the limit is refused rather than recursed into.
+  // Nesting beyond the limit is refused rather than built (and freed by recursion).
   const std::string deep = std::string(10000, '[') + std::string(10000, ']');
-  EXPECT_FALSE(ParseJson(deep, v, error));
+  EXPECT_FALSE(ParseMetadataJson(deep, v, error));
   EXPECT_NE(error.find("nested too deeply"), std::string::npos);
+  EXPECT_FALSE(ParseMetadataJson(std::string(kMaxJsonBytes + 1, ' '), v, error));
+  EXPECT_NE(error.find("longer than"), std::string::npos);
 }
 
 TEST(SigmfMetaTest, IsoTimesOutsideTheCalendarAreRefused) {

@@ -3,6 +3,8 @@
 
 add_library(kestrix_cwdaemon STATIC
   src/transmit/cwdaemon_request.cpp
+  src/transmit/cwdaemon_timing.cpp
+  src/transmit/cwdaemon_line_keyer.cpp
   src/transmit/cwdaemon.cpp
   src/cli/send_cwdaemon.cpp
 )

@@ -91,8 +91,12 @@ class Sender {
     tx_.SpeedWpm = o.wpm;
     transmit::ComputeElementTiming(tx_.Timing, o.wpm, tx_.Ratios());
     port_.SetPolarity(o.invert ? 2 : 1);
+    port_.SetRtsPtt(o.rtsPtt);
   }
-  ~Sender() { port_.ReleaseLine(); }
+  ~Sender() {
+    port_.ReleaseLine();
+    port_.SetPtt(false);
+  }
 
   // 0 when the line is ready (or none was asked for), else 1 after the message.
   int Open() {
@@ -116,8 +120,22 @@ class Sender {
     return 0;
   }
 
+  // --rts-ptt: the PTT up, and the first element --ptt-delay later.
+  void RaisePtt() {
+    if (!o_.rtsPtt || pttUp_) return;
+    pttUp_ = port_.SetPtt(true);
+    waiter_.WaitMs(o_.pttDelayMs);
+  }
+  // Released after the last element (and by the destructor on every other way out).
+  void LowerPtt() {
+    if (!pttUp_) return;
+    port_.SetPtt(false);
+    pttUp_ = false;
+  }
+
   // Keys `text`; false when stopped by a signal or a line failure.
   bool Send(const std::string& text) {
+    if (text.find_first_not_of(' ') != std::string::npos) RaisePtt();
     for (char c : text) {
       if (Stopped() || host_.Failed()) return false;
       keyer_.SendCharToPort(static_cast<uint8_t>(c));
@@ -126,6 +144,7 @@ class Sender {
   }
 
   bool Tune(double seconds) {
+    RaisePtt();
     tx_.TuneActive.store(1);
     tx_.KeyState.store(transmit::kKeyDown);
     // Release due `seconds` after the key went down, whatever the line calls cost.
@@ -144,6 +163,7 @@ class Sender {
 
   bool Failed() const { return host_.Failed(); }
   transmit::KeyLine& Line() { return timed_; }
+  transmit::KeyingPort& Port() { return port_; }
 
   // What the line calls cost (--verbose): an adapter's control transfer shows here.
   void ReportLatency() const {
@@ -164,6 +184,7 @@ class Sender {
   platform::MonotonicWaiter waiter_;
   transmit::TimedKeyLine timed_{port_, waiter_};
   transmit::PortKeyer keyer_{transmit::SendTable(), tx_.Timing, timed_, waiter_, tx_.KeyState};
+  bool pttUp_ = false;
 };
 
 // The text of the command line, or all of standard input (lines joined by word spaces).
@@ -199,6 +220,7 @@ cli::CwdaemonOptions NetworkOptions(const cli::SendOptions& o) {
   c.listenAddress = o.listenAddress;
   c.wpm = o.wpm;
   c.ratios = o.ratios;
+  c.pttDelayMs = o.pttDelayMs;
   c.onListening = [verbose = o.verbose](uint16_t port) {
     if (verbose) std::cerr << "kestrix-send: network keying on port " << port << "\n";
   };
@@ -221,8 +243,12 @@ int Run(const cli::SendOptions& o) {
   if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
 
   if (o.mode == cli::SendMode::kCwdaemon) {
-    const int status =
-        cli::RunCwdaemon(NetworkOptions(o), sender.Line(), gStopRequested, std::cerr);
+    cli::CwdaemonOptions c = NetworkOptions(o);
+    if (o.rtsPtt) {
+      c.ptt = &sender.Port();
+      c.pttName = "RTS of " + o.device;
+    }
+    const int status = cli::RunCwdaemon(c, sender.Line(), gStopRequested, std::cerr);
     if (o.verbose) sender.ReportLatency();
     if (sender.Failed()) return 1;
     return status;
@@ -252,12 +278,14 @@ int Run(const cli::SendOptions& o) {
       }
       if (c == '\n') {
         finished = sender.Send(line + " ");
+        sender.LowerPtt();  // not held while waiting for the next line
         line.clear();
       } else if (c != '\r') {
         line.push_back(static_cast<char>(c));
       }
     }
   }
+  sender.LowerPtt();
   if (o.verbose) sender.ReportLatency();
   if (sender.Failed()) return 1;
   if (!finished || Stopped()) {

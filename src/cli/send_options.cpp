@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "transmit/cwdaemon_request.h"
 
 namespace kestrix::cli {
 
@@ -81,6 +82,20 @@ const std::vector<OptionRow>& Rows() {
       {"--invert", false,
        [](SendOptions& o, const std::string&, std::string&) {
          o.invert = true;
+         return true;
+       }},
+      {"--rts-ptt", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.rtsPtt = true;
+         return true;
+       }},
+      {"--ptt-delay", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (!ParseInt(v, o.pttDelayMs) || o.pttDelayMs < 0 ||
+             o.pttDelayMs > transmit::kMaxPttDelayMs) {
+           e = "--ptt-delay wants 0..50 milliseconds";
+           return false;
+         }
          return true;
        }},
       {"--tune", true,
@@ -207,6 +222,10 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
     error = "give only one of --wav and --device";
     return false;
   }
+  if (o.rtsPtt && o.line != SendLine::kSerial) {
+    error = "--rts-ptt uses RTS of the --serial device: give it with --serial";
+    return false;
+  }
   if (tone && o.line != SendLine::kNone) {
     error = "--wav and --device key a tone; give them without --serial or --parallel";
     return false;
@@ -253,6 +272,8 @@ std::string SendUsage() {
          "  --ratios D,A,C,W  dot, dash, character and word space in percent, 50..200 (default 100 "
          "each)\n"
          "  --invert        key down clears the lines\n"
+         "  --rts-ptt       with --serial: DTR keys, RTS is the PTT (raised around the keying)\n"
+         "  --ptt-delay MS  PTT up this long before the first element, 0..50 (default 0)\n"
          "  --tune SECONDS  hold the key down, then release it\n"
          "  --verbose       timing, device and scheduling on standard error, and at the end\n"
          "                  the median and worst time a line change took\n"

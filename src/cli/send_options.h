@@ -31,6 +31,8 @@ struct SendOptions {
   int wpm = transmit::kStartTransmitWpm;
   transmit::TimingRatios ratios;
   bool invert = false;
+  bool rtsPtt = false;  // --rts-ptt: DTR keys, RTS is the PTT
+  int pttDelayMs = 0;   // --ptt-delay: PTT up this long before the first element
   double tuneSeconds = 0.0;
   bool verbose = false;
   // The words to send, joined by single spaces; empty (or "-") reads standard input.

@@ -114,6 +114,17 @@ TEST(SendOptions, NetworkKeyingOnTheSoundCardKeepsTheToneOptions) {
   EXPECT_NE(error.find("without --serial or --parallel"), std::string::npos) << error;
 }
 
+TEST(SendOptions, RtsAsPttAndItsDelay) {
+  SendOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSendOptions(
+      {"--cwdaemon", "--serial", "/dev/ttyUSB0", "--rts-ptt", "--ptt-delay", "30"}, o, error))
+      << error;
+  EXPECT_TRUE(o.rtsPtt);
+  EXPECT_EQ(o.pttDelayMs, 30);
+  EXPECT_EQ(o.mode, SendMode::kCwdaemon);
+}
+
 TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--wpm", "4"},
@@ -144,6 +155,10 @@ TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
       {"--cwdaemon", "--device", "1", "-"},
       {"--cwdaemon", "--device", "1", "--tone", "22050"},
       {"--cwdaemon", "--udp-port", "70000"},
+      {"--rts-ptt", "CQ"},
+      {"--rts-ptt", "--parallel", "/dev/parport0", "CQ"},
+      {"--serial", "/dev/ttyUSB0", "--ptt-delay", "51", "CQ"},
+      {"--serial", "/dev/ttyUSB0", "--ptt-delay", "-1", "CQ"},
   };
   for (const auto& args : bad) {
     SendOptions o;

@@ -94,9 +94,15 @@ int Serve(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Wai
   keyerOptions.setTone = options.setTone;
   keyerOptions.sound = sound;
   keyerOptions.toneTiming = toneTiming;
-  keyerOptions.abortTone = std::move(abortTone);
+  keyerOptions.abortOutput = std::move(abortTone);
+  keyerOptions.text = options.text;
+  if (options.text && !keyerOptions.abortOutput) {
+    transmit::TextKeyer* text = options.text;
+    keyerOptions.abortOutput = [text] { text->Stop(); };
+  }
   keyerOptions.ptt = options.ptt;
   keyerOptions.startPttDelayMs = options.pttDelayMs;
+  keyerOptions.pttTailMs = options.pttTailMs;
   CwdaemonKeyer keyer(line, waiter, keyState, log, keyerOptions);
   CwdaemonServer server(keyer, log);
 
@@ -108,7 +114,8 @@ int Serve(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Wai
   }
   log.Line("listening on " + options.listenAddress + " UDP port " + std::to_string(server.Port()) +
            ", " + std::to_string(options.wpm) + " wpm" +
-           (options.ptt ? std::string(", PTT ") + options.pttName : std::string()));
+           (options.text ? ", keying through " + options.textName : std::string()) +
+           (options.ptt ? ", PTT " + options.pttName : std::string()));
   if (options.onListening) options.onListening(server.Port());
 
   // Ctrl-C arrives as `stop`; ESC 5 as the keyer's exit request. 20 ms is far below

@@ -22,6 +22,7 @@
 #include "transmit/key_line.h"
 #include "transmit/ptt_line.h"
 #include "transmit/send_keyers.h"
+#include "transmit/text_keyer.h"
 
 namespace kestrix::cli {
 
@@ -41,6 +42,11 @@ struct CwdaemonOptions {
   transmit::PttLine* ptt = nullptr;
   std::string pttName;
   int pttDelayMs = 0;  // ESC d's start value (--ptt-delay)
+  int pttTailMs = 0;   // sound card: PTT held this long after the last character (--ptt-tail)
+  // Key through a keyer of its own (rigctld, WinKeyer) instead of the line: RunCwdaemon's
+  // `line` then keys nothing.
+  transmit::TextKeyer* text = nullptr;
+  std::string textName;  // for the log
 };
 
 // "--udp-port N": 0..65535 (0 picks a free port). False with a message on bad input.

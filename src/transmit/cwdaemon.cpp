@@ -104,20 +104,21 @@ void CwdaemonKeyer::ApplyPtt() {
   std::lock_guard<std::mutex> lock(pttMu_);
   // Read under the lock: whoever comes last applies the state that holds now.
   const bool wanted = pttManual_.load() || pttKeying_.load();
-  if (wanted == pttOn_) return;
-  options_.ptt->SetPtt(wanted);  // a failure is reported by the output itself
-  pttOn_ = wanted;
-  if (wanted) pttSinceUs_ = waiter_.NowUs();
+  if (wanted == pttOn_ && !pttFailed_) return;
+  // A failure is reported by the output itself; up again is tried at the next message.
+  pttFailed_ = !options_.ptt->SetPtt(wanted);
+  pttOn_ = wanted && !pttFailed_;
+  if (pttOn_) pttSinceUs_ = waiter_.NowUs();
 }
 
-void CwdaemonKeyer::RaisePtt() {
-  if (options_.ptt == nullptr) return;
+bool CwdaemonKeyer::RaisePtt() {
+  if (options_.ptt == nullptr) return true;
   pttKeying_.store(true);
   ApplyPtt();
   int64_t since;
   {
     std::lock_guard<std::mutex> lock(pttMu_);
-    if (!pttOn_) return;
+    if (!pttOn_) return false;
     since = pttSinceUs_;
   }
   const int64_t firstElement = since + int64_t{pttDelayMs_.load()} * 1000;
@@ -126,6 +127,7 @@ void CwdaemonKeyer::RaisePtt() {
   } else {
     lineKeyer_.NotBefore(firstElement);
   }
+  return true;
 }
 
 void CwdaemonKeyer::LowerPttAfter(const Job& job, bool keyed) {
@@ -138,6 +140,12 @@ void CwdaemonKeyer::LowerPttAfter(const Job& job, bool keyed) {
   // an aborted message has none.
   if (keyed && job.kind == Job::Kind::Text && !options_.sound && !more()) {
     lineKeyer_.WaitSpaces([&] { return Aborted(job) || more(); });
+  }
+  // The sound card's tail: the card still plays what it was given last.
+  if (keyed && options_.sound && options_.pttTailMs > 0 && !more()) {
+    const int64_t end = waiter_.NowUs() + int64_t{options_.pttTailMs} * 1000;
+    for (int64_t now = waiter_.NowUs(); now < end && !more(); now = waiter_.NowUs())
+      waiter_.WaitUntilUs(std::min(end, now + int64_t{options_.keyUpSliceMs} * 1000));
   }
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -205,7 +213,7 @@ void CwdaemonKeyer::Abort() {
     abortCount_.fetch_add(1);
     left.swap(queue_);
   }
-  if (options_.abortTone) options_.abortTone();
+  if (options_.abortOutput) options_.abortOutput();
   for (Job& job : left) Finish(job, false);
 }
 
@@ -317,7 +325,67 @@ void CwdaemonKeyer::RunJob(Job& job) {
   }
 }
 
+bool CwdaemonKeyer::RunTextOnKeyer(Job& job) {
+  TextKeyer& out = *options_.text;
+  const TextKeyer::StopWhen stop = [&] {
+    return stopRequested_.load() || (Aborted(job) && !wordMode_.load());
+  };
+  int offset = 0;
+  int pendingGaps = 0;
+  bool inWord = false;
+  std::string run;  // characters at one speed, handed over at each space
+  int runWpm = 0;
+  auto flush = [&] {
+    if (run.empty()) return true;
+    const bool sent = out.Send(run, runWpm, stop);
+    run.clear();
+    return sent;
+  };
+  for (const TextItem& item : job.message.items) {
+    if (stopRequested_.load()) return false;
+    // In word mode an abort lets the word the output holds finish: nothing more is sent.
+    const bool aborted = Aborted(job);
+    if (aborted && !(wordMode_.load() && inWord)) return false;
+    switch (item.kind) {
+      case TextItem::Kind::Faster:
+      case TextItem::Kind::Slower: {
+        if (!flush()) return false;
+        const int step = item.kind == TextItem::Kind::Faster ? kSpeedStepWpm : -kSpeedStepWpm;
+        const int base = speedWpm_.load();
+        offset = ClampWpm(base + offset + step) - base;
+        break;
+      }
+      case TextItem::Kind::Gap:
+        if (!flush()) return false;
+        ++pendingGaps;
+        break;
+      case TextItem::Kind::Char: {
+        if (aborted && item.code == ' ') return false;  // word mode: the word is done
+        const int wpm = ClampWpm(speedWpm_.load() + offset);
+        if (pendingGaps > 0) {
+          if (!out.Drain(stop)) return false;
+          const int64_t end = waiter_.NowUs() + pendingGaps * 2 * TimingFor(wpm).dotUs;
+          for (int64_t now = waiter_.NowUs(); now < end; now = waiter_.NowUs()) {
+            if (stop()) return false;
+            waiter_.WaitUntilUs(std::min(end, now + int64_t{options_.keyUpSliceMs} * 1000));
+          }
+          pendingGaps = 0;
+        }
+        if (!run.empty() && wpm != runWpm && !flush()) return false;
+        runWpm = wpm;
+        run += static_cast<char>(item.code);
+        if (item.code == ' ' && !flush()) return false;
+        inWord = item.code != ' ';
+        break;
+      }
+    }
+  }
+  if (!flush()) return false;
+  return out.Drain(stop);
+}
+
 bool CwdaemonKeyer::RunText(Job& job) {
+  if (options_.text) return RunTextOnKeyer(job);
   const MorseSendTable& table = NetworkSendTable();
   int offset = 0;       // wpm the message's '+' and '-' added, for this message only
   int pendingGaps = 0;  // '~' seen since the last character
@@ -350,7 +418,7 @@ bool CwdaemonKeyer::RunText(Job& job) {
         const CwdaemonTiming& t = TimingFor(ClampWpm(speedWpm_.load() + offset));
         const std::string_view symbols = table.Pattern(item.code);
         if (!raised && symbols.find_first_of(".-") != std::string_view::npos) {
-          RaisePtt();
+          if (!RaisePtt()) return false;  // no PTT: nothing keyed
           raised = true;
         }
         if (options_.sound) {
@@ -373,10 +441,14 @@ bool CwdaemonKeyer::RunText(Job& job) {
 }
 
 bool CwdaemonKeyer::RunTune(const Job& job) {
+  if (options_.text) {
+    log_.Line("ESC c: no tune through this keying output; nothing keyed");
+    return false;
+  }
   const uint64_t ends = tuneEnds_.load();
   const int64_t sliceUs = int64_t{std::max<int32_t>(1, options_.tuneSliceMs)} * 1000;
   auto ended = [&] { return Aborted(job) || stopRequested_.load() || tuneEnds_.load() != ends; };
-  RaisePtt();
+  if (!RaisePtt()) return false;
   // The PTT delay, key up; for the line the keyer's schedule holds it.
   if (!options_.sound) {
     if (!lineKeyer_.WaitSpaces(ended)) return false;

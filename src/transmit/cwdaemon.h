@@ -36,6 +36,7 @@
 #include "transmit/key_line.h"
 #include "transmit/ptt_line.h"
 #include "transmit/send_keyers.h"
+#include "transmit/text_keyer.h"
 
 namespace kestrix::transmit {
 
@@ -108,20 +109,26 @@ struct CwdaemonKeyerOptions {
   std::function<void(int hz)> setTone;
 
   // The sound card: every character goes to sound->SoundKeyChar with the timing written to
-  // *toneTiming (both set, or neither: then the key line keys). ESC 4 calls abortTone.
+  // *toneTiming (both set, or neither).
   SendKeyers* sound = nullptr;
   ElementTiming* toneTiming = nullptr;
-  std::function<void()> abortTone;
+  // Or a keyer of its own (rigctld's send_morse, a WinKeyer) takes the text word by word.
+  // Neither: the key line keys.
+  TextKeyer* text = nullptr;
+  // ESC 4 calls this at once (the tone's abort, the text keyer's stop).
+  std::function<void()> abortOutput;
 
   // The PTT output (RTS, rigctld); none: ESC a and ESC d are only remembered.
   PttLine* ptt = nullptr;
   int startPttDelayMs = 0;  // ESC d's start value, 0..50; ESC 0 returns here
+  int pttTailMs = 0;        // sound card: the PTT stays up this long after the last character
 };
 
 // The headless consumer. Speeds are network speeds (cwdaemon_timing.h: ESC 2 W keys a dot
 // of 1200 / W ms; the window's own speeds are not these), keyed with network keying's
 // character set (NetworkSendTable), element by element on the key line
-// (CwdaemonLineKeyer) or character by character on the sound card.
+// (CwdaemonLineKeyer), character by character on the sound card, or word by word on a
+// text keyer (which keys ESC 4 as its stop, and has no tune).
 //
 //   ESC 4      the element being keyed completes, nothing more of the message is keyed;
 //              in word mode the word being keyed completes first
@@ -186,12 +193,14 @@ class CwdaemonKeyer final : public CwdaemonSink {
   void Run();
   void RunJob(Job& job);
   bool RunText(Job& job);
+  bool RunTextOnKeyer(Job& job);
   bool RunTune(const Job& job);
   bool Aborted(const Job& job) const { return abortCount_.load() != job.generation; }
   const CwdaemonTiming& TimingFor(int wpm);
   void KeyUp();
-  // PTT: up for keying (keyer thread); then the first element waits for ESC d.
-  void RaisePtt();
+  // PTT: up for keying (keyer thread); then the first element waits for ESC d. False
+  // when the PTT output failed: nothing is keyed.
+  bool RaisePtt();
   // After a job: the tail, then down unless more is queued or ESC a 1 holds it.
   void LowerPttAfter(const Job& job, bool keyed);
   // Brings the output to manual || keying (any thread).
@@ -228,6 +237,7 @@ class CwdaemonKeyer final : public CwdaemonSink {
 
   std::mutex pttMu_;  // orders the PTT output's calls
   bool pttOn_ = false;
+  bool pttFailed_ = false;  // the last change asked for did not take
   int64_t pttSinceUs_ = 0;
 
   // Keyer thread only: the timing last computed, and what from.

@@ -125,6 +125,28 @@ TEST(SendOptions, RtsAsPttAndItsDelay) {
   EXPECT_EQ(o.mode, SendMode::kCwdaemon);
 }
 
+TEST(SendOptions, RigctldKeysOrIsThePtt) {
+  SendOptions keys;
+  std::string error;
+  ASSERT_TRUE(ParseSendOptions({"--rigctld", "127.0.0.1:4532", "--wpm", "30", "CQ"}, keys, error))
+      << error;
+  EXPECT_EQ(keys.rigctldHost, "127.0.0.1");
+  EXPECT_EQ(keys.rigctldPort, "4532");
+  EXPECT_EQ(keys.mode, SendMode::kKeyText);
+  SendOptions network;
+  ASSERT_TRUE(ParseSendOptions({"--cwdaemon", "--rigctld", "rig"}, network, error)) << error;
+  EXPECT_EQ(network.mode, SendMode::kCwdaemon);
+  EXPECT_EQ(network.rigctldPort, "4532");
+  SendOptions tone;
+  ASSERT_TRUE(ParseSendOptions({"--device", "1", "--ptt-rigctld", "[::1]:4533", "--ptt-delay", "40",
+                                "--ptt-tail", "100", "CQ"},
+                               tone, error))
+      << error;
+  EXPECT_EQ(tone.pttRigctldHost, "::1");
+  EXPECT_EQ(tone.pttTailMs, 100);
+  EXPECT_EQ(tone.mode, SendMode::kTone);
+}
+
 TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--wpm", "4"},
@@ -159,6 +181,14 @@ TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
       {"--rts-ptt", "--parallel", "/dev/parport0", "CQ"},
       {"--serial", "/dev/ttyUSB0", "--ptt-delay", "51", "CQ"},
       {"--serial", "/dev/ttyUSB0", "--ptt-delay", "-1", "CQ"},
+      {"--rigctld", "host:0", "CQ"},
+      {"--rigctld", "rig", "--serial", "/dev/ttyUSB0", "CQ"},
+      {"--rigctld", "rig", "--device", "1", "CQ"},
+      {"--rigctld", "rig", "--tune", "2"},
+      {"--rigctld", "rig", "--ptt-rigctld", "rig", "CQ"},
+      {"--serial", "/dev/ttyUSB0", "--rts-ptt", "--ptt-rigctld", "rig", "CQ"},
+      {"--wav", "a.wav", "--ptt-rigctld", "rig", "CQ"},
+      {"--device", "1", "--ptt-tail", "1001", "CQ"},
   };
   for (const auto& args : bad) {
     SendOptions o;

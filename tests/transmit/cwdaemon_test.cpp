@@ -607,7 +607,7 @@ TEST(Cwdaemon, SoundCardKeyingToneAndNetworkTiming) {
   CwdaemonKeyerOptions o = Parts::Defaults();
   o.sound = &sound;
   o.toneTiming = &toneTiming;
-  o.abortTone = [&] { ++toneAborts; };
+  o.abortOutput = [&] { ++toneAborts; };
   o.startToneHz = 750;
   o.setTone = [&](int hz) { tones.push_back(hz); };
   {

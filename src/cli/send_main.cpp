@@ -17,6 +17,7 @@
 #include "cli/send_options.h"
 #include "cli/send_rigctld.h"
 #include "cli/send_tone.h"
+#include "cli/send_winkeyer.h"
 #include "platform/key_device.h"
 #include "platform/monotonic_wait.h"
 #include "platform/realtime.h"
@@ -27,6 +28,7 @@
 #include "transmit/port_keyer.h"
 #include "transmit/rigctld_keying.h"
 #include "transmit/transmit_state.h"
+#include "transmit/winkeyer.h"
 
 namespace {
 
@@ -309,6 +311,25 @@ int RunTone(const cli::SendOptions& o) {
   return cli::RunToneSend(t, WholeText(o), std::cerr);
 }
 
+// The text for a keyer of its own: the command line's once, or each line of standard input
+// as it arrives (the end of a line is a word space).
+std::function<bool(std::string&)> TextPieces(const cli::SendOptions& o) {
+  auto given = std::make_shared<bool>(false);
+  return [&o, given](std::string& text) {
+    if (!o.readStdin) {
+      if (*given) return false;
+      *given = true;
+      text.clear();
+      for (const std::string& word : o.text) text += (text.empty() ? "" : " ") + word;
+      return true;
+    }
+    if (!std::getline(std::cin, text)) return false;
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    text += ' ';
+    return true;
+  };
+}
+
 // Text through the rig's own keyer (--rigctld).
 int RunRigctld(const cli::SendOptions& o) {
   InstallStopSignals();
@@ -316,22 +337,24 @@ int RunRigctld(const cli::SendOptions& o) {
   r.host = o.rigctldHost;
   r.port = o.rigctldPort;
   r.wpm = o.wpm;
-  bool given = false;
-  const std::function<bool(std::string&)> next = [&](std::string& text) {
-    if (!o.readStdin) {
-      if (given) return false;
-      given = true;
-      text.clear();
-      for (const std::string& word : o.text) text += (text.empty() ? "" : " ") + word;
-      return true;
-    }
-    // Each line as it arrives; the end of a line is a word space.
-    if (!std::getline(std::cin, text)) return false;
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    text += ' ';
-    return true;
-  };
-  return cli::RunRigctldSend(r, next, gStopRequested, std::cerr);
+  return cli::RunRigctldSend(r, TextPieces(o), gStopRequested, std::cerr);
+}
+
+transmit::WinKeyerOptions WinKeyerSettings(const cli::SendOptions& o) {
+  transmit::WinKeyerOptions w;
+  w.wpm = o.wpm;
+  w.pttLeadMs = o.pttDelayMs;
+  w.pttTailMs = o.pttTailMs;
+  w.sidetone = !o.silent;
+  w.sidetoneHz = static_cast<int>(o.toneHz);
+  return w;
+}
+
+// Text through a WinKeyer (--winkeyer).
+int RunWinKeyer(const cli::SendOptions& o) {
+  InstallStopSignals();
+  return cli::RunWinKeyerSend(o.winkeyer, WinKeyerSettings(o), TextPieces(o), gStopRequested,
+                              std::cerr);
 }
 
 int Run(const cli::SendOptions& o) {
@@ -358,6 +381,20 @@ int Run(const cli::SendOptions& o) {
     }
     rigKeyer = std::make_unique<transmit::RigctldKeyer>(*rig, rigWaiter(), report);
   }
+  // --winkeyer with --cwdaemon: the WinKeyer keys the network's text; what the operator
+  // sends on its paddles goes to standard output.
+  std::unique_ptr<transmit::WinKeyer> winKeyer;
+  if (!o.winkeyer.empty()) {
+    transmit::WinKeyerOptions w = WinKeyerSettings(o);
+    w.report = [](const std::string& line) { std::cerr << "network keying: " << line << "\n"; };
+    w.onPaddle = [](char c) { std::cout << c << std::flush; };
+    winKeyer = std::make_unique<transmit::WinKeyer>(w);
+    std::string error;
+    if (!winKeyer->Open(o.winkeyer, error)) {
+      std::cerr << "kestrix-send: " << error << "; nothing keyed\n";
+      return 1;
+    }
+  }
   const platform::RealtimeResult rt = platform::RequestRealtime(50);
   if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
 
@@ -374,6 +411,10 @@ int Run(const cli::SendOptions& o) {
     if (rigKeyer) {
       c.text = rigKeyer.get();
       c.textName = rig->Name();
+    }
+    if (winKeyer) {
+      c.text = winKeyer.get();
+      c.textName = "the WinKeyer on " + o.winkeyer;
     }
     const int status = cli::RunCwdaemon(c, sender.Line(), gStopRequested, std::cerr);
     if (o.verbose) sender.ReportLatency();
@@ -447,6 +488,7 @@ int main(int argc, char** argv) {
       return Run(options);
     case cli::SendMode::kKeyText:
       if (!options.rigctldHost.empty()) return RunRigctld(options);
+      if (!options.winkeyer.empty()) return RunWinKeyer(options);
       return Run(options);
     case cli::SendMode::kTune:
       return Run(options);

@@ -111,6 +111,15 @@ const std::vector<OptionRow>& Rows() {
        [](SendOptions& o, const std::string& v, std::string& e) {
          return transmit::ParseRigctldAddress(v, o.rigctldHost, o.rigctldPort, e, "--rigctld");
        }},
+      {"--winkeyer", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (v.empty()) {
+           e = "--winkeyer wants the keyer's serial device";
+           return false;
+         }
+         o.winkeyer = v;
+         return true;
+       }},
       {"--ptt-rigctld", true,
        [](SendOptions& o, const std::string& v, std::string& e) {
          return transmit::ParseRigctldAddress(v, o.pttRigctldHost, o.pttRigctldPort, e,
@@ -240,6 +249,19 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
     error = "give only one of --wav and --device";
     return false;
   }
+  if (!o.winkeyer.empty()) {
+    if (o.line != SendLine::kNone || !o.wavPath.empty() || !o.soundDevice.empty() ||
+        !o.rigctldHost.empty() || !o.pttRigctldHost.empty() || o.rtsPtt) {
+      error =
+          "--winkeyer keys through the WinKeyer and its own PTT: give it without --serial, "
+          "--parallel, --device, --wav, --rigctld, --ptt-rigctld or --rts-ptt";
+      return false;
+    }
+    if (o.mode == SendMode::kTune) {
+      error = "--tune holds a key line; give it without --winkeyer";
+      return false;
+    }
+  }
   const bool rigKeys = !o.rigctldHost.empty();
   const bool rigPtt = !o.pttRigctldHost.empty();
   if (rigKeys && (o.line != SendLine::kNone || !o.wavPath.empty() || !o.soundDevice.empty())) {
@@ -301,10 +323,12 @@ std::string SendUsage() {
          "-]\n"
          "       kestrix-send --wav FILE | --device N|NAME [--tone HZ] [--square] [--silent] "
          "[--wpm W] [TEXT... | -]\n"
-         "       kestrix-send --rigctld HOST:PORT [--wpm W] [TEXT... | -]\n"
+         "       kestrix-send --rigctld HOST:PORT | --winkeyer DEV [--wpm W] [TEXT... | -]\n"
          "       kestrix-send --cwdaemon [--udp-port N] [--listen ADDR:PORT] [--serial DEV | "
          "--parallel DEV |\n"
-         "                    --device N|NAME | --wav FILE | --rigctld HOST:PORT] [--tone HZ] "
+         "                    --device N|NAME | --wav FILE | --rigctld HOST:PORT | --winkeyer "
+         "DEV]\n"
+         "                    [--tone HZ] "
          "[--square] [--silent] [--wpm W]\n"
          "  --serial DEV    key DTR and RTS of DEV (/dev/ttyUSB0, or COM n as numbered by "
          "--list-ports)\n"
@@ -318,6 +342,9 @@ std::string SendUsage() {
          "  --ptt-tail MS   sound card: PTT up this long after the last sample, 0..1000\n"
          "  --rigctld HOST:PORT  key through the rig's own keyer with Hamlib's rigctld\n"
          "                  (send_morse, speed with L KEYSPD); also with --cwdaemon\n"
+         "  --winkeyer DEV  key through a K1EL WinKeyer (WK2/WK3) on DEV, with its PTT lead\n"
+         "                  and tail (--ptt-delay, --ptt-tail) and side tone (--tone, --silent);\n"
+         "                  also with --cwdaemon\n"
          "  --ptt-rigctld HOST:PORT  PTT through rigctld (T 1 / T 0) around the keying of a\n"
          "                  line or the sound card (--device)\n"
          "  --tune SECONDS  hold the key down, then release it\n"

@@ -38,6 +38,8 @@ struct SendOptions {
   // Hamlib rigctld: --rigctld keys through the rig's keyer, --ptt-rigctld is the PTT.
   std::string rigctldHost, rigctldPort;
   std::string pttRigctldHost, pttRigctldPort;
+  // --winkeyer DEV: keys through a K1EL WinKeyer.
+  std::string winkeyer;
   double tuneSeconds = 0.0;
   bool verbose = false;
   // The words to send, joined by single spaces; empty (or "-") reads standard input.

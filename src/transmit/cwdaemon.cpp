@@ -222,6 +222,7 @@ void CwdaemonKeyer::SetSpeed(int wpm) {
 }
 void CwdaemonKeyer::SetWeighting(int weighting) {
   weighting_.store(std::clamp(weighting, kMinWeighting, kMaxWeighting));
+  if (options_.text) options_.text->SetWeighting(weighting_.load());
 }
 void CwdaemonKeyer::SetTone(int hz) {
   toneHz_.store(hz);
@@ -244,6 +245,7 @@ void CwdaemonKeyer::SetPttDelay(int ms) {
 void CwdaemonKeyer::Reset() {
   speedWpm_.store(ClampWpm(options_.startWpm));
   weighting_.store(0);
+  if (options_.text) options_.text->SetWeighting(0);
   wordMode_.store(false);
   pttDelayMs_.store(std::clamp(options_.startPttDelayMs, 0, kMaxPttDelayMs));
   SetTone(options_.startToneHz);

@@ -25,6 +25,8 @@ class TextKeyer {
   virtual bool Drain(const StopWhen& stop) = 0;
   // Stops the output's keying now: what it holds is dropped.
   virtual void Stop() = 0;
+  // ESC 7's weighting, -50..50, where the output has one (any thread).
+  virtual void SetWeighting(int /*weighting*/) {}
 };
 
 }  // namespace kestrix::transmit

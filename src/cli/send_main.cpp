@@ -289,7 +289,9 @@ int RunToneServer(const cli::SendOptions& o) {
     c.pttName = rigPtt->rig.Name();
   }
   const platform::RealtimeResult rt = platform::RequestRealtime(50);
-  if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
+  const platform::RealtimeResult locked = platform::LockMemory();
+  if (o.verbose)
+    std::cerr << "kestrix-send: keying thread: " << rt.text << "; " << locked.text << "\n";
   return cli::RunCwdaemonTone(c, ToneOptions(o), gStopRequested, std::cerr);
 }
 
@@ -396,7 +398,9 @@ int Run(const cli::SendOptions& o) {
     }
   }
   const platform::RealtimeResult rt = platform::RequestRealtime(50);
-  if (o.verbose) std::cerr << "kestrix-send: keying thread: " << rt.text << "\n";
+  const platform::RealtimeResult locked = platform::LockMemory();
+  if (o.verbose)
+    std::cerr << "kestrix-send: keying thread: " << rt.text << "; " << locked.text << "\n";
 
   if (o.mode == cli::SendMode::kCwdaemon) {
     cli::CwdaemonOptions c = NetworkOptions(o);

@@ -147,6 +147,21 @@ TEST(SendOptions, RigctldKeysOrIsThePtt) {
   EXPECT_EQ(tone.mode, SendMode::kTone);
 }
 
+TEST(SendOptions, WinKeyerKeysTextAndNetworkKeying) {
+  SendOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSendOptions(
+      {"--winkeyer", "/dev/ttyUSB1", "--ptt-delay", "30", "--ptt-tail", "50", "--silent", "CQ"}, o,
+      error))
+      << error;
+  EXPECT_EQ(o.winkeyer, "/dev/ttyUSB1");
+  EXPECT_EQ(o.mode, SendMode::kKeyText);
+  SendOptions network;
+  ASSERT_TRUE(ParseSendOptions({"--cwdaemon", "--winkeyer", "/dev/pts/3"}, network, error))
+      << error;
+  EXPECT_EQ(network.mode, SendMode::kCwdaemon);
+}
+
 TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--wpm", "4"},
@@ -189,6 +204,11 @@ TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
       {"--serial", "/dev/ttyUSB0", "--rts-ptt", "--ptt-rigctld", "rig", "CQ"},
       {"--wav", "a.wav", "--ptt-rigctld", "rig", "CQ"},
       {"--device", "1", "--ptt-tail", "1001", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--serial", "/dev/ttyUSB0", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--rigctld", "rig", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--ptt-rigctld", "rig", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--tune", "3"},
+      {"--winkeyer", "/dev/ttyUSB1", "--device", "1", "CQ"},
   };
   for (const auto& args : bad) {
     SendOptions o;

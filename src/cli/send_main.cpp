@@ -361,9 +361,10 @@ int RunWinKeyer(const cli::SendOptions& o) {
 
 int Run(const cli::SendOptions& o) {
   InstallStopSignals();
+  // Declared first so that it outlives the sender, whose destructor may release it.
+  std::unique_ptr<RigPtt> rigPtt;
   Sender sender(o);
   if (sender.Open() != 0) return 1;
-  std::unique_ptr<RigPtt> rigPtt;
   if (!o.pttRigctldHost.empty()) {
     rigPtt = std::make_unique<RigPtt>(o);
     if (!rigPtt->Ready()) return 1;

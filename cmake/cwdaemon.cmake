@@ -3,8 +3,14 @@
 
 add_library(kestrix_cwdaemon STATIC
   src/transmit/cwdaemon_request.cpp
+  src/transmit/cwdaemon_timing.cpp
+  src/transmit/cwdaemon_line_keyer.cpp
   src/transmit/cwdaemon.cpp
+  src/transmit/rigctld_keying.cpp
+  src/transmit/winkeyer.cpp
   src/cli/send_cwdaemon.cpp
+  src/cli/send_rigctld.cpp
+  src/cli/send_winkeyer.cpp
 )
 target_include_directories(kestrix_cwdaemon PUBLIC src)
 find_package(Threads REQUIRED)
@@ -24,6 +30,20 @@ target_include_directories(kestrix_cwdaemon_tests PRIVATE tests tests/transmit)
 target_link_libraries(kestrix_cwdaemon_tests PRIVATE
   kestrix_cwdaemon kestrix_cli kestrix_morsegen GTest::gtest_main)
 gtest_discover_tests(kestrix_cwdaemon_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
+
+# Keying through Hamlib's rigctld: against the real rigctld (Debian's libhamlib-utils, the
+# dummy rig) started by the tests on a free loopback port behind a recording proxy; the
+# tests that need it skip when it is not installed.
+add_executable(kestrix_rigctld_tests tests/transmit/rigctld_keying_test.cpp)
+target_include_directories(kestrix_rigctld_tests PRIVATE tests tests/transmit)
+target_link_libraries(kestrix_rigctld_tests PRIVATE kestrix_cwdaemon GTest::gtest_main)
+gtest_discover_tests(kestrix_rigctld_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
+
+# WinKeyer output, against an emulator of the WK2 host protocol on a pseudo-terminal.
+add_executable(kestrix_winkeyer_tests tests/transmit/winkeyer_test.cpp)
+target_include_directories(kestrix_winkeyer_tests PRIVATE tests tests/transmit)
+target_link_libraries(kestrix_winkeyer_tests PRIVATE kestrix_cwdaemon GTest::gtest_main)
+gtest_discover_tests(kestrix_winkeyer_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core-tsan)
 
 # Coverage-guided fuzzing of the request parser needs clang's libFuzzer:
 #   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DKESTRIX_BUILD_GUI=OFF

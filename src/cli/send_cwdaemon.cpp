@@ -79,21 +79,31 @@ bool ParseListenAddress(std::string_view text, std::string& address, uint16_t& p
 
 namespace {
 
-// The server on `keyers` until `stop`, ESC 5 or `failed()`. The keyers read `timing`,
-// which the keyer writes for every speed and weighting change.
+// The server until `stop`, ESC 5 or `failed()`: on the key line, or with `sound` set on the
+// sound card with the tone timing in `toneTiming`.
 int Serve(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Waiter& waiter,
-          transmit::ElementTiming& timing, std::atomic<uint8_t>& keyState,
-          transmit::SendKeyers& keyers, bool soundCard, const std::function<bool()>& failed,
-          std::atomic<bool>& stop, transmit::LineLog& log) {
+          std::atomic<uint8_t>& keyState, transmit::SendKeyers* sound,
+          transmit::ElementTiming* toneTiming, std::function<void()> abortTone,
+          const std::function<bool()>& failed, std::atomic<bool>& stop, transmit::LineLog& log) {
   using namespace transmit;
   CwdaemonKeyerOptions keyerOptions;
   keyerOptions.startWpm = options.wpm;
   keyerOptions.ratios = options.ratios;
   keyerOptions.startToneHz = options.toneHz;
   keyerOptions.queueCapacity = options.queueCapacity;
-  keyerOptions.soundCard = soundCard;
   keyerOptions.setTone = options.setTone;
-  CwdaemonKeyer keyer(keyers, line, waiter, timing, keyState, log, keyerOptions);
+  keyerOptions.sound = sound;
+  keyerOptions.toneTiming = toneTiming;
+  keyerOptions.abortOutput = std::move(abortTone);
+  keyerOptions.text = options.text;
+  if (options.text && !keyerOptions.abortOutput) {
+    transmit::TextKeyer* text = options.text;
+    keyerOptions.abortOutput = [text] { text->Stop(); };
+  }
+  keyerOptions.ptt = options.ptt;
+  keyerOptions.startPttDelayMs = options.pttDelayMs;
+  keyerOptions.pttTailMs = options.pttTailMs;
+  CwdaemonKeyer keyer(line, waiter, keyState, log, keyerOptions);
   CwdaemonServer server(keyer, log);
 
   keyer.Start();
@@ -103,7 +113,9 @@ int Serve(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Wai
     return 1;  // the keyer's destructor keys up
   }
   log.Line("listening on " + options.listenAddress + " UDP port " + std::to_string(server.Port()) +
-           ", " + std::to_string(options.wpm) + " wpm");
+           ", " + std::to_string(options.wpm) + " wpm" +
+           (options.text ? ", keying through " + options.textName : std::string()) +
+           (options.ptt ? ", PTT " + options.pttName : std::string()));
   if (options.onListening) options.onListening(server.Port());
 
   // Ctrl-C arrives as `stop`; ESC 5 as the keyer's exit request. 20 ms is far below
@@ -112,7 +124,7 @@ int Serve(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Wai
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const bool exitRequested = keyer.ExitRequested();
   server.Stop();  // no new requests, no more echoes
-  keyer.Stop();   // abort, join, key up
+  keyer.Stop();   // abort, join, key up, PTT released
   if (failed()) return 1;
   if (exitRequested) log.Line("exit requested by the logger");
   return 0;
@@ -142,7 +154,7 @@ class ServerToneKeyers final : public transmit::SendKeyers {
     if (!host_.Failed()) tone_.SoundKeyBuffer(text, position, stopRequested);
     if (host_.Failed()) stopped_.wait(false);
   }
-  // Called by the keyer's Stop (the only caller with the sound card).
+  // Called by the keyer's Stop only (ESC 4 aborts the tone output directly).
   void AbortTone() override {
     tone_.AbortTone();
     stopped_.store(true);
@@ -203,16 +215,18 @@ int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, transmi
   using namespace transmit;
   LineLog log(err);
   line.SetKeyLine(kKeyUp);
+  if (options.ptt) options.ptt->SetPtt(false);
   try {
-    ElementTiming timing;
+    ElementTiming toneTiming;
     std::atomic<uint8_t> keyState{kKeyUp};
-    PortKeyer port(SendTable(), timing, line, waiter, keyState);
-    PortSendKeyers portKeyers(port);
+    std::function<void()> abortTone;
+    if (soundKeyers) abortTone = [soundKeyers] { soundKeyers->AbortTone(); };
     return Serve(
-        options, line, waiter, timing, keyState, soundKeyers ? *soundKeyers : portKeyers,
-        soundKeyers != nullptr, [] { return false; }, stop, log);
+        options, line, waiter, keyState, soundKeyers, soundKeyers ? &toneTiming : nullptr,
+        abortTone, [] { return false; }, stop, log);
   } catch (const std::exception& e) {
     line.SetKeyLine(kKeyUp);
+    if (options.ptt) options.ptt->SetPtt(false);
     log.Line(std::string("stopped: ") + e.what());
     return 1;
   }
@@ -235,7 +249,8 @@ int RunCwdaemonToneOn(PlaybackDevice& device, int deviceIndex, ToneClock clock,
     std::atomic<uint8_t> keyState{kKeyUp};
     platform::MonotonicWaiter clockWaiter;
     DeadlineWatchdog watchdog(&DeadlineWatchdog::SteadyMs, nullptr);
-    ToneOutput output(device, SendTable(), timing, clockWaiter, watchdog, host, quiet);
+    // Network keying's character set (the window's table keys '%' and lacks '<', '>', ...).
+    ToneOutput output(device, NetworkSendTable(), timing, clockWaiter, watchdog, host, quiet);
     ApplyToneOptions(tone, output);
     if (!output.OpenToneOutput(deviceIndex)) {
       err << host.TakeLines();
@@ -243,7 +258,7 @@ int RunCwdaemonToneOn(PlaybackDevice& device, int deviceIndex, ToneClock clock,
     }
     SilenceWaiter silence(device, host);
     Waiter& waiter = clock == ToneClock::kFile ? static_cast<Waiter&>(silence) : clockWaiter;
-    PortKeyer port(SendTable(), timing, line, waiter, keyState);
+    PortKeyer port(NetworkSendTable(), timing, line, waiter, keyState);
     ServerToneKeyers keyers(output, port, host);
 
     CwdaemonOptions c = options;
@@ -258,7 +273,8 @@ int RunCwdaemonToneOn(PlaybackDevice& device, int deviceIndex, ToneClock clock,
       if (options.setTone) options.setTone(hz);
     };
     status = Serve(
-        c, line, waiter, timing, keyState, keyers, true, [&] { return host.Failed(); }, stop, log);
+        c, line, waiter, keyState, &keyers, &timing, [&output] { output.AbortTone(); },
+        [&] { return host.Failed(); }, stop, log);
     // Closed here rather than by the keyer, so that a WAV file that cannot be finished is
     // reported.
     if (device.Close() != kPlaybackOk && !host.Failed()) {

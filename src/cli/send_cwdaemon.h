@@ -20,7 +20,9 @@
 #include "transmit/cwdaemon.h"
 #include "transmit/element_timing.h"
 #include "transmit/key_line.h"
+#include "transmit/ptt_line.h"
 #include "transmit/send_keyers.h"
+#include "transmit/text_keyer.h"
 
 namespace kestrix::cli {
 
@@ -35,6 +37,16 @@ struct CwdaemonOptions {
   std::function<void(int hz)> setTone;
   // Called once the socket is bound, with the port (tests and tools that bind port 0).
   std::function<void(uint16_t port)> onListening;
+  // The PTT output ESC a and ESC d drive (RTS of a port set to "DTR keys, RTS is PTT",
+  // rigctld), with its name for the log; none: they are only remembered.
+  transmit::PttLine* ptt = nullptr;
+  std::string pttName;
+  int pttDelayMs = 0;  // ESC d's start value (--ptt-delay)
+  int pttTailMs = 0;   // sound card: PTT held this long after the last character (--ptt-tail)
+  // Key through a keyer of its own (rigctld, WinKeyer) instead of the line: RunCwdaemon's
+  // `line` then keys nothing.
+  transmit::TextKeyer* text = nullptr;
+  std::string textName;  // for the log
 };
 
 // "--udp-port N": 0..65535 (0 picks a free port). False with a message on bad input.
@@ -46,13 +58,14 @@ bool ParseUdpPort(std::string_view text, uint16_t& port, std::string& error);
 bool ParseListenAddress(std::string_view text, std::string& address, uint16_t& port,
                         std::string& error);
 
-// Runs the server on `line` with the port keyer and the monotonic wait. Returns 0 after
-// `stop` was set or a logger asked to exit, 1 when the socket could not be opened.
+// Runs the server on `line` with the monotonic wait. Returns 0 after `stop` was set or a
+// logger asked to exit, 1 when the socket could not be opened. Speeds are network speeds
+// (a dot of 1200 / W ms, transmit/cwdaemon_timing.h), `options.wpm` included.
 int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, std::atomic<bool>& stop,
                 std::ostream& err);
 
 // The same with the wait given, and with `soundKeyers` set: key through the sound card
-// (SoundKeyChar) instead of the port keyer; `line` is still what tune keys.
+// (SoundKeyChar) instead of the line; `line` is still what tune keys.
 int RunCwdaemon(const CwdaemonOptions& options, transmit::KeyLine& line, transmit::Waiter& waiter,
                 transmit::SendKeyers* soundKeyers, std::atomic<bool>& stop, std::ostream& err);
 

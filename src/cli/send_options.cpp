@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "transmit/cwdaemon_request.h"
+#include "transmit/rigctld_keying.h"
 
 namespace kestrix::cli {
 
@@ -82,6 +84,46 @@ const std::vector<OptionRow>& Rows() {
        [](SendOptions& o, const std::string&, std::string&) {
          o.invert = true;
          return true;
+       }},
+      {"--rts-ptt", false,
+       [](SendOptions& o, const std::string&, std::string&) {
+         o.rtsPtt = true;
+         return true;
+       }},
+      {"--ptt-delay", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (!ParseInt(v, o.pttDelayMs) || o.pttDelayMs < 0 ||
+             o.pttDelayMs > transmit::kMaxPttDelayMs) {
+           e = "--ptt-delay wants 0..50 milliseconds";
+           return false;
+         }
+         return true;
+       }},
+      {"--ptt-tail", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (!ParseInt(v, o.pttTailMs) || o.pttTailMs < 0 || o.pttTailMs > 1000) {
+           e = "--ptt-tail wants 0..1000 milliseconds";
+           return false;
+         }
+         return true;
+       }},
+      {"--rigctld", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return transmit::ParseRigctldAddress(v, o.rigctldHost, o.rigctldPort, e, "--rigctld");
+       }},
+      {"--winkeyer", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         if (v.empty()) {
+           e = "--winkeyer wants the keyer's serial device";
+           return false;
+         }
+         o.winkeyer = v;
+         return true;
+       }},
+      {"--ptt-rigctld", true,
+       [](SendOptions& o, const std::string& v, std::string& e) {
+         return transmit::ParseRigctldAddress(v, o.pttRigctldHost, o.pttRigctldPort, e,
+                                              "--ptt-rigctld");
        }},
       {"--tune", true,
        [](SendOptions& o, const std::string& v, std::string& e) {
@@ -207,6 +249,45 @@ bool ParseSendOptions(const std::vector<std::string>& args, SendOptions& o, std:
     error = "give only one of --wav and --device";
     return false;
   }
+  if (!o.winkeyer.empty()) {
+    if (o.line != SendLine::kNone || !o.wavPath.empty() || !o.soundDevice.empty() ||
+        !o.rigctldHost.empty() || !o.pttRigctldHost.empty() || o.rtsPtt) {
+      error =
+          "--winkeyer keys through the WinKeyer and its own PTT: give it without --serial, "
+          "--parallel, --device, --wav, --rigctld, --ptt-rigctld or --rts-ptt";
+      return false;
+    }
+    if (o.mode == SendMode::kTune) {
+      error = "--tune holds a key line; give it without --winkeyer";
+      return false;
+    }
+  }
+  const bool rigKeys = !o.rigctldHost.empty();
+  const bool rigPtt = !o.pttRigctldHost.empty();
+  if (rigKeys && (o.line != SendLine::kNone || !o.wavPath.empty() || !o.soundDevice.empty())) {
+    error =
+        "--rigctld keys through the rig's keyer: give it without --serial, --parallel, "
+        "--device or --wav";
+    return false;
+  }
+  if (rigKeys && o.mode == SendMode::kTune) {
+    error = "--tune holds a key line; the rig's keyer has no tune through rigctld";
+    return false;
+  }
+  if (rigPtt && (rigKeys || o.rtsPtt)) {
+    error =
+        "--ptt-rigctld is the PTT for a line or the sound card: give it without --rigctld "
+        "or --rts-ptt";
+    return false;
+  }
+  if (rigPtt && !o.wavPath.empty()) {
+    error = "--ptt-rigctld keys a transmitter; a WAV file needs none";
+    return false;
+  }
+  if (o.rtsPtt && o.line != SendLine::kSerial) {
+    error = "--rts-ptt uses RTS of the --serial device: give it with --serial";
+    return false;
+  }
   if (tone && o.line != SendLine::kNone) {
     error = "--wav and --device key a tone; give them without --serial or --parallel";
     return false;
@@ -242,10 +323,13 @@ std::string SendUsage() {
          "-]\n"
          "       kestrix-send --wav FILE | --device N|NAME [--tone HZ] [--square] [--silent] "
          "[--wpm W] [TEXT... | -]\n"
+         "       kestrix-send --rigctld HOST:PORT | --winkeyer DEV [--wpm W] [TEXT... | -]\n"
          "       kestrix-send --cwdaemon [--udp-port N] [--listen ADDR:PORT] [--serial DEV | "
          "--parallel DEV |\n"
-         "                    --device N|NAME | --wav FILE] [--tone HZ] [--square] [--silent] "
-         "[--wpm W]\n"
+         "                    --device N|NAME | --wav FILE | --rigctld HOST:PORT | --winkeyer "
+         "DEV]\n"
+         "                    [--tone HZ] "
+         "[--square] [--silent] [--wpm W]\n"
          "  --serial DEV    key DTR and RTS of DEV (/dev/ttyUSB0, or COM n as numbered by "
          "--list-ports)\n"
          "  --parallel DEV  key data bits 0 and 1 of a ppdev port (/dev/parport0)\n"
@@ -253,6 +337,16 @@ std::string SendUsage() {
          "  --ratios D,A,C,W  dot, dash, character and word space in percent, 50..200 (default 100 "
          "each)\n"
          "  --invert        key down clears the lines\n"
+         "  --rts-ptt       with --serial: DTR keys, RTS is the PTT (raised around the keying)\n"
+         "  --ptt-delay MS  PTT up this long before the first element, 0..50 (default 0)\n"
+         "  --ptt-tail MS   sound card: PTT up this long after the last sample, 0..1000\n"
+         "  --rigctld HOST:PORT  key through the rig's own keyer with Hamlib's rigctld\n"
+         "                  (send_morse, speed with L KEYSPD); also with --cwdaemon\n"
+         "  --winkeyer DEV  key through a K1EL WinKeyer (WK2/WK3) on DEV, with its PTT lead\n"
+         "                  and tail (--ptt-delay, --ptt-tail) and side tone (--tone, --silent);\n"
+         "                  also with --cwdaemon\n"
+         "  --ptt-rigctld HOST:PORT  PTT through rigctld (T 1 / T 0) around the keying of a\n"
+         "                  line or the sound card (--device)\n"
          "  --tune SECONDS  hold the key down, then release it\n"
          "  --verbose       timing, device and scheduling on standard error, and at the end\n"
          "                  the median and worst time a line change took\n"

@@ -31,6 +31,15 @@ struct SendOptions {
   int wpm = transmit::kStartTransmitWpm;
   transmit::TimingRatios ratios;
   bool invert = false;
+  bool rtsPtt = false;  // --rts-ptt: DTR keys, RTS is the PTT
+  int pttDelayMs = 0;   // --ptt-delay: PTT up this long before the first element
+  int pttTailMs = 0;    // --ptt-tail: sound card: PTT up this long after the last sample
+
+  // Hamlib rigctld: --rigctld keys through the rig's keyer, --ptt-rigctld is the PTT.
+  std::string rigctldHost, rigctldPort;
+  std::string pttRigctldHost, pttRigctldPort;
+  // --winkeyer DEV: keys through a K1EL WinKeyer.
+  std::string winkeyer;
   double tuneSeconds = 0.0;
   bool verbose = false;
   // The words to send, joined by single spaces; empty (or "-") reads standard input.

@@ -94,11 +94,62 @@ int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions
       return kToneSendDeviceError;
     }
     const std::string buffer(text.substr(0, text.find('\0')));
+    auto stopped = [&] { return options.stop != nullptr && options.stop->load(); };
+    // The PTT: up `pttLeadMs` before the first sample; down on every way out below (the
+    // guard's destructor covers an exception).
+    struct PttGuard {
+      transmit::PttLine* ptt = nullptr;
+      bool up = false;
+      void Release() {
+        if (up) ptt->SetPtt(false);
+        up = false;
+      }
+      ~PttGuard() { Release(); }
+    } ptt{options.ptt};
+    bool& pttUp = ptt.up;
+    if (options.ptt != nullptr) {
+      if (!options.ptt->SetPtt(true)) {
+        options.ptt->SetPtt(false);
+        err << "kestrix-send: the PTT could not be raised; nothing keyed\n";
+        return kToneSendDeviceError;  // the tone output closes the device
+      }
+      pttUp = true;
+      for (int ms = 0; ms < options.pttLeadMs && !stopped(); ++ms)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // A watcher ends the tone at its next block on Ctrl-C or a PTT gone away.
+    std::atomic<bool> keyed{false};
+    std::atomic<bool> pttLost{false};
+    std::thread watcher;
+    if (options.stop != nullptr || options.pttAlive) {
+      watcher = std::thread([&] {
+        auto lastCheck = std::chrono::steady_clock::now();
+        while (!keyed.load()) {
+          if (stopped()) tone.AbortTone();
+          const auto now = std::chrono::steady_clock::now();
+          if (options.pttAlive && now - lastCheck >= std::chrono::milliseconds(250)) {
+            lastCheck = now;
+            if (!options.pttAlive()) {
+              pttLost.store(true);
+              tone.AbortTone();
+            }
+          }
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+      });
+    }
     std::atomic<uint8_t> stop{0};
     int32_t position = 0;
-    tone.SoundKeyBuffer(buffer.c_str(), position, stop);
+    if (!stopped()) tone.SoundKeyBuffer(buffer.c_str(), position, stop);
+    keyed.store(true);
+    if (watcher.joinable()) watcher.join();
     err << host.TakeLines();
     if (host.Failed() || tone.Failed()) {
+      status = kToneSendDeviceError;
+    } else if (stopped()) {
+      status = 130;
+    } else if (pttLost.load()) {
+      err << "kestrix-send: the PTT went away; the tone was stopped\n";
       status = kToneSendDeviceError;
     } else if (static_cast<size_t>(position) < buffer.size() || tone.CutRuns() > 0) {
       // Every character may be in the mask while the card stopped playing it halfway:
@@ -124,6 +175,11 @@ int RunToneSendOn(PlaybackDevice& device, int deviceIndex, const ToneSendOptions
       err << "kestrix-send: " << device.LastError() << '\n';
       status = kToneSendDeviceError;
     }
+    // The last sample has been played: the tail, then the PTT down.
+    if (pttUp && status == kToneSendOk) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(options.pttTailMs));
+    }
+    ptt.Release();
   }
   return status;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -12,6 +13,7 @@
 
 #include "platform/playback_device.h"
 #include "transmit/element_timing.h"
+#include "transmit/ptt_line.h"
 #include "transmit/tone_output.h"
 
 namespace kestrix::cli {
@@ -28,6 +30,16 @@ struct ToneSendOptions {
   bool silent = false;            // --silent: key-down samples are silence
   int wpm = 20;                   // 5..100
   transmit::TimingRatios ratios;  // each 50..200 percent
+  // PTT (--ptt-rigctld): raised `pttLeadMs` before the first sample, released `pttTailMs`
+  // after the last has been played, on every way out. None: no PTT.
+  transmit::PttLine* ptt = nullptr;
+  int pttLeadMs = 0;
+  int pttTailMs = 0;
+  // Checked while the tone plays (every 250 ms): false ends the tone, nothing more keyed
+  // (rigctld gone). Unset: not checked.
+  std::function<bool()> pttAlive;
+  // Set (Ctrl-C): the tone ends at its next block and the send returns 130.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // --tone's value: a frequency in Hz above 0 and below half the sample rate. False with
@@ -67,7 +79,7 @@ class SendToneHost final : public transmit::ToneHost {
 
 // Checks the options (exit status 2 with a line on `err` when one is out of range), then
 // sends `text` (bytes as send codes; a NUL ends it). Returns 0 when it was sent, 1 when the
-// device failed (its message on `err`), 2 for a bad option.
+// device or the PTT failed (its message on `err`), 2 for a bad option, 130 when stopped.
 int RunToneSend(const ToneSendOptions& options, std::string_view text, std::ostream& err);
 
 // The same on a given device (tests pass a scripted one); `deviceIndex` is the device's

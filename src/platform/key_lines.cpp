@@ -59,12 +59,22 @@ std::string ParallelReason(int err) {
 
 class SerialLine final : public OutputLine {
  public:
-  SerialLine(KeyDevice& device, std::string path, int fd, termios attributes)
-      : device_(device), path_(std::move(path)), fd_(fd), attributes_(attributes) {}
+  SerialLine(KeyDevice& device, std::string path, int fd, termios attributes, SerialLines lines)
+      : device_(device),
+        path_(std::move(path)),
+        fd_(fd),
+        attributes_(attributes),
+        keyBits_(lines == SerialLines::kBothKey ? kBothModemLines : TIOCM_DTR),
+        pttBits_(lines == SerialLines::kBothKey ? 0 : TIOCM_RTS) {}
   ~SerialLine() override { device_.Close(fd_); }
 
   int Write(bool asserted) override {
-    int bits = kBothModemLines;
+    int bits = keyBits_;
+    return device_.Ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &bits);
+  }
+  int WritePtt(bool asserted) override {
+    if (pttBits_ == 0) return ENOTSUP;
+    int bits = pttBits_;
     return device_.Ioctl(fd_, asserted ? TIOCMBIS : TIOCMBIC, &bits);
   }
   const std::string& Device() const override { return path_; }
@@ -86,6 +96,8 @@ class SerialLine final : public OutputLine {
   std::string path_;
   int fd_;
   termios attributes_;
+  const int keyBits_;
+  const int pttBits_;
 };
 
 class ParallelLine final : public OutputLine {
@@ -119,7 +131,7 @@ std::string ErrorText(int err) {
   return text;
 }
 
-LineOpen OpenSerialLine(KeyDevice& device, const std::string& path) {
+LineOpen OpenSerialLine(KeyDevice& device, const std::string& path, SerialLines lines) {
   LineOpen result;
   int fd = -1;
   // Non-blocking so a port whose carrier is down does not hang the open; no controlling
@@ -148,7 +160,7 @@ LineOpen OpenSerialLine(KeyDevice& device, const std::string& path) {
     t.c_cflag |= HUPCL;
     if (device.SetAttributes(fd, t) == 0) attributes = t;
   }
-  result.line = std::make_unique<SerialLine>(device, path, fd, attributes);
+  result.line = std::make_unique<SerialLine>(device, path, fd, attributes, lines);
   return result;
 }
 

@@ -9,6 +9,7 @@
 // Threads: not synchronised; the keying port serialises every call on one line.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,6 +28,15 @@ class OutputLine {
   // Whether closing the device, by us or by the kernel after a crash, drops the lines
   // (the tty's hang-up on close). Only a serial device has the choice.
   virtual void SetDropOnClose(bool /*drop*/) {}
+  // The PTT line, when the line has one (a serial device opened with RTS as PTT): one
+  // system call; 0 or the errno value. Lines without one return ENOTSUP.
+  virtual int WritePtt(bool /*asserted*/) { return ENOTSUP; }
+};
+
+// How a serial device's two lines are used.
+enum class SerialLines {
+  kBothKey,       // DTR and RTS key together (the documented default)
+  kDtrKeyRtsPtt,  // DTR keys; RTS is the transmitter's PTT
 };
 
 // The outcome of opening a line.
@@ -37,8 +47,9 @@ struct LineOpen {
 
 // Opens a serial device for keying: both lines are cleared by the very first call after
 // the open (the kernel raises them at every open), then the device is made exclusive and
-// its configuration read. The tty's hang-up on close stays on.
-LineOpen OpenSerialLine(KeyDevice& device, const std::string& path);
+// its configuration read. The tty's hang-up on close stays on, and drops the PTT too.
+LineOpen OpenSerialLine(KeyDevice& device, const std::string& path,
+                        SerialLines lines = SerialLines::kBothKey);
 
 // Opens and claims a ppdev parallel port and writes 0 to its data register at once.
 LineOpen OpenParallelLine(KeyDevice& device, const std::string& path);

@@ -2,10 +2,12 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/key_lines.h"
 
@@ -38,6 +40,28 @@ RealtimeResult RequestRealtime(int priority) {
   result.obtained = true;
   result.priority = wanted;
   result.text = "SCHED_FIFO priority " + std::to_string(wanted);
+  return result;
+}
+
+RealtimeResult LockMemory() {
+  RealtimeResult result;
+  rlimit limit{};
+  const bool unlimited =
+      geteuid() == 0 || (getrlimit(RLIMIT_MEMLOCK, &limit) == 0 && limit.rlim_cur == RLIM_INFINITY);
+  // MCL_FUTURE under a limit would make later allocations fail once it is reached: only
+  // with no limit.
+  if (unlimited && mlockall(MCL_CURRENT | MCL_FUTURE) == 0) {
+    result.obtained = true;
+    result.text = "memory locked";
+    return result;
+  }
+  if (mlockall(MCL_CURRENT) == 0) {
+    result.obtained = true;
+    result.text = "memory mapped so far locked";
+    return result;
+  }
+  result.text = "memory not locked (" + ErrorText(errno) +
+                "; RLIMIT_MEMLOCK allows less than the program maps)";
   return result;
 }
 

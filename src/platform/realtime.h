@@ -15,7 +15,12 @@ struct RealtimeResult {
 };
 
 // Tries to run the calling thread SCHED_FIFO at `priority` (or the highest the limit
-// allows, if lower).
+// allows, if lower). Threads it creates afterwards inherit the policy.
 RealtimeResult RequestRealtime(int priority);
+
+// Locks the process's memory so a page fault cannot stretch an element: everything mapped
+// now and later where RLIMIT_MEMLOCK is unlimited (or as root); what is mapped now where
+// the limit allows that much; else nothing. Never an error. `text` says which.
+RealtimeResult LockMemory();
 
 }  // namespace kestrix::platform

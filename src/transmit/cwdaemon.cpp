@@ -13,6 +13,8 @@
 #include <cstring>
 #include <exception>
 
+#include "transmit/morse_send_table.h"
+
 namespace kestrix::transmit {
 
 namespace {
@@ -38,45 +40,38 @@ void LineLog::Line(std::string_view text) {
 // ---------------------------------------------------------------------------------------
 // The keyer.
 
-CwdaemonKeyer::CwdaemonKeyer(SendKeyers& keyers, KeyLine& line, Waiter& waiter,
-                             ElementTiming& timing, std::atomic<uint8_t>& keyState, LineLog& log,
-                             CwdaemonKeyerOptions options)
-    : keyers_(keyers),
-      line_(line),
+CwdaemonKeyer::CwdaemonKeyer(KeyLine& line, Waiter& waiter, std::atomic<uint8_t>& keyState,
+                             LineLog& log, CwdaemonKeyerOptions options)
+    : line_(line),
       waiter_(waiter),
-      timing_(timing),
       keyState_(keyState),
       log_(log),
       options_(std::move(options)),
+      lineKeyer_(line, waiter, keyState,
+                 int64_t{std::max<int32_t>(1, options_.keyUpSliceMs)} * 1000),
       speedWpm_(ClampWpm(options_.startWpm)),
-      toneHz_(options_.startToneHz) {}
+      toneHz_(options_.startToneHz),
+      pttDelayMs_(std::clamp(options_.startPttDelayMs, 0, kMaxPttDelayMs)) {}
 
 CwdaemonKeyer::~CwdaemonKeyer() {
   Stop();
 }
 
-TimingRatios CwdaemonKeyer::WeightedRatios(const TimingRatios& base, int w) {
-  // A dot is one unit and a dash three, so the same extra w % of a unit on every mark is
-  // w on the dot's ratio and w / 3 on the dash's.
-  const float weight = static_cast<float>(std::clamp(w, kMinWeighting, kMaxWeighting));
-  TimingRatios r = base;
-  r.DotRatio = std::clamp(base.DotRatio + weight, 50.0f, 200.0f);
-  r.DashRatio = std::clamp(base.DashRatio + weight / 3.0f, 50.0f, 200.0f);
-  return r;
-}
-
-void CwdaemonKeyer::ApplyTiming(int wpm) {
+const CwdaemonTiming& CwdaemonKeyer::TimingFor(int wpm) {
   const int w = weighting_.load();
-  if (wpm == appliedWpm_ && w == appliedWeighting_) return;
-  ComputeElementTiming(timing_, wpm, WeightedRatios(options_.ratios, w));
-  appliedWpm_ = wpm;
-  appliedWeighting_ = w;
+  if (wpm != appliedWpm_ || w != appliedWeighting_) {
+    timing_ = ComputeCwdaemonTiming(wpm, w, options_.ratios);
+    if (options_.toneTiming) options_.toneTiming->Store(CwdaemonToneValues(timing_));
+    appliedWpm_ = wpm;
+    appliedWeighting_ = w;
+  }
+  return timing_;
 }
 
 void CwdaemonKeyer::Start() {
   std::lock_guard<std::mutex> lock(mu_);
   if (thread_.joinable() || stopping_) return;
-  ApplyTiming(speedWpm_.load());
+  TimingFor(speedWpm_.load());
   thread_ = std::thread(&CwdaemonKeyer::Run, this);
 }
 
@@ -90,15 +85,74 @@ void CwdaemonKeyer::Stop() {
     left.swap(queue_);
   }
   wake_.notify_all();
-  if (options_.soundCard) keyers_.AbortTone();
+  if (options_.sound) options_.sound->AbortTone();
   for (Job& job : left) Finish(job, false);
   if (thread_.joinable()) thread_.join();
   KeyUp();
+  pttManual_.store(false);
+  pttKeying_.store(false);
+  ApplyPtt();
 }
 
 void CwdaemonKeyer::KeyUp() {
   keyState_.store(kKeyUp);
   line_.SetKeyLine(kKeyUp);
+}
+
+void CwdaemonKeyer::ApplyPtt() {
+  if (options_.ptt == nullptr) return;
+  std::lock_guard<std::mutex> lock(pttMu_);
+  // Read under the lock: whoever comes last applies the state that holds now.
+  const bool wanted = pttManual_.load() || pttKeying_.load();
+  if (wanted == pttOn_ && !pttFailed_) return;
+  // A failure is reported by the output itself; up again is tried at the next message.
+  pttFailed_ = !options_.ptt->SetPtt(wanted);
+  pttOn_ = wanted && !pttFailed_;
+  if (pttOn_) pttSinceUs_ = waiter_.NowUs();
+}
+
+bool CwdaemonKeyer::RaisePtt() {
+  if (options_.ptt == nullptr) return true;
+  pttKeying_.store(true);
+  ApplyPtt();
+  int64_t since;
+  {
+    std::lock_guard<std::mutex> lock(pttMu_);
+    if (!pttOn_) return false;
+    since = pttSinceUs_;
+  }
+  const int64_t firstElement = since + int64_t{pttDelayMs_.load()} * 1000;
+  if (options_.sound) {
+    if (waiter_.NowUs() < firstElement) waiter_.WaitUntilUs(firstElement);
+  } else {
+    lineKeyer_.NotBefore(firstElement);
+  }
+  return true;
+}
+
+void CwdaemonKeyer::LowerPttAfter(const Job& job, bool keyed) {
+  if (options_.ptt == nullptr || !pttKeying_.load()) return;
+  auto more = [this] {
+    std::lock_guard<std::mutex> lock(mu_);
+    return !queue_.empty() || stopping_;
+  };
+  // The tail: the last character's space, unless the next message comes first. A tune or
+  // an aborted message has none.
+  if (keyed && job.kind == Job::Kind::Text && !options_.sound && !more()) {
+    lineKeyer_.WaitSpaces([&] { return Aborted(job) || more(); });
+  }
+  // The sound card's tail: the card still plays what it was given last.
+  if (keyed && options_.sound && options_.pttTailMs > 0 && !more()) {
+    const int64_t end = waiter_.NowUs() + int64_t{options_.pttTailMs} * 1000;
+    for (int64_t now = waiter_.NowUs(); now < end && !more(); now = waiter_.NowUs())
+      waiter_.WaitUntilUs(std::min(end, now + int64_t{options_.keyUpSliceMs} * 1000));
+  }
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!queue_.empty() && !stopping_) return;  // the next message keeps it up
+  }
+  pttKeying_.store(false);
+  ApplyPtt();
 }
 
 void CwdaemonKeyer::Finish(Job& job, bool keyed) {
@@ -159,6 +213,7 @@ void CwdaemonKeyer::Abort() {
     abortCount_.fetch_add(1);
     left.swap(queue_);
   }
+  if (options_.abortOutput) options_.abortOutput();
   for (Job& job : left) Finish(job, false);
 }
 
@@ -167,6 +222,7 @@ void CwdaemonKeyer::SetSpeed(int wpm) {
 }
 void CwdaemonKeyer::SetWeighting(int weighting) {
   weighting_.store(std::clamp(weighting, kMinWeighting, kMaxWeighting));
+  if (options_.text) options_.text->SetWeighting(weighting_.load());
 }
 void CwdaemonKeyer::SetTone(int hz) {
   toneHz_.store(hz);
@@ -176,10 +232,22 @@ void CwdaemonKeyer::SetWordMode(bool on) {
   wordMode_.store(on);
 }
 
+void CwdaemonKeyer::SetPtt(bool on) {
+  // Off while a message is keyed leaves it up until LowerPttAfter.
+  pttManual_.store(on);
+  ApplyPtt();
+}
+
+void CwdaemonKeyer::SetPttDelay(int ms) {
+  pttDelayMs_.store(std::clamp(ms, 0, kMaxPttDelayMs));
+}
+
 void CwdaemonKeyer::Reset() {
   speedWpm_.store(ClampWpm(options_.startWpm));
   weighting_.store(0);
+  if (options_.text) options_.text->SetWeighting(0);
   wordMode_.store(false);
+  pttDelayMs_.store(std::clamp(options_.startPttDelayMs, 0, kMaxPttDelayMs));
   SetTone(options_.startToneHz);
 }
 
@@ -246,21 +314,94 @@ void CwdaemonKeyer::RunJob(Job& job) {
       log_.Line("key up failed");
     }
   }
+  // Done at the last key-up: the echo and the reply go before the PTT tail.
   try {
     Finish(job, keyed);
   } catch (...) {
     log_.Line("a completion failed");
   }
+  try {
+    LowerPttAfter(job, keyed);
+  } catch (...) {
+    log_.Line("PTT release failed");
+  }
+}
+
+bool CwdaemonKeyer::RunTextOnKeyer(Job& job) {
+  TextKeyer& out = *options_.text;
+  const TextKeyer::StopWhen stop = [&] {
+    return stopRequested_.load() || (Aborted(job) && !wordMode_.load());
+  };
+  int offset = 0;
+  int pendingGaps = 0;
+  bool inWord = false;
+  std::string run;  // characters at one speed, handed over at each space
+  int runWpm = 0;
+  auto flush = [&] {
+    if (run.empty()) return true;
+    const bool sent = out.Send(run, runWpm, stop);
+    run.clear();
+    return sent;
+  };
+  for (const TextItem& item : job.message.items) {
+    if (stopRequested_.load()) return false;
+    // In word mode an abort lets the word the output holds finish: nothing more is sent.
+    const bool aborted = Aborted(job);
+    if (aborted && !(wordMode_.load() && inWord)) return false;
+    switch (item.kind) {
+      case TextItem::Kind::Faster:
+      case TextItem::Kind::Slower: {
+        if (!flush()) return false;
+        const int step = item.kind == TextItem::Kind::Faster ? kSpeedStepWpm : -kSpeedStepWpm;
+        const int base = speedWpm_.load();
+        offset = ClampWpm(base + offset + step) - base;
+        break;
+      }
+      case TextItem::Kind::Gap:
+        if (!flush()) return false;
+        ++pendingGaps;
+        break;
+      case TextItem::Kind::Char: {
+        if (aborted && item.code == ' ') return false;  // word mode: the word is done
+        const int wpm = ClampWpm(speedWpm_.load() + offset);
+        if (pendingGaps > 0) {
+          if (!out.Drain(stop)) return false;
+          const int64_t end = waiter_.NowUs() + pendingGaps * 2 * TimingFor(wpm).dotUs;
+          for (int64_t now = waiter_.NowUs(); now < end; now = waiter_.NowUs()) {
+            if (stop()) return false;
+            waiter_.WaitUntilUs(std::min(end, now + int64_t{options_.keyUpSliceMs} * 1000));
+          }
+          pendingGaps = 0;
+        }
+        if (!run.empty() && wpm != runWpm && !flush()) return false;
+        runWpm = wpm;
+        run += static_cast<char>(item.code);
+        if (item.code == ' ' && !flush()) return false;
+        inWord = item.code != ' ';
+        break;
+      }
+    }
+  }
+  if (!flush()) return false;
+  return out.Drain(stop);
 }
 
 bool CwdaemonKeyer::RunText(Job& job) {
+  if (options_.text) return RunTextOnKeyer(job);
+  const MorseSendTable& table = NetworkSendTable();
   int offset = 0;       // wpm the message's '+' and '-' added, for this message only
   int pendingGaps = 0;  // '~' seen since the last character
   bool inWord = false;  // the last character keyed was not a space
+  bool raised = false;  // the PTT has been raised for this message
+  // Inside a character: an abort waits for the word in word mode, else it is obeyed after
+  // the element being keyed.
+  const CwdaemonLineKeyer::StopWhen stop = [&] {
+    return stopRequested_.load() || (Aborted(job) && !wordMode_.load());
+  };
   for (const TextItem& item : job.message.items) {
     if (stopRequested_.load()) return false;
-    // An abort ends the message here, between characters; in word mode only once the
-    // word being keyed is complete.
+    // Between characters an abort ends the message; in word mode only once the word
+    // being keyed is complete.
     const bool aborted = Aborted(job);
     if (aborted && !(wordMode_.load() && inWord)) return false;
     switch (item.kind) {
@@ -274,36 +415,53 @@ bool CwdaemonKeyer::RunText(Job& job) {
       case TextItem::Kind::Gap:
         ++pendingGaps;
         break;
-      case TextItem::Kind::Char:
+      case TextItem::Kind::Char: {
         if (aborted && item.code == ' ') return false;  // word mode: the word is done
-        ApplyTiming(ClampWpm(speedWpm_.load() + offset));
-        if (pendingGaps > 0) {
-          waiter_.WaitMs(pendingGaps * 2 * timing_.DotMs.load());
-          pendingGaps = 0;
+        const CwdaemonTiming& t = TimingFor(ClampWpm(speedWpm_.load() + offset));
+        const std::string_view symbols = table.Pattern(item.code);
+        if (!raised && symbols.find_first_of(".-") != std::string_view::npos) {
+          if (!RaisePtt()) return false;  // no PTT: nothing keyed
+          raised = true;
         }
-        if (options_.soundCard) {
+        if (options_.sound) {
+          if (pendingGaps > 0) {
+            waiter_.WaitMs(static_cast<int32_t>((pendingGaps * 2 * t.dotUs + 500) / 1000));
+          }
           // Each call is a complete run: the previous one waited for its last buffer.
-          keyers_.SoundKeyChar(item.code, 1);
+          options_.sound->SoundKeyChar(item.code, 1);
         } else {
-          keyers_.SendCharToPort(item.code);
+          if (pendingGaps > 0) lineKeyer_.Pause(pendingGaps * 2 * t.dotUs);
+          if (!lineKeyer_.Key(symbols, t, stop)) return false;
         }
+        pendingGaps = 0;
         inWord = item.code != ' ';
         break;
+      }
     }
   }
   return true;
 }
 
 bool CwdaemonKeyer::RunTune(const Job& job) {
+  if (options_.text) {
+    log_.Line("ESC c: no tune through this keying output; nothing keyed");
+    return false;
+  }
   const uint64_t ends = tuneEnds_.load();
   const int64_t sliceUs = int64_t{std::max<int32_t>(1, options_.tuneSliceMs)} * 1000;
+  auto ended = [&] { return Aborted(job) || stopRequested_.load() || tuneEnds_.load() != ends; };
+  if (!RaisePtt()) return false;
+  // The PTT delay, key up; for the line the keyer's schedule holds it.
+  if (!options_.sound) {
+    if (!lineKeyer_.WaitSpaces(ended)) return false;
+  }
   // The release is due the tune's time after the key went down, whatever the line calls
   // cost; the slices only bound how long an abort waits.
   const int64_t endUs = waiter_.NowUs() + int64_t{job.tuneSeconds} * 1000000;
   keyState_.store(kKeyDown);
   line_.SetKeyLine(kKeyDown);
   for (int64_t now = waiter_.NowUs(); now < endUs; now = waiter_.NowUs()) {
-    if (Aborted(job) || stopRequested_.load() || tuneEnds_.load() != ends) return false;
+    if (ended()) return false;
     waiter_.WaitUntilUs(std::min(endUs, now + sliceUs));
   }
   return true;  // RunJob keys up
@@ -553,9 +711,13 @@ void CwdaemonServer::Handle(std::string_view datagram, const Peer& from) {
         replyTo_ = std::make_shared<Peer>(from);
         break;
       case CwdaemonOp::Ptt:
+        sink_.SetPtt(a.value != 0);
+        break;
       case CwdaemonOp::PttDelay:
+        sink_.SetPttDelay(a.value);
+        break;
       case CwdaemonOp::NoEffect:
-        break;  // no PTT line, band outputs or sound-system choice here
+        break;  // no band outputs or sound-system choice here
     }
   }
 }

@@ -9,11 +9,11 @@
 //   CwdaemonSink    what consumes the requests: CwdaemonKeyer below for kestrix-send; the
 //                   window plugs its transmit controller in through the same interface.
 //   CwdaemonKeyer   a bounded queue and a keyer thread of its own that keys each message
-//                   through SendKeyers (port keyer or sound card) with the shared element
-//                   timing, one character at a time, aborting between characters.
+//                   on the key line element by element, or on the sound card character by
+//                   character, at network speeds, and drives the PTT output.
 //
-// The keying line is left up after every message, abort, tune, stop, exception and on
-// destruction.
+// The keying line is left up, and the PTT released, after every message, abort, tune,
+// stop, exception and on destruction.
 #pragma once
 
 #include <atomic>
@@ -29,11 +29,14 @@
 #include <thread>
 #include <vector>
 
+#include "transmit/cwdaemon_line_keyer.h"
 #include "transmit/cwdaemon_request.h"
+#include "transmit/cwdaemon_timing.h"
 #include "transmit/element_timing.h"
 #include "transmit/key_line.h"
-#include "transmit/port_keyer.h"
+#include "transmit/ptt_line.h"
 #include "transmit/send_keyers.h"
+#include "transmit/text_keyer.h"
 
 namespace kestrix::transmit {
 
@@ -87,51 +90,70 @@ class CwdaemonSink {
   virtual void SelectDevice(const std::string& name) = 0;
   // ESC 5: the window ignores it; the headless keyer ends its run.
   virtual void Exit() = 0;
-};
-
-// SendKeyers for a keying line alone: the port keyer, and nothing on the sound card.
-class PortSendKeyers final : public SendKeyers {
- public:
-  explicit PortSendKeyers(PortKeyer& port) : port_(port) {}
-  void SendCharToPort(uint8_t code) override { port_.SendCharToPort(code); }
-  void SoundKeyChar(uint8_t, int32_t) override {}
-  void SoundKeyBuffer(const char*, int32_t&, const std::atomic<uint8_t>&) override {}
-  void AbortTone() override {}
-
- private:
-  PortKeyer& port_;
+  // ESC a: PTT on (held until ESC a 0) or off. The window has no PTT output here.
+  virtual void SetPtt(bool /*on*/) {}
+  // ESC d: how long the PTT is up before the first element, 0..50 ms.
+  virtual void SetPttDelay(int /*ms*/) {}
 };
 
 struct CwdaemonKeyerOptions {
   int startWpm = kStartTransmitWpm;  // ESC 0 returns here
-  TimingRatios ratios;               // the operator's ratios; weighting is added to them
+  TimingRatios ratios;               // the operator's ratios (--ratios), 100 % each by default
   int startToneHz = 750;
   size_t queueCapacity = 64;  // messages waiting behind the one being keyed
-  bool soundCard = false;     // key with SoundKeyChar instead of SendCharToPort
-  // Tune waits in slices of this length so an abort or a stop ends it promptly.
+  // Tune, the key-up waits and the PTT tail wait in slices of this length so an abort or a
+  // stop is obeyed promptly.
   int32_t tuneSliceMs = 50;
+  int32_t keyUpSliceMs = 10;
   // Where ESC 3 goes (the sound card's tone); without it the tone is only remembered.
   std::function<void(int hz)> setTone;
+
+  // The sound card: every character goes to sound->SoundKeyChar with the timing written to
+  // *toneTiming (both set, or neither).
+  SendKeyers* sound = nullptr;
+  ElementTiming* toneTiming = nullptr;
+  // Or a keyer of its own (rigctld's send_morse, a WinKeyer) takes the text word by word.
+  // Neither: the key line keys.
+  TextKeyer* text = nullptr;
+  // ESC 4 calls this at once (the tone's abort, the text keyer's stop).
+  std::function<void()> abortOutput;
+
+  // The PTT output (RTS, rigctld); none: ESC a and ESC d are only remembered.
+  PttLine* ptt = nullptr;
+  int startPttDelayMs = 0;  // ESC d's start value, 0..50; ESC 0 returns here
+  int pttTailMs = 0;        // sound card: the PTT stays up this long after the last character
 };
 
-// The headless consumer. Weighting w (percent, -50..50) lengthens (w > 0) or shortens
-// every mark by w % of a unit: DotRatio + w and DashRatio + w / 3 (a dash is three units),
-// each kept within 50..200. Element spaces stay one unit, so weighting also changes the
-// character's length.
+// The headless consumer. Speeds are network speeds (cwdaemon_timing.h: ESC 2 W keys a dot
+// of 1200 / W ms; the window's own speeds are not these), keyed with network keying's
+// character set (NetworkSendTable), element by element on the key line
+// (CwdaemonLineKeyer), character by character on the sound card, or word by word on a
+// text keyer (which keys ESC 4 as its stop, and has no tune).
+//
+//   ESC 4      the element being keyed completes, nothing more of the message is keyed;
+//              in word mode the word being keyed completes first
+//   ESC 7 w    weighting as cwdaemon's: marks longer (w > 0) or shorter by 0.012 w units
+//              and the spaces after them as much shorter (longer): the speed stays
+//   completion a message is done (caret echo, "h" reply) at its last key-up
+//   PTT        with a PTT output, it rises before a message or a tune and the first
+//              element waits until it has been up ESC d ms; it falls once the queue is
+//              empty and the message's last character space has passed (at once after an
+//              abort), unless ESC a 1 holds it; ESC a 0 releases it once nothing is keyed.
+//              Stop releases it, whatever ESC a said.
 //
 // Threads: the sink calls come from the server's receive thread; the keyer thread is the
-// only writer of `timing` while it runs; the observers may be called from any thread.
+// only writer of the tone timing while it runs; the observers may be called from any thread.
 class CwdaemonKeyer final : public CwdaemonSink {
  public:
-  CwdaemonKeyer(SendKeyers& keyers, KeyLine& line, Waiter& waiter, ElementTiming& timing,
-                std::atomic<uint8_t>& keyState, LineLog& log, CwdaemonKeyerOptions options);
+  CwdaemonKeyer(KeyLine& line, Waiter& waiter, std::atomic<uint8_t>& keyState, LineLog& log,
+                CwdaemonKeyerOptions options);
   ~CwdaemonKeyer() override;
   CwdaemonKeyer(const CwdaemonKeyer&) = delete;
   CwdaemonKeyer& operator=(const CwdaemonKeyer&) = delete;
 
   // Sets the start timing and starts the keyer thread.
   void Start();
-  // Aborts, joins the keyer thread and keys up. Safe to call twice.
+  // Aborts, joins the keyer thread, keys up and releases the PTT. Safe to call twice.
   void Stop();
 
   bool Key(CwdaemonMessage message) override;
@@ -144,20 +166,21 @@ class CwdaemonKeyer final : public CwdaemonSink {
   void Reset() override;
   void SelectDevice(const std::string& name) override;
   void Exit() override;
+  void SetPtt(bool on) override;
+  void SetPttDelay(int ms) override;
 
   // Observers.
   int SpeedWpm() const { return speedWpm_.load(); }
   int Weighting() const { return weighting_.load(); }
   int ToneHz() const { return toneHz_.load(); }
   bool WordMode() const { return wordMode_.load(); }
+  int PttDelayMs() const { return pttDelayMs_.load(); }
   bool ExitRequested() const { return exitRequested_.load(); }
   bool Stopping() const { return stopRequested_.load(); }  // Stop() has begun
   uint64_t Dropped() const { return dropped_.load(); }
   size_t Queued() const;
   // True when nothing is queued and nothing is being keyed.
   bool Idle() const;
-  // The ratios weighting `w` gives on top of `base` (see the class comment).
-  static TimingRatios WeightedRatios(const TimingRatios& base, int w);
 
  private:
   struct Job {
@@ -170,25 +193,35 @@ class CwdaemonKeyer final : public CwdaemonSink {
   void Run();
   void RunJob(Job& job);
   bool RunText(Job& job);
+  bool RunTextOnKeyer(Job& job);
   bool RunTune(const Job& job);
   bool Aborted(const Job& job) const { return abortCount_.load() != job.generation; }
-  void ApplyTiming(int wpm);
+  const CwdaemonTiming& TimingFor(int wpm);
   void KeyUp();
+  // PTT: up for keying (keyer thread); then the first element waits for ESC d. False
+  // when the PTT output failed: nothing is keyed.
+  bool RaisePtt();
+  // After a job: the tail, then down unless more is queued or ESC a 1 holds it.
+  void LowerPttAfter(const Job& job, bool keyed);
+  // Brings the output to manual || keying (any thread).
+  void ApplyPtt();
   static void Finish(Job& job, bool keyed);
   std::string Refusal() const;  // why a message or tune was not queued
 
-  SendKeyers& keyers_;
   KeyLine& line_;
   Waiter& waiter_;
-  ElementTiming& timing_;
   std::atomic<uint8_t>& keyState_;
   LineLog& log_;
   const CwdaemonKeyerOptions options_;
+  CwdaemonLineKeyer lineKeyer_;
 
   std::atomic<int> speedWpm_;
   std::atomic<int> weighting_{0};
   std::atomic<int> toneHz_;
   std::atomic<bool> wordMode_{false};
+  std::atomic<int> pttDelayMs_;
+  std::atomic<bool> pttManual_{false};
+  std::atomic<bool> pttKeying_{false};
   std::atomic<bool> exitRequested_{false};
   std::atomic<bool> stopRequested_{false};
   std::atomic<uint64_t> abortCount_{0};
@@ -202,7 +235,13 @@ class CwdaemonKeyer final : public CwdaemonSink {
   bool stopping_ = false;
   std::thread thread_;
 
-  // Keyer thread only: what `timing_` was last computed from.
+  std::mutex pttMu_;  // orders the PTT output's calls
+  bool pttOn_ = false;
+  bool pttFailed_ = false;  // the last change asked for did not take
+  int64_t pttSinceUs_ = 0;
+
+  // Keyer thread only: the timing last computed, and what from.
+  CwdaemonTiming timing_;
   int appliedWpm_ = -1;
   int appliedWeighting_ = 0;
 };

@@ -153,6 +153,9 @@ struct Parser {
   void Text(std::string_view text) {
     CwdaemonAction a;
     a.op = CwdaemonOp::Key;
+    // Some loggers (tlf) end every message with a line end: it keys nothing, and a caret
+    // before it still asks for the echo.
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     if (!text.empty() && text.back() == '^') {
       a.echo = true;
       text.remove_suffix(1);
@@ -173,6 +176,9 @@ struct Parser {
         case '*':
           a.items.push_back({TextItem::Kind::Char, '+'});
           break;
+        case '\r':
+        case '\n':
+          break;  // line ends key nothing, silently
         default:
           // Only printable ASCII is text here: the pattern table's upper half holds the
           // transmit pane's key codes, not characters, and control bytes key nothing.

@@ -6,7 +6,8 @@
 //
 //   text       keyed; '+' / '-' raise / lower the speed 2 wpm for the rest of the message,
 //              '~' adds two dots of silence before the next character, '*' is sent as '+';
-//              a trailing '^' asks for the text (without '^') back, plus CR LF, once keyed
+//              a trailing '^' asks for the text (without '^') back, plus CR LF, once keyed;
+//              CR and LF key nothing (tlf ends every message with LF) and are not warned of
 //   ESC 0      reset speed, weighting, tone and word mode to the start values
 //   ESC 2 wpm  speed, 5..100
 //   ESC 3 Hz   tone, 0..4000 (0 = silent)
@@ -15,10 +16,10 @@
 //   ESC 6      word mode: an abort lets the word being keyed finish
 //   ESC 7 w    weighting, -50..50
 //   ESC 8 dev  keying device name
-//   ESC a 0|1  PTT                  (checked, no effect: Kestrix has no PTT output)
+//   ESC a 0|1  PTT on (held) / off  (the keyer's PTT output, if it has one)
 //   ESC b x    SSB audio route      (accepted, no effect)
 //   ESC c s    tune: key down s seconds, 0..10 (above 10 is cut to 10); 0 ends a tune
-//   ESC d ms   PTT delay, 0..50     (checked, no effect)
+//   ESC d ms   PTT delay, 0..50: PTT up this long before the first element
 //   ESC e n    band switch          (accepted, no effect)
 //   ESC f x    sound system         (accepted, no effect)
 //   ESC g n    volume               (accepted, no effect)
@@ -71,9 +72,9 @@ enum class CwdaemonOp : uint8_t {
   WordMode,   //
   Weighting,  // value: -50..50
   Device,     // text: device name
-  Ptt,        // value: 0/1 (no effect here)
+  Ptt,        // value: 0/1
   Tune,       // value: seconds 0..10
-  PttDelay,   // value: ms (no effect here)
+  PttDelay,   // value: ms
   Reply,      // text: what follows 'h'
   NoEffect,   // a known code this program has no output for (text: the code)
 };

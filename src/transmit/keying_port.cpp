@@ -1,5 +1,7 @@
 #include "transmit/keying_port.h"
 
+#include <cerrno>
+
 #include "platform/serial_ports.h"
 
 namespace kestrix::transmit {
@@ -38,15 +40,34 @@ void KeyingPort::SetKeyLine(uint8_t state) {
     }
     const int err = line_->Write(state == kKeyDown);
     if (err == 0) return;
-    // The device is gone or broken: let it go now, so no later call waits on it and the
-    // keyers carry on with nothing keyed.
-    device = line_->Device();
-    text = "The keying line " + device + " failed: " + platform::ErrorText(err) +
-           ".\nNo port is selected now; keying continues for code practice. Select the port "
-           "again when the device is back.";
-    line_.reset();
+    text = DropFailedLine(err, device);
   }
   host_.LineFailed(device, text);
+}
+
+std::string KeyingPort::DropFailedLine(int err, std::string& device) {
+  // The device is gone or broken: let it go now, so no later call waits on it and the
+  // keyers carry on with nothing keyed.
+  device = line_->Device();
+  line_.reset();
+  return "The keying line " + device + " failed: " + platform::ErrorText(err) +
+         ".\nNo port is selected now; keying continues for code practice. Select the port "
+         "again when the device is back.";
+}
+
+bool KeyingPort::SetPtt(bool on) {
+  std::string device;
+  std::string text;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!line_) return false;
+    const int err = line_->WritePtt(on);
+    if (err == 0) return true;
+    if (err == ENOTSUP) return false;
+    text = DropFailedLine(err, device);
+  }
+  host_.LineFailed(device, text);
+  return false;
 }
 
 void KeyingPort::CloseLine() {
@@ -59,6 +80,7 @@ void KeyingPort::CloseLine() {
   }
   if (!old) return;
   old->Write(inverted);  // key up, after polarity, before the device goes
+  old->WritePtt(false);  // and the PTT released, where RTS is one
 }
 
 void KeyingPort::ApplyDropOnClose(platform::OutputLine& line) const {
@@ -91,7 +113,9 @@ void KeyingPort::OpenPort(const std::string& name) {
       host_.RunNoneHandler();
       return;
     }
-    platform::LineOpen opened = platform::OpenSerialLine(device_, path);
+    platform::LineOpen opened = platform::OpenSerialLine(
+        device_, path,
+        rtsPtt_ ? platform::SerialLines::kDtrKeyRtsPtt : platform::SerialLines::kBothKey);
     if (!opened.line) {
       lastError_ = opened.error;
       host_.PortMessage(kPortErrorTitle, std::string(kOpenFailedText) + "\n" + lastError_);

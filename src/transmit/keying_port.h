@@ -26,6 +26,7 @@
 #include "platform/key_device.h"
 #include "platform/key_lines.h"
 #include "transmit/key_line.h"
+#include "transmit/ptt_line.h"
 #include "transmit/transmit_state.h"
 
 namespace kestrix::transmit {
@@ -52,7 +53,7 @@ class KeyingPortHost {
   virtual void LineFailed(const std::string& device, const std::string& text) = 0;
 };
 
-class KeyingPort final : public KeyLine {
+class KeyingPort final : public KeyLine, public PttLine {
  public:
   // `listDevices` gives the serial devices in COM order (FindSerialDevices by default).
   KeyingPort(TransmitState& tx, platform::KeyDevice& device, KeyingPortHost& host,
@@ -61,6 +62,14 @@ class KeyingPort final : public KeyLine {
 
   // Key line: 0 up, 3 down, before polarity. One system call on the open line.
   void SetKeyLine(uint8_t state) override;
+
+  // "DTR keys, RTS is PTT" for the serial devices opened from now on; off (the default),
+  // DTR and RTS key together. Polarity applies to the key line only.
+  void SetRtsPtt(bool on) { rtsPtt_ = on; }
+  bool RtsPtt() const { return rtsPtt_; }
+  // PTT on RTS of the open serial line set so: one system call. False without a PTT line;
+  // a failure drops the line as a key-line failure does. Closing releases it.
+  bool SetPtt(bool on) override;
 
   // Opens the port PortKind describes under `name` (GUI thread). Serial: closes the
   // current device; "NONE" stops there; a failure shows the message and runs the host's
@@ -93,6 +102,8 @@ class KeyingPort final : public KeyLine {
 
  private:
   void CloseLine();
+  // Drops the failed line (under mu_) and returns the host's message for it.
+  std::string DropFailedLine(int err, std::string& device);
   void Install(std::unique_ptr<platform::OutputLine> line);
   void ApplyDropOnClose(platform::OutputLine& line) const;
 
@@ -101,6 +112,7 @@ class KeyingPort final : public KeyLine {
   KeyingPortHost& host_;
   std::function<std::vector<std::string>()> listDevices_;
   bool configured_ = false;
+  bool rtsPtt_ = false;
   std::string lastError_;
 
   mutable std::mutex mu_;  // guards line_ and inverted_

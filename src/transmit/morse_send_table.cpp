@@ -1,6 +1,7 @@
 #include "transmit/morse_send_table.h"
 
 #include <cstring>
+#include <span>
 #include <string>
 
 #include "morse/alphabet.h"
@@ -28,9 +29,17 @@ constexpr Listed kOthers[] = {
     {234, "SN"}, {235, "KA"}, {236, "BK"}, {237, "HH"}, {238, "KN"}, {239, "CQ"},
 };
 
+// Network keying's punctuation and procedural characters (see NetworkSendTable).
+constexpr Listed kNetwork[] = {
+    {32, ""},    {'"', "\""}, {'\'', "'"}, {'$', "SX"}, {'(', "("}, {')', ")"},
+    {'+', "+"},  {',', ","},  {'-', "-"},  {'.', "."},  {'/', "/"}, {':', ":"},
+    {';', ";"},  {'=', "="},  {'?', "?"},  {'_', "IQ"}, {'@', "@"}, {'*', "AR"},
+    {'<', "SK"}, {'>', "BK"}, {'!', "SN"}, {'&', "AS"},
+};
+
 }  // namespace
 
-MorseSendTable::MorseSendTable() {
+MorseSendTable::MorseSendTable(SendTableKind kind) {
   for (SendEntry& e : entries_) e.fill(kEntryEnd);
   // Symbols of a character: its elements, then the end-of-character space.
   auto character = [this](uint8_t code, std::string_view pattern) {
@@ -48,7 +57,8 @@ MorseSendTable::MorseSendTable() {
       character(static_cast<uint8_t>(c), s.pattern);
     }
   }
-  for (const Listed& l : kOthers) {
+  for (const Listed& l : kind == SendTableKind::kNetwork ? std::span<const Listed>(kNetwork)
+                                                         : std::span<const Listed>(kOthers)) {
     if (l.letters.empty()) {
       Set(l.code, "^");
     } else {
@@ -74,6 +84,11 @@ std::string_view MorseSendTable::Pattern(uint8_t code) const {
 
 const MorseSendTable& SendTable() {
   static const MorseSendTable table;
+  return table;
+}
+
+const MorseSendTable& NetworkSendTable() {
+  static const MorseSendTable table(SendTableKind::kNetwork);
   return table;
 }
 

@@ -20,9 +20,14 @@ inline constexpr uint8_t kEntryEnd = 10;
 
 using SendEntry = std::array<uint8_t, kSendEntryBytes>;
 
+// Which characters a table keys: the window's (text, key codes and the prosign keys) or
+// network keying's (the cwdaemon keyer's character set: printable ASCII only, each
+// character as cwdaemon and libcw key it; see NetworkSendTable below).
+enum class SendTableKind { kWindow, kNetwork };
+
 class MorseSendTable {
  public:
-  MorseSendTable();
+  explicit MorseSendTable(SendTableKind kind = SendTableKind::kWindow);
 
   const SendEntry& Entry(uint8_t code) const { return entries_[code]; }
   // The symbols of `code` up to (not including) the newline.
@@ -35,5 +40,15 @@ class MorseSendTable {
 
 // The process-wide table, built on first use.
 const MorseSendTable& SendTable();
+
+// Network keying's table (kestrix-send --cwdaemon), built on first use. Letters in both
+// cases and digits as the window keys them, and the punctuation and procedural characters
+// of the cwdaemon keyer's documentation and libcw's cw(7) tables:
+//   " .-..-.   ' .----.   $ ...-..- (SX)   ( -.--. (KN)   ) -.--.- (KK)   + .-.-. (AR)
+//   , --..--   - -....-   . .-.-.-   / -..-.   : ---...   ; -.-.-.   = -...- (BT)
+//   ? ..--..   _ ..--.- (IQ)   @ .--.-.   * AR   < SK   > BK   ! SN   & AS
+// Every other code keys nothing and takes no time: '%', '#', '[', the upper half, ...
+// (the window's '%' keys KA; cwdaemon skips it). The window's table is not changed.
+const MorseSendTable& NetworkSendTable();
 
 }  // namespace kestrix::transmit

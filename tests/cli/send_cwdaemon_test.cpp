@@ -271,24 +271,26 @@ std::vector<Span> Expected(const std::vector<Piece>& pieces) {
       add(false, p.gap);
       continue;
     }
-    const transmit::ElementTimingValues t =
-        transmit::ComputeElementTimingValues(p.wpm, transmit::TimingRatios{});
+    // Network speed: a unit of 1200 / wpm ms, 44.1 samples a millisecond.
+    const int64_t unitUs = 1200000 / p.wpm;
+    auto samples = [](int64_t us) { return (us * 441 + 5000) / 10000; };
     if (p.c == ' ') {
-      add(false, t.WordSpaceSamples);
+      add(false, samples(4 * unitUs));
       continue;
     }
     for (char e : kPatterns.at(p.c)) {
-      add(true, e == '.' ? t.DotSamples : t.DashSamples);
-      add(false, t.ElementSpaceSamples);
+      add(true, samples(e == '.' ? unitUs : 3 * unitUs));
+      add(false, samples(unitUs));
     }
-    add(false, t.CharSpaceSamples);
+    add(false, samples(2 * unitUs));
   }
   return out;
 }
 
 TEST(SendCwdaemonTone, RequestsAreKeyedAtTheSpeedTheyAsk) {
-  // The '~' gap is two dots of silence, 44.1 samples a millisecond as a card plays it.
-  const int64_t gap20 = 2 * transmit::ComputeElementTimingValues(20, {}).DotMs * 441 / 10;
+  // The '~' gap is two dots of silence (2 × 60 ms at 20 wpm), 44.1 samples a millisecond as
+  // a card plays it.
+  const int64_t gap20 = 120 * 441 / 10;
   struct Case {
     const char* name;
     std::vector<std::string> requests;

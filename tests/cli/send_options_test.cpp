@@ -114,6 +114,54 @@ TEST(SendOptions, NetworkKeyingOnTheSoundCardKeepsTheToneOptions) {
   EXPECT_NE(error.find("without --serial or --parallel"), std::string::npos) << error;
 }
 
+TEST(SendOptions, RtsAsPttAndItsDelay) {
+  SendOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSendOptions(
+      {"--cwdaemon", "--serial", "/dev/ttyUSB0", "--rts-ptt", "--ptt-delay", "30"}, o, error))
+      << error;
+  EXPECT_TRUE(o.rtsPtt);
+  EXPECT_EQ(o.pttDelayMs, 30);
+  EXPECT_EQ(o.mode, SendMode::kCwdaemon);
+}
+
+TEST(SendOptions, RigctldKeysOrIsThePtt) {
+  SendOptions keys;
+  std::string error;
+  ASSERT_TRUE(ParseSendOptions({"--rigctld", "127.0.0.1:4532", "--wpm", "30", "CQ"}, keys, error))
+      << error;
+  EXPECT_EQ(keys.rigctldHost, "127.0.0.1");
+  EXPECT_EQ(keys.rigctldPort, "4532");
+  EXPECT_EQ(keys.mode, SendMode::kKeyText);
+  SendOptions network;
+  ASSERT_TRUE(ParseSendOptions({"--cwdaemon", "--rigctld", "rig"}, network, error)) << error;
+  EXPECT_EQ(network.mode, SendMode::kCwdaemon);
+  EXPECT_EQ(network.rigctldPort, "4532");
+  SendOptions tone;
+  ASSERT_TRUE(ParseSendOptions({"--device", "1", "--ptt-rigctld", "[::1]:4533", "--ptt-delay", "40",
+                                "--ptt-tail", "100", "CQ"},
+                               tone, error))
+      << error;
+  EXPECT_EQ(tone.pttRigctldHost, "::1");
+  EXPECT_EQ(tone.pttTailMs, 100);
+  EXPECT_EQ(tone.mode, SendMode::kTone);
+}
+
+TEST(SendOptions, WinKeyerKeysTextAndNetworkKeying) {
+  SendOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseSendOptions(
+      {"--winkeyer", "/dev/ttyUSB1", "--ptt-delay", "30", "--ptt-tail", "50", "--silent", "CQ"}, o,
+      error))
+      << error;
+  EXPECT_EQ(o.winkeyer, "/dev/ttyUSB1");
+  EXPECT_EQ(o.mode, SendMode::kKeyText);
+  SendOptions network;
+  ASSERT_TRUE(ParseSendOptions({"--cwdaemon", "--winkeyer", "/dev/pts/3"}, network, error))
+      << error;
+  EXPECT_EQ(network.mode, SendMode::kCwdaemon);
+}
+
 TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> bad = {
       {"--wpm", "4"},
@@ -144,6 +192,23 @@ TEST(SendOptions, BadCommandLinesAreRefusedWithAReason) {
       {"--cwdaemon", "--device", "1", "-"},
       {"--cwdaemon", "--device", "1", "--tone", "22050"},
       {"--cwdaemon", "--udp-port", "70000"},
+      {"--rts-ptt", "CQ"},
+      {"--rts-ptt", "--parallel", "/dev/parport0", "CQ"},
+      {"--serial", "/dev/ttyUSB0", "--ptt-delay", "51", "CQ"},
+      {"--serial", "/dev/ttyUSB0", "--ptt-delay", "-1", "CQ"},
+      {"--rigctld", "host:0", "CQ"},
+      {"--rigctld", "rig", "--serial", "/dev/ttyUSB0", "CQ"},
+      {"--rigctld", "rig", "--device", "1", "CQ"},
+      {"--rigctld", "rig", "--tune", "2"},
+      {"--rigctld", "rig", "--ptt-rigctld", "rig", "CQ"},
+      {"--serial", "/dev/ttyUSB0", "--rts-ptt", "--ptt-rigctld", "rig", "CQ"},
+      {"--wav", "a.wav", "--ptt-rigctld", "rig", "CQ"},
+      {"--device", "1", "--ptt-tail", "1001", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--serial", "/dev/ttyUSB0", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--rigctld", "rig", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--ptt-rigctld", "rig", "CQ"},
+      {"--winkeyer", "/dev/ttyUSB1", "--tune", "3"},
+      {"--winkeyer", "/dev/ttyUSB1", "--device", "1", "CQ"},
   };
   for (const auto& args : bad) {
     SendOptions o;

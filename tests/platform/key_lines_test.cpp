@@ -61,6 +61,29 @@ TEST(SerialLine, OpenClearsBothLinesFirstThenEveryChangeIsOneCall) {
   EXPECT_EQ(dev.Calls().back().op, "close");
 }
 
+TEST(SerialLine, DtrKeysAndRtsIsPttWhenAskedOneCallEach) {
+  FakeKeyDevice dev;
+  dev.present = {kTty};
+  LineOpen opened = OpenSerialLine(dev, kTty, SerialLines::kDtrKeyRtsPtt);
+  ASSERT_TRUE(opened.line) << opened.error;
+  EXPECT_EQ(dev.Modem(kTty), 0) << "both cleared at open, the PTT too";
+  dev.ClearCalls();
+  EXPECT_EQ(opened.line->WritePtt(true), 0);
+  EXPECT_EQ(dev.Modem(kTty), TIOCM_RTS);
+  EXPECT_EQ(opened.line->Write(true), 0);
+  EXPECT_EQ(dev.Modem(kTty), kBoth);
+  EXPECT_EQ(opened.line->Write(false), 0);
+  EXPECT_EQ(dev.Modem(kTty), TIOCM_RTS) << "the key leaves the PTT alone";
+  EXPECT_EQ(opened.line->WritePtt(false), 0);
+  EXPECT_EQ(dev.Modem(kTty), 0);
+  EXPECT_EQ(IoctlsOnly(dev.Calls()).size(), 4u);
+
+  opened.line.reset();
+  LineOpen both = OpenSerialLine(dev, kTty);
+  ASSERT_TRUE(both.line);
+  EXPECT_EQ(both.line->WritePtt(true), ENOTSUP) << "the default keys both lines, no PTT";
+}
+
 TEST(SerialLine, DropOnCloseFollowsTheRequest) {
   FakeKeyDevice dev;
   dev.present = {kTty};

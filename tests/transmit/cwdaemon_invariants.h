@@ -35,9 +35,12 @@ inline std::string CheckRequest(std::string_view datagram, const transmit::Cwdae
   switch (a.op) {
     case CwdaemonOp::Key: {
       if (a.items.size() > body.size()) return "more items than bytes";
-      const bool caret = !body.empty() && body.back() == '^';
+      // Line ends after the caret are not text.
+      std::string_view text = body;
+      while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+      const bool caret = !text.empty() && text.back() == '^';
       if (a.echo != caret) return "caret echo not exactly for text ending in '^'";
-      if (a.echo && a.text != body.substr(0, body.size() - 1)) return "echo text differs";
+      if (a.echo && a.text != text.substr(0, text.size() - 1)) return "echo text differs";
       for (const TextItem& i : a.items) {
         if (i.kind != TextItem::Kind::Char) continue;
         if (i.code < 0x20 || i.code >= 0x7F) return "unprintable code keyed";

@@ -118,6 +118,9 @@ TEST(CwdaemonRequest, TextItemsEchoAndNuls) {
        0},
       {"+~^", {{K::Faster, 0}, {K::Gap, 0}}, true, "+~", 0},
       {"a\tb\xe9\r\n", {{K::Char, 'a'}, {K::Char, 'b'}}, false, "", 1},
+      {"cq\n", cq, false, "", 0},
+      {"c\r\nq", cq, false, "", 0},
+      {"cq^\r\n", cq, true, "cq", 0},
   };
   for (const TextCase& c : cases) {
     SCOPED_TRACE(c.datagram);
@@ -175,7 +178,7 @@ TEST(CwdaemonRequest, KeyedTextIsWhatTheLineSends) {
 TEST(CwdaemonRequest, SeededRandomDatagramsKeepEveryRule) {
   std::mt19937 rng(20260117);
   const std::string codes = "0123456789abcdefghz";
-  const std::string textBytes = "abcxyzEST059 ?/=+-~*^\0\t\x1b\x7f\xe9\xff"s;
+  const std::string textBytes = "abcxyzEST059 ?/=+-~*^\0\t\r\n\x1b\x7f\xe9\xff"s;
   const std::string valueBytes = "0123456789+- \0x"s;
   auto pick = [&](const std::string& from) {
     return from[std::uniform_int_distribution<size_t>(0, from.size() - 1)(rng)];

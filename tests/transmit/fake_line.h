@@ -62,10 +62,16 @@ class FakeKeyLine final : public transmit::KeyLine {
     std::lock_guard<std::mutex> lock(mu_);
     clock_.Advance(costMs_ + (calls_++ == stalledCall_ ? stallMs_ : 0));
     edges_.push_back({clock_.NowMs(), state});
+    edgesUs_.push_back({clock_.NowUs(), state});
   }
   std::vector<LineEdge> Edges() const {
     std::lock_guard<std::mutex> lock(mu_);
     return edges_;
+  }
+  // The same edges with their time in microseconds (atMs holds µs here).
+  std::vector<LineEdge> EdgesUs() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return edgesUs_;
   }
   // The line as '.'/'-'-free text: "3@0 0@54 ..." for messages in failing assertions.
   std::string Describe() const {
@@ -77,12 +83,14 @@ class FakeKeyLine final : public transmit::KeyLine {
   void Clear() {
     std::lock_guard<std::mutex> lock(mu_);
     edges_.clear();
+    edgesUs_.clear();
   }
 
  private:
   FakeClock& clock_;
   mutable std::mutex mu_;
   std::vector<LineEdge> edges_;
+  std::vector<LineEdge> edgesUs_;
   int64_t costMs_ = 0;
   size_t calls_ = 0;
   size_t stalledCall_ = SIZE_MAX;

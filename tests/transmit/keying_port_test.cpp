@@ -71,6 +71,25 @@ TEST(KeyingPort, ComPortTwelveOpensTheTwelfthDeviceKeyUp) {
   EXPECT_TRUE(rig.host.messages.empty());
 }
 
+TEST(KeyingPort, RtsIsPttWhenSetAndTheCloseReleasesIt) {
+  PortRig rig;
+  EXPECT_FALSE(rig.port.SetPtt(true)) << "no line";
+  rig.port.OpenNamedPort("/dev/ttyUSB0");
+  EXPECT_FALSE(rig.port.SetPtt(true)) << "DTR and RTS key together: no PTT";
+  rig.port.SetRtsPtt(true);
+  rig.port.SetPolarity(2);  // inverted keying leaves the PTT's sense alone
+  rig.port.OpenNamedPort("/dev/ttyUSB0");
+  EXPECT_EQ(rig.Modem(0), TIOCM_DTR) << "key up, inverted: DTR set, PTT off";
+  EXPECT_TRUE(rig.port.SetPtt(true));
+  EXPECT_EQ(rig.Modem(0), TIOCM_DTR | TIOCM_RTS);
+  rig.port.SetKeyLine(kKeyDown);
+  EXPECT_EQ(rig.Modem(0), TIOCM_RTS);
+  rig.port.SetPolarity(1);
+  rig.port.SetKeyLine(kKeyUp);
+  rig.port.ShutDown();
+  EXPECT_EQ(rig.Modem(0), 0) << "closing keys up and releases the PTT";
+}
+
 TEST(KeyingPort, PolarityFlipsTheLineAtOnceAndGuardsTheClose) {
   struct Case {
     const char* what;

@@ -4,6 +4,7 @@ add_library(kestrix_soft STATIC
   src/soft/audio_soft_decoder.cpp
   src/soft/segment_viterbi.cpp
   src/soft/morse_patterns.cpp
+  src/soft/sender_spacing.cpp
 )
 target_include_directories(kestrix_soft PUBLIC src)
 target_link_libraries(kestrix_soft PUBLIC kestrix_morse kestrix_language)

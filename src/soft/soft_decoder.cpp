@@ -9,6 +9,7 @@
 #include "language/plausibility.h"
 #include "soft/morse_patterns.h"
 #include "soft/segment_viterbi.h"
+#include "soft/sender_spacing.h"
 
 namespace kestrix::soft {
 namespace {
@@ -112,6 +113,9 @@ struct SoftDecoder::Impl {
     SetUnit(1.2 / wpm * fs, true);
     dashRatio = 3.0;
     gapRatio = {1.0, 3.0, 7.0};
+    senderGaps.Reset();
+    openGap = 0.0;
+    lastMarkEvidence = 0.0;
     noise = 0.0;
     markPower = 0.0;
     obsIn = 0;
@@ -163,8 +167,10 @@ struct SoftDecoder::Impl {
     set(kDot, dot, 0.16 * spread);
     set(kDash, dot * dashRatio, 0.14 * spread);
     set(kElementGap, dot * gapRatio[0], 0.19 * spread);
-    set(kCharGap, dot * gapRatio[1], 0.16 * spread);
-    set(kWordGap, dot * gapRatio[2], 0.19 * spread);
+    // A Farnsworth sender's gaps may outlast the search's longest segment: a word gap
+    // longer than that goes on as idle.
+    set(kCharGap, std::min(dot * gapRatio[1], kLongestCharGap), 0.16 * spread);
+    set(kWordGap, std::min(dot * gapRatio[2], kLongestWordGap), 0.19 * spread);
   }
 
   // ---- Start-up: tone offset, levels and speed from the held samples ----
@@ -554,12 +560,17 @@ struct SoftDecoder::Impl {
     switch (seg.kind) {
       case kDot:
       case kDash:
+        if (openGap > 0.0) NoteGap(openGap / unit, lastMarkEvidence);
+        openGap = 0.0;
+        lastMarkEvidence = seg.evidence;
+        [[fallthrough]];
       case kElementGap:
         AddItem(seg.kind, duration, seg.evidence);
         Learn(seg.kind, samples, IsMark(seg.kind) ? seg.evidence : 0.0);
         break;
       case kCharGap:
         AddItem(seg.kind, duration, 0.0);
+        NoteGap(samples / unit, lastMarkEvidence);
         Learn(seg.kind, samples, 0);
         if (++pendingCharGaps >= (config.languageModel ? 2 : 1)) DecideCharacters(false);
         break;
@@ -567,10 +578,12 @@ struct SoftDecoder::Impl {
         DecideCharacters(true);
         Learn(seg.kind, samples, 0);
         Space();
+        openGap = samples;
         break;
       default:
         DecideCharacters(true);
         Space();
+        if (openGap > 0.0) openGap += samples;
         break;
     }
   }
@@ -815,6 +828,28 @@ struct SoftDecoder::Impl {
     if (std::fabs(spread / tableSpread - 1.0) > 0.05) SetDurations();
   }
 
+  // The sender's own letter and word gaps (see SenderSpacing), from gaps after a clear
+  // mark: when they are far from the ratios the search uses, the ratios move there at
+  // once (the slow learning in Learn() follows from there).
+  static constexpr double kSpacingJump = 0.3;
+  static constexpr double kClearMark = 10.0;        // evidence of the mark before a gap noted
+  static constexpr double kLongestCharGap = 130.0;  // observations
+  static constexpr double kLongestWordGap = 160.0;
+
+  void NoteGap(double dots, double markEvidence) {
+    if (markEvidence < kClearMark || dots < 2.0 || dots > 80.0) return;
+    if (!senderGaps.Add(dots)) return;
+    const double letter = std::clamp(senderGaps.Letter(), 2.2, kMaxCharGapRatio);
+    const double word = std::clamp(senderGaps.Word(), letter * 1.8, kMaxWordGapRatio);
+    const double jump = std::log1p(kSpacingJump);
+    if (std::fabs(std::log(letter / gapRatio[1])) < jump &&
+        std::fabs(std::log(word / gapRatio[2])) < jump)
+      return;
+    gapRatio[1] = letter;
+    gapRatio[2] = word;
+    SetDurations();
+  }
+
   void Learn(SegmentKind kind, double samples, double evidence) {
     // Marks far from what the speed predicts pull harder, so a new sender's speed is
     // picked up within a few characters.
@@ -838,12 +873,13 @@ struct SoftDecoder::Impl {
         gapRatio[0] = std::clamp(gapRatio[0] + 0.05 * (samples / unit - gapRatio[0]), 0.6, 2.0);
         break;
       case kCharGap:
-        gapRatio[1] = std::clamp(gapRatio[1] + 0.08 * (samples / unit - gapRatio[1]), 2.2, 12.0);
+        gapRatio[1] =
+            std::clamp(gapRatio[1] + 0.08 * (samples / unit - gapRatio[1]), 2.2, kMaxCharGapRatio);
         gapRatio[2] = std::max(gapRatio[2], gapRatio[1] * 1.8);
         break;
       case kWordGap:
         gapRatio[2] = std::clamp(gapRatio[2] + 0.08 * (samples / unit - gapRatio[2]),
-                                 gapRatio[1] * 1.8, 30.0);
+                                 gapRatio[1] * 1.8, kMaxWordGapRatio);
         break;
       default:
         break;
@@ -921,8 +957,13 @@ struct SoftDecoder::Impl {
   double spread = 1.0;
   double tableSpread = 1.0;
   std::array<double, 3> gapRatio{1.0, 3.0, 7.0};
-  double noise = 0.0;      // observation power with the key up
-  double markPower = 0.0;  // observation power with the key down
+  static constexpr double kMaxCharGapRatio = 40.0;
+  static constexpr double kMaxWordGapRatio = 100.0;
+  SenderSpacing senderGaps;
+  double openGap = 0.0;           // samples of the word gap and idle since the last mark
+  double lastMarkEvidence = 0.0;  // of the last mark committed
+  double noise = 0.0;             // observation power with the key up
+  double markPower = 0.0;         // observation power with the key down
   int64_t lastMarkSample = -1;
 
   SegmentViterbi viterbi;

@@ -11,6 +11,7 @@
 
 #include "signalgen/morse_gen.h"
 #include "soft/segment_viterbi.h"
+#include "soft/sender_spacing.h"
 #include "soft/soft_decoder.h"
 #include "text_metrics.h"
 
@@ -127,6 +128,60 @@ TEST(SoftDecoder, ReadsTheEdgeAndAHeavyFistOverSeeds) {
       report += " \"" + got + '"';
     }
     EXPECT_LE(errors, r.maxErrors) << r.name << " of " << sentChars << ":" << report;
+  }
+}
+
+// Farnsworth spacing: letters at full speed, the gaps between letters and words stretched
+// to a far slower overall speed. The sender's own gaps make the word spaces (a letter gap
+// of 23 dots is no word gap for him), and the marks before a gap longer than the search's
+// lag are read as they were. Normal spacing reads as before. Counting spaces, after the
+// first word (the gaps are learnt from the first few). At 5 wpm overall the noise in a
+// gap of 1.6 s may still make an E.
+TEST(SoftDecoder, ReadsFarnsworthSpacingAsTheSenderSpacesIt) {
+  struct Row {
+    double wpm, overall;
+    int maxErrors;
+  };
+  const std::string text = "CQ DE K1ABC K1ABC PSE K";
+  for (const Row& r : {Row{18, 5, 3}, Row{18, 12, 1}, Row{25, 15, 1}, Row{18, 0, 0}}) {
+    signalgen::MorseSignalParams p;
+    p.sampleRate = kRate;
+    p.wpm = r.wpm;
+    p.farnsworthWpm = r.overall;
+    p.snrDb = 10;
+    p.amplitude = 0.05;
+    p.seed = 4;
+    const std::string got = Normalised(Decode(signalgen::GenerateMorse("CQ CQ " + text, p), 700));
+    const size_t from = got.find("de");
+    ASSERT_NE(from, std::string::npos) << got;
+    EXPECT_LE(testing::InfixEditDistance(Normalised(text), got.substr(from > 3 ? from - 3 : 0)),
+              r.maxErrors)
+        << r.wpm << "/" << r.overall << ": " << got;
+  }
+}
+
+TEST(SenderSpacing, LearnsLetterAndWordGapsFromTheGapsKeyed) {
+  struct Row {
+    const char* name;
+    std::vector<double> gaps;  // dots
+    double letter, word;       // 0: no estimate yet
+  };
+  const Row rows[] = {
+      {"too few", {3, 7}, 0, 0},
+      {"normal", {3, 3, 7, 3.2, 2.9, 7.4, 3, 3}, 3, 7},
+      {"Farnsworth 18/12", {6.9, 6.9, 16, 7.1, 6.8, 16.5, 7}, 6.9, 16},
+      {"no word gaps", {6.9, 7.2, 6.8, 7}, 6.95, 6.95 * 7 / 3},
+      // A pause between overs does not move the word gap far.
+      {"normal and a pause", {3, 3, 7, 3, 3, 60, 3, 7, 3, 7}, 3, 7},
+  };
+  for (const Row& r : rows) {
+    SenderSpacing spacing;
+    bool ready = false;
+    for (double g : r.gaps) ready = spacing.Add(g);
+    EXPECT_EQ(ready, r.letter > 0) << r.name;
+    if (!ready) continue;
+    EXPECT_NEAR(spacing.Letter(), r.letter, 0.15 * r.letter) << r.name;
+    EXPECT_NEAR(spacing.Word(), r.word, 0.15 * r.word) << r.name;
   }
 }
 

@@ -26,6 +26,7 @@ class SenderSpacing {
   // A gap between letters or words (or a pause), in dots. Returns true when there is an
   // estimate.
   bool Add(double dots);
+  bool Ready() const { return count_ >= kMinGaps; }
   double Letter() const { return letter_; }  // dots
   double Word() const { return word_; }      // dots
 

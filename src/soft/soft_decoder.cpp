@@ -28,7 +28,7 @@ constexpr double kEvidenceScale = 1.5;
 // Log-normal duration prior over 1..kMaxDuration observations.
 void LogNormalDurations(double mean, double sigma,
                         std::array<float, SegmentViterbi::kMaxDuration + 1>& out,
-                        double floorAt = 0.0) {
+                        double reach = 3.5) {
   out.fill(static_cast<float>(SegmentViterbi::kNever));
   static const std::array<double, SegmentViterbi::kMaxDuration + 1> logOf = [] {
     std::array<double, SegmentViterbi::kMaxDuration + 1> t{};
@@ -39,7 +39,7 @@ void LogNormalDurations(double mean, double sigma,
   const double norm = -std::log(sigma * std::sqrt(kTwoPi));
   for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) {
     const double z = (logOf[d] - mu) / sigma;
-    if (std::fabs(z) > 3.5 && !(floorAt > 0 && d >= floorAt)) continue;
+    if (std::fabs(z) > reach) continue;
     out[d] = static_cast<float>(norm - 0.5 * z * z - logOf[d]);
   }
 }
@@ -86,42 +86,57 @@ struct SoftDecoder::Impl {
   }
 
   void ResetState() {
-    warmFill = 0;
     dropped = 0;
-    started = false;
     seen = 0;
     phase = 0.0;
     omega = 0.0;
     ring.fill({});
     ringPos = 0;
-    hopSum = {};
-    hopCount = 0;
     sum = {};
-    prevSum = {};
-    sinceObs = 0.0;
-    obsCount = 0;
-    viterbi.Reset();
-    itemCount = 0;
-    pendingCharGaps = 0;
     history = {};
     historyLength = 0;
     lastWasSpace = true;
     text.clear();
+    lastMarkSample = -1;
+    ResetTracking();
+  }
+
+  // What is learnt of a station: back to a new one's (its first seconds are held).
+  void ResetTracking() {
     const double wpm = config.initialWpm > 0 ? config.initialWpm : 20.0;
     timingVariance = kKeyerSpread * kKeyerSpread;
     spread = tableSpread = 1.0;
-    SetUnit(1.2 / wpm * fs, true);
     dashRatio = 3.0;
     gapRatio = {1.0, 3.0, 7.0};
+    SetUnit(1.2 / wpm * fs, true);
     senderGaps.Reset();
-    openGap = 0.0;
     lastMarkEvidence = 0.0;
     noise = 0.0;
     markPower = 0.0;
-    obsIn = 0;
-    lastStrongObs = -1;
     recentMarkCount = 0;
-    lastMarkSample = -1;
+    overWpm = 0.0;
+    ResetSearch();
+  }
+
+  // The search and the observations behind it start again, held first.
+  void ResetSearch() {
+    warmFill = 0;
+    started = false;
+    startSample = seen;
+    lastKeyDownSample = -1;
+    hopSum = {};
+    hopCount = 0;
+    prevSum = {};
+    sinceObs = 0.0;
+    obsCount = 0;
+    obsIn = 0;
+    viterbi.Reset();
+    itemCount = 0;
+    pendingCharGaps = 0;
+    lastStrongObs = -1;
+    quartileSet = false;
+    noiseDropped = false;
+    openGap = 0.0;
   }
 
   double Wpm() const { return 1.2 * fs / unit; }
@@ -155,7 +170,7 @@ struct SoftDecoder::Impl {
     const double dot = unit / hop;  // observations per dot
     std::array<float, SegmentViterbi::kMaxDuration + 1> table{};
     auto set = [&](SegmentKind kind, double mean, double sigma) {
-      LogNormalDurations(mean, sigma, table);
+      LogNormalDurations(mean, sigma, table, IsMark(kind) ? kMarkReach : 3.5);
       if (offset != 0.0) {
         for (float& v : table) {
           if (v > SegmentViterbi::kNever / 2) v += static_cast<float>(offset);
@@ -186,6 +201,47 @@ struct SoftDecoder::Impl {
     started = true;
     for (size_t i = 0; i < warmFill; ++i) Step(warm[i]);
     warmFill = 0;
+  }
+
+  // ---- Overs: a pause ends one, the next is acquired as at the start ----
+
+  static constexpr double kPauseWordGaps = 2.0;
+  static constexpr double kMinPauseS = 0.8;
+  static constexpr double kNewSpeedMargin = 5.0;  // nats
+  double overWpm = 0.0;                           // the speed when the last over ended
+
+  bool OverEnded() const {
+    // Not before the sender's spacing is known: a Farnsworth sender's word gaps are long.
+    if (!config.reacquireAfterPause || lastKeyDownSample < startSample || !senderGaps.Ready())
+      return false;
+    const double pause = std::max(kMinPauseS * fs, kPauseWordGaps * gapRatio[2] * unit);
+    return static_cast<double>(seen - lastKeyDownSample) > pause;
+  }
+
+  // Decides everything heard, and holds what follows as at the start: the tone, levels
+  // and speed of the next over are learnt from it (until then, and if it has none, the
+  // last over's stay). The sender's spacing and the text model's context stay too.
+  void EndOver() {
+    overWpm = Wpm();
+    viterbi.Commit(viterbi.Time(), [&](const Segment& seg) { OnSegment(seg); });
+    DecideCharacters(true);
+    Space();
+    ResetSearch();
+  }
+
+  // Whether a tone stands out in the held samples (see ReadyToStart()).
+  bool ToneInHeld() {
+    const int segments = Scan();
+    if (segments == 0) return false;
+    const size_t cells = static_cast<size_t>(segments) * scanFreqs;
+    std::copy_n(scan.begin(), cells, scanSorted.begin());
+    std::nth_element(scanSorted.begin(), scanSorted.begin() + cells / 2,
+                     scanSorted.begin() + cells);
+    const double threshold = scanSorted[cells / 2] * kStartOverMedian;
+    int count = 0;
+    for (int seg = 0; seg < segments; ++seg)
+      if (scan[static_cast<size_t>(seg) * scanFreqs + scanBest] > threshold) ++count;
+    return count >= kStartSegments;
   }
 
   // The held samples start the decoder only once a tone stands out in them: a recording
@@ -302,6 +358,13 @@ struct SoftDecoder::Impl {
       }
     }
     if (ys.size() < 20) return;
+    // A sidetone's over may have digital silence between its elements (a quarter of the
+    // observations at nothing): 30 dB under the loudest is noise enough for the fit.
+    const float loudest = *std::max_element(ys.begin(), ys.end());
+    const auto silent =
+        std::count_if(ys.begin(), ys.end(), [&](float y) { return y < loudest * 1e-6F; });
+    if (static_cast<size_t>(silent) * 4 >= ys.size())
+      for (float& y : ys) y = std::max(y, loudest * 1e-3F);
     double n0 = 0.0;
     double s0 = 0.0;
     FitLevels(ys, sortScratch, n0, s0);
@@ -356,6 +419,10 @@ struct SoftDecoder::Impl {
         if (wpm >= config.minWpm && wpm <= config.maxWpm) consider(wpm);
       }
     }
+    // After a pause the last over's speed stays unless another reads clearly better: a
+    // few held seconds of a slow Farnsworth sender are one or two letters.
+    if (startSample > 0 && overWpm > 0.0 && score(overWpm) + kNewSpeedMargin > bestScore)
+      bestWpm = overWpm;
     const double bestUnit = 1.2 / bestWpm * fs;
     viterbi.Reset();
     noise = n0;
@@ -443,6 +510,17 @@ struct SoftDecoder::Impl {
   static constexpr double kFadeMemoryS = 3.0;
   static constexpr double kFadeMinReference = 10.0;
   static constexpr double kPresence = 2.5;
+  // A key-down level this far over the noise is a station, heard before or not: another
+  // station's over, or the same one after a step of level (no noise reaches this).
+  static constexpr double kOtherLevel = 8.0;
+  // Marks reach further from the learnt length than gaps (5.5 sigmas, over twice and
+  // under half of it): a sender who doubles or halves his speed keys marks the search can
+  // still place, at a cost, until the speed follows (see CheckSpeedJump()).
+  static constexpr double kMarkReach = 5.5;
+  // Noise floor drops: the quartile's step per observation (nats) and how far under the
+  // noise it must be to count as one.
+  static constexpr double kQuartileStep = 0.1;
+  static constexpr double kNoiseStep = 10.0;
   static inline const double kFadeThreshold = std::pow(10.0, -kFadeThresholdDb / 10.0);
   static inline const double kFloor = std::pow(10.0, kFloorDb / 10.0);
 
@@ -491,9 +569,12 @@ struct SoftDecoder::Impl {
     double a2 = reference;
     const bool recent =
         lastStrongObs >= 0 && static_cast<double>(j - lastStrongObs) * hop < kFadeMemoryS * fs;
-    if (recent && reference > kFadeMinReference * noise && local > kPresence * noise &&
-        local - noise < reference * kFadeThreshold)
-      a2 = std::max(local - noise, reference * kFloor);
+    if (local - noise < reference * kFadeThreshold) {
+      if (local > kOtherLevel * noise)
+        a2 = local - noise;  // a station at another level, however long since the last one
+      else if (recent && reference > kFadeMinReference * noise && local > kPresence * noise)
+        a2 = std::max(local - noise, reference * kFloor);
+    }
     const double llr = Llr(y, noise, noise + a2);
     const double p = 1.0 / (1.0 + std::exp(-std::clamp(llr + std::log(0.45 / 0.55), -30.0, 30.0)));
     // Levels follow slowly: noise over about 3 s, the key-down reference over about 1 s
@@ -507,6 +588,21 @@ struct SoftDecoder::Impl {
     const double clipped = std::min(y, 4.0 * noise) / (1.0 - std::exp(-4.0));
     const double keyUp = a2 == reference ? (1 - p) * (1 - p) : std::pow(1 - p, 4);
     noise += std::min(1.0, secondsPerObs / 3.0) * keyUp * (clipped - noise);
+    // A drop of the noise floor (a receiver muted for the own sidetone's over), and its
+    // return: the lower quartile of all observations, followed in log power, says where it
+    // went. Upward it counts only after a drop: a run of dashes lifts it as far.
+    if (!quartileSet) lowQuartile = std::log(0.2877 * noise);
+    quartileSet = true;
+    lowQuartile +=
+        kQuartileStep * (std::log(std::max(y, markPower * 1e-8)) > lowQuartile ? 0.25 : -0.75);
+    const double floorNoise = std::exp(lowQuartile) / 0.2877;
+    if (floorNoise * kNoiseStep < noise) {
+      noise = floorNoise;
+      noiseDropped = true;
+    } else if (noiseDropped && floorNoise > kNoiseStep * noise) {
+      noise = floorNoise;  // and back: the receiver's noise again
+      noiseDropped = false;
+    }
     markPower += std::min(1.0, secondsPerObs / kReferenceS) * p * (y - markPower);
     // A clean signal has no noise to speak of: keep the ratio finite (40 dB per observation).
     noise = std::max(noise, markPower * 1e-4);
@@ -519,6 +615,7 @@ struct SoftDecoder::Impl {
     prevSum = s;
     prevP = p;
     if (p > 0.5) lastMarkSample = envSeen[j & (kEnvelopeRing - 1)];
+    if (p > 0.5) lastKeyDownSample = envSeen[j & (kEnvelopeRing - 1)];
     // Heard clearly: at the reference level, or faded but still well out of the noise (a
     // fade longer than kFadeMemoryS is no reason to stop following it).
     if (p > 0.9 && (a2 == reference || local > kFadeMinReference * noise)) lastStrongObs = j;
@@ -828,9 +925,8 @@ struct SoftDecoder::Impl {
     if (std::fabs(spread / tableSpread - 1.0) > 0.05) SetDurations();
   }
 
-  // The sender's own letter and word gaps (see SenderSpacing), from gaps after a clear
-  // mark: when they are far from the ratios the search uses, the ratios move there at
-  // once (the slow learning in Learn() follows from there).
+  // The sender's own letter gaps (see SenderSpacing), from gaps after a clear mark: when
+  // they are far from the ratio the search uses, the ratios move there at once.
   static constexpr double kSpacingJump = 0.3;
   static constexpr double kClearMark = 10.0;        // evidence of the mark before a gap noted
   static constexpr double kLongestCharGap = 130.0;  // observations
@@ -839,14 +935,12 @@ struct SoftDecoder::Impl {
   void NoteGap(double dots, double markEvidence) {
     if (markEvidence < kClearMark || dots < 2.0 || dots > 80.0) return;
     if (!senderGaps.Add(dots)) return;
+    // The letter gap moves; the word gap keeps Farnsworth's ratio to it (a hand sender's
+    // longer gaps are pauses as often as words), and Learn() follows from there.
     const double letter = std::clamp(senderGaps.Letter(), 2.2, kMaxCharGapRatio);
-    const double word = std::clamp(senderGaps.Word(), letter * 1.8, kMaxWordGapRatio);
-    const double jump = std::log1p(kSpacingJump);
-    if (std::fabs(std::log(letter / gapRatio[1])) < jump &&
-        std::fabs(std::log(word / gapRatio[2])) < jump)
-      return;
+    if (std::fabs(std::log(letter / gapRatio[1])) < std::log1p(kSpacingJump)) return;
     gapRatio[1] = letter;
-    gapRatio[2] = word;
+    gapRatio[2] = std::clamp(letter * 7.0 / 3.0, letter * 1.8, kMaxWordGapRatio);
     SetDurations();
   }
 
@@ -965,6 +1059,11 @@ struct SoftDecoder::Impl {
   double noise = 0.0;             // observation power with the key up
   double markPower = 0.0;         // observation power with the key down
   int64_t lastMarkSample = -1;
+  int64_t lastKeyDownSample = -1;  // a clear key-down observation (p > 0.9) of this over
+  int64_t startSample = 0;         // where this over's holding began
+  double lowQuartile = 0.0;        // log power, see Decide()
+  bool quartileSet = false;
+  bool noiseDropped = false;  // the noise floor dropped a step and has not come back
 
   SegmentViterbi viterbi;
   std::array<Item, kMaxItems> items{};
@@ -989,6 +1088,7 @@ void SoftDecoder::Process(const std::complex<float>* samples, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     if (d.started) {
       d.Step(samples[i]);
+      if (d.OverEnded()) d.EndOver();
     } else {
       d.warm[d.warmFill++] = samples[i];
       if (d.warmFill == d.warm.size() && d.ReadyToStart()) d.Start();
@@ -998,7 +1098,8 @@ void SoftDecoder::Process(const std::complex<float>* samples, size_t count) {
 
 void SoftDecoder::Flush() {
   Impl& d = *impl_;
-  if (!d.started) d.Start();
+  // After an over the held samples are decoded only if a station is in them.
+  if (!d.started && (d.startSample == 0 || d.ToneInHeld())) d.Start();
   // Let the last segments end: a word gap of silence with no new evidence.
   d.DrainEnvelope();
   const int64_t end = d.viterbi.Time();

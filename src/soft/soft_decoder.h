@@ -32,6 +32,9 @@ struct SoftDecoderConfig {
   double observationsPerDot = 6.0;
   bool languageModel = true;  // rescore character candidates with the text model
   bool upperCase = false;     // letters in upper case (lower case by default, as the window)
+  // After a pause (no key down for two word gaps, at least 0.8 s) the next over is taken
+  // as a new station's: held and its tone, levels and speed learnt again, as at the start.
+  bool reacquireAfterPause = true;
 };
 
 // What the decoder believes about the signal right now.

@@ -160,6 +160,51 @@ TEST(SoftDecoder, ReadsFarnsworthSpacingAsTheSenderSpacesIt) {
   }
 }
 
+// Two stations' overs, as a QSO recorded at one end sounds (another level, speed and
+// pitch; the own sidetone with the receiver muted, digital silence between its elements;
+// fading on one side), and one sender's steps of level and speed with no pause. Every
+// over is read: each, after the first two words it may take to re-acquire it, is found in
+// the text with few errors.
+TEST(SoftDecoder, ReadsEveryOverOfATwoSidedQso) {
+  struct Row {
+    const char* name;
+    double wpm, snrDb;
+    signalgen::OtherStation other;
+    double fadeDb;
+    int maxErrors;  // in each over
+  };
+  const Row rows[] = {
+      {"sidetone 20 dB down", 20, 0, {-20, 28, 30, true, 1.0}, 0, 3},
+      {"sidetone 14 dB up", 22, 3, {14, 16, -20, true, 1.0}, 0, 2},
+      {"other 25 dB up, 12 wpm", 25, 0, {25, 12, -50, false, 1.0}, 0, 2},
+      {"one side fading", 18, 5, {-10, 35, 50, false, 1.0}, 10, 3},
+      {"level step 25 dB down", 20, 25, {-25, 0, 0, false, 0.0}, 0, 2},
+      {"speed 15 to 32 wpm", 15, 5, {0, 32, 0, false, 0.0}, 0, 3},
+      {"speed 32 to 15 wpm", 32, 5, {0, 15, 0, false, 0.0}, 0, 3},
+  };
+  const char* overs[] = {"CQ CQ DE K1ABC K1ABC K", "K1ABC DE G4XYZ GM OM UR RST 579 579 K",
+                         "G4XYZ DE K1ABC R TNX FER CALL NAME JOHN QTH YORK K"};
+  for (const Row& r : rows) {
+    signalgen::MorseSignalParams p;
+    p.sampleRate = kRate;
+    p.wpm = r.wpm;
+    p.snrDb = r.snrDb;
+    p.amplitude = 0.02;
+    p.other = r.other;
+    p.fadeDepthDb = r.fadeDb;
+    p.fadePeriodS = 5;
+    p.seed = 11;
+    const std::string text = std::string(overs[0]) + "|" + overs[1] + "|" + overs[2];
+    const std::string got = Normalised(Decode(signalgen::GenerateMorse(text, p), p.toneHz));
+    for (const char* over : overs) {
+      std::string rest = Normalised(over);
+      rest = rest.substr(rest.find(' ', rest.find(' ') + 1) + 1);
+      EXPECT_LE(testing::InfixEditDistance(rest, got), r.maxErrors)
+          << r.name << ": \"" << rest << "\" in \"" << got << '"';
+    }
+  }
+}
+
 TEST(SenderSpacing, LearnsLetterAndWordGapsFromTheGapsKeyed) {
   struct Row {
     const char* name;

@@ -75,6 +75,7 @@ double LogI0(double x) {
 }
 
 SegmentViterbi::SegmentViterbi() {
+  LogI0Table();  // built now, not in the first Push
   for (auto& row : duration_) row.fill(static_cast<float>(kNever));
   for (auto& row : transition_) row.fill(kNever);
   minDuration_.fill(1);

@@ -19,6 +19,7 @@ bool SoftDecoder::Impl::OverEnded() const {
   // Not before the sender's spacing is known: a Farnsworth sender's word gaps are long.
   if (!config.reacquireAfterPause || lastKeyDownSample < startSample || !senderGaps.Ready())
     return false;
+  if (noiseReturned) return true;
   const double pause = std::max(kMinPauseS * fs, kPauseWordGaps * gapRatio[2] * unit);
   return static_cast<double>(seen - lastKeyDownSample) > pause;
 }

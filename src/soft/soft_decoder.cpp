@@ -74,6 +74,7 @@ void SoftDecoder::Impl::ResetSearch() {
   lastStrongObs = -1;
   quartileSet = false;
   noiseDropped = false;
+  noiseReturned = false;
   openGap = 0.0;
 }
 

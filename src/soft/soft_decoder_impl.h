@@ -324,7 +324,8 @@ struct SoftDecoder::Impl {
   int64_t startSample = 0;         // where this over's holding began
   double lowQuartile = 0.0;        // log power, see Decide()
   bool quartileSet = false;
-  bool noiseDropped = false;  // the noise floor dropped a step and has not come back
+  bool noiseDropped = false;   // the noise floor dropped a step and has not come back
+  bool noiseReturned = false;  // and came back (an over ended)
 
   SegmentViterbi viterbi;
   std::array<Item, kMaxItems> items{};

@@ -97,13 +97,18 @@ void SoftDecoder::Impl::Decide(int64_t j) {
   quartileSet = true;
   lowQuartile +=
       kQuartileStep * (std::log(std::max(y, markPower * 1e-8)) > lowQuartile ? 0.25 : -0.75);
+  // While the noise is down it waits for its return: not far under the noise (digital
+  // silence would take it down without end, and seconds to climb back).
+  if (noiseDropped) lowQuartile = std::max(lowQuartile, std::log(0.2877 * noise) - 1.0);
   const double floorNoise = std::exp(lowQuartile) / 0.2877;
   if (floorNoise * kNoiseStep < noise) {
     noise = floorNoise;
     noiseDropped = true;
   } else if (noiseDropped && floorNoise > kNoiseStep * noise) {
-    noise = floorNoise;  // and back: the receiver's noise again
+    // The receiver's noise is back, and with it the other station: an over has ended.
+    noise = floorNoise;
     noiseDropped = false;
+    noiseReturned = true;
   }
   markPower += std::min(1.0, secondsPerObs / kReferenceS) * p * (y - markPower);
   // A clean signal has no noise to speak of: keep the ratio finite (40 dB per observation).

@@ -29,6 +29,7 @@ void SoftDecoder::Impl::EndOver() {
   viterbi.Commit(viterbi.Time(), [&](const Segment& seg) { OnSegment(seg); });
   DecideCharacters(true);
   Space();
+  ReleaseSpaces();
   ResetSearch();
 }
 

@@ -14,7 +14,12 @@ void SoftDecoder::Impl::OnSegment(const Segment& seg) {
   switch (seg.kind) {
     case kDot:
     case kDash:
-      if (openGap > 0.0) NoteGap(openGap / unit, lastMarkEvidence);
+      if (openGap > 0.0) {
+        NoteGap(openGap / unit, lastMarkEvidence);
+        if (spaceAwaitingGap) held[heldCount - 1].dots = openGap / unit;
+        spaceAwaitingGap = false;
+        if (holdingSpaces && (senderGaps.Ready() || heldCount == kHeldSpaces)) ReleaseSpaces();
+      }
       openGap = 0.0;
       lastMarkEvidence = seg.evidence;
       [[fallthrough]];
@@ -192,11 +197,27 @@ void SoftDecoder::Impl::PushHistory(int symbol) {
 }
 
 void SoftDecoder::Impl::Space() {
-  if (!lastWasSpace) {
+  if (lastWasSpace) return;
+  if (holdingSpaces && heldCount < kHeldSpaces) {
+    held[heldCount++] = {text.size(), -1.0};
+    spaceAwaitingGap = true;
+  } else {
     Put(' ');
-    lastWasSpace = true;
-    PushHistory(0);
   }
+  lastWasSpace = true;
+  PushHistory(0);
+}
+
+void SoftDecoder::Impl::ReleaseSpaces() {
+  // Between the letter and the word gap, in log length.
+  const double threshold = std::sqrt(gapRatio[1] * gapRatio[2]);
+  for (int k = heldCount - 1; k >= 0; --k) {
+    const bool word = held[k].dots < 0.0 || held[k].dots > threshold;
+    if (word && text.size() < kTextCapacity) text.insert(held[k].at, 1, ' ');
+  }
+  heldCount = 0;
+  spaceAwaitingGap = false;
+  holdingSpaces = false;
 }
 
 void SoftDecoder::Impl::Put(char c) {

@@ -37,6 +37,9 @@ void SoftDecoder::Impl::ResetState() {
   historyLength = 0;
   lastWasSpace = true;
   text.clear();
+  holdingSpaces = true;
+  heldCount = 0;
+  spaceAwaitingGap = false;
   lastMarkSample = -1;
   ResetTracking();
 }
@@ -113,6 +116,7 @@ void SoftDecoder::Flush() {
     if (seg.start < end) d.OnSegment(seg);
   });
   d.DecideCharacters(true);
+  d.ReleaseSpaces();
 }
 
 void SoftDecoder::Reset() {
@@ -120,9 +124,12 @@ void SoftDecoder::Reset() {
 }
 
 size_t SoftDecoder::TakeText(std::string& out) {
-  const size_t n = impl_->text.size();
-  out += impl_->text;
-  impl_->text.clear();
+  Impl& d = *impl_;
+  // Held spaces hold back the text from the first of them on.
+  const size_t n = d.heldCount > 0 ? d.held[0].at : d.text.size();
+  out.append(d.text, 0, n);
+  d.text.erase(0, n);
+  for (int k = 0; k < d.heldCount; ++k) d.held[k].at -= n;
   return n;
 }
 

@@ -253,6 +253,17 @@ struct SoftDecoder::Impl {
 
   void Put(char c);
 
+  // Until the sender's spacing is known (three gaps), the word spaces put out wait: the
+  // text from the first one on is held back, and when the spacing is known each becomes a
+  // space only if its gap was longer than the sender's letter gap (a Farnsworth sender's
+  // first letters are not words).
+  static constexpr int kHeldSpaces = 6;
+  struct HeldSpace {
+    size_t at;    // position in `text`
+    double dots;  // length of its gap (< 0: not known yet)
+  };
+  void ReleaseSpaces();
+
   static constexpr double kMinEvidence = 2.0;
 
   SoftDecoderConfig config;
@@ -338,6 +349,10 @@ struct SoftDecoder::Impl {
   int historyLength = 0;
   bool lastWasSpace = true;
   std::string text;
+  bool holdingSpaces = true;
+  std::array<HeldSpace, kHeldSpaces> held{};
+  int heldCount = 0;
+  bool spaceAwaitingGap = false;  // the last held space's gap has not ended
 };
 
 }  // namespace kestrix::soft

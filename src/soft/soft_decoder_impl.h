@@ -264,7 +264,9 @@ struct SoftDecoder::Impl {
   };
   void ReleaseSpaces();
 
-  static constexpr double kMinEvidence = 2.0;
+  // Mean evidence a character's marks need: noise in a long gap of a strong signal (a
+  // Farnsworth sender's 1.6 s letter gaps) makes an E of 2 to 3.
+  static constexpr double kMinEvidence = 3.0;
 
   SoftDecoderConfig config;
   double fs = 250.0;

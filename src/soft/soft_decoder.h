@@ -62,7 +62,9 @@ class SoftDecoder {
   void Reset();
 
   // Moves the text decided so far into `out` (appended) and clears the buffer; returns
-  // how many characters were appended.
+  // how many characters were appended. Until the sender's spacing is known (his first
+  // three gaps) the text from the first word space on waits: that space may yet turn out
+  // to be his letter gap.
   size_t TakeText(std::string& out);
 
   SoftSignalState State() const;

@@ -393,6 +393,37 @@ TEST(SegmentViterbi, SplitsCleanEvidenceIntoSegments) {
   EXPECT_EQ(v.Commit(v.Time() - 30, [](const Segment&) {}), 0);
 }
 
+// A gap longer than the commit lag (a Farnsworth letter gap): the marks before it are
+// committed as they were while it goes on, and the open gap itself is not handed out.
+TEST(SegmentViterbi, CommitsTheMarksBeforeAGapThatHasNotEnded) {
+  SegmentViterbi v;
+  SetMorseTiming(v);
+  auto lognormal = [](double mean) {
+    std::array<float, SegmentViterbi::kMaxDuration + 1> t{};
+    for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) {
+      const double z = (std::log(d) - std::log(mean)) / 0.3;
+      t[d] = std::fabs(z) > 3.5 ? static_cast<float>(SegmentViterbi::kNever)
+                                : static_cast<float>(-0.5 * z * z - std::log(d));
+    }
+    return t;
+  };
+  v.SetDurations(kCharGap, lognormal(140));  // 49 observations at the least
+  v.SetDurations(kWordGap, lognormal(300));  // 105
+  // "A", then 30 observations of a gap still going on.
+  const std::pair<int, int> runs[] = {{6, 1}, {6, 0}, {18, 1}, {30, 0}};
+  for (auto [length, on] : runs) {
+    for (int i = 0; i < length; ++i) v.Push(on ? 4.0F : -4.0F);
+  }
+  std::vector<Segment> got;
+  v.Commit(v.Time() - 10, [&](const Segment& s) { got.push_back(s); });
+  ASSERT_EQ(got.size(), 3U);
+  EXPECT_EQ(got[0].kind, kDot);
+  EXPECT_EQ(got[1].kind, kElementGap);
+  EXPECT_EQ(got[2].kind, kDash);
+  EXPECT_EQ(got[2].start, 12);
+  EXPECT_EQ(got[2].end, 30);
+}
+
 TEST(SegmentViterbi, CoherentSignalMakesAMarkWhereItsRatiosAloneDoNot) {
   // A dash between long gaps whose observations each look like noise (ratio -0.2): kept in
   // phase, the whole dash adds up to a mark scored log I0(2|sum|) - energy; with its phase

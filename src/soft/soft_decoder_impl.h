@@ -145,6 +145,13 @@ struct SoftDecoder::Impl {
   // noise per observation), and standing out of the noise itself: noise after a station
   // has gone, or between its words, is not a fade.
   static constexpr double kFadeMemoryS = 3.0;
+  // A sender whose letter gaps are this many dots or more (Farnsworth's) is silent for
+  // seconds between his words: past a letter gap and a fifth, no fade is looked for.
+  static constexpr double kLongLetterGap = 4.5;
+  double FadeMemory() const {
+    const double memory = kFadeMemoryS * fs;
+    return gapRatio[1] < kLongLetterGap ? memory : std::min(memory, 1.2 * gapRatio[1] * unit);
+  }
   static constexpr double kFadeMinReference = 10.0;
   static constexpr double kPresence = 2.5;
   // A key-down level this far over the noise is a station, heard before or not: another

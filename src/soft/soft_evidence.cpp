@@ -70,7 +70,7 @@ void SoftDecoder::Impl::Decide(int64_t j) {
   const double local = LocalLevel(j);
   double a2 = reference;
   const bool recent =
-      lastStrongObs >= 0 && static_cast<double>(j - lastStrongObs) * hop < kFadeMemoryS * fs;
+      lastStrongObs >= 0 && static_cast<double>(j - lastStrongObs) * hop < FadeMemory();
   if (local - noise < reference * kFadeThreshold) {
     if (local > kOtherLevel * noise)
       a2 = local - noise;  // a station at another level, however long since the last one

@@ -41,7 +41,9 @@ CONDITIONS = [
     ("interferer +150 Hz", 20, ["--snr", "10", "--interferer-hz", "850", "--interferer-db", "-6",
                                 "--interferer-wpm", "28"], "qso"),
     ("drift 60 Hz/min", 20, ["--snr", "10", "--drift", "60"], "qso2"),
-    ("Farnsworth 18/8", 18, ["--snr", "10", "--farnsworth", "8"], "qso"),
+    ("Farnsworth 18/5", 18, ["--snr", "10", "--farnsworth", "5"], "qso"),
+    ("Farnsworth 18/12", 18, ["--snr", "10", "--farnsworth", "12"], "qso"),
+    ("Farnsworth 25/15", 25, ["--snr", "10", "--farnsworth", "15"], "qso"),
     ("combined", 22, ["--snr", "3", "--drift", "60", "--fade-db", "12", "--fade-period", "6",
                       "--jitter", "0.06", "--filter-hz", "500"], "qso2"),
     ("long lead-in 8 s", 20, ["--snr", "-2", "--lead-in", "8"], "qso"),
@@ -50,6 +52,21 @@ CONDITIONS = [
     ("clicks", 20, ["--snr", "5", "--clicks"], "qso"),
     ("contest 32 wpm", 32, ["--snr", "0"], "contest"),
     ("noise only", 20, ["--snr", "-10", "--noise-only"], "none"),
+    # Two stations' overs (a '|' in the text starts the other station's over), and steps
+    # within one sender's text (no pause between the 'overs').
+    ("QSO sidetone -20 dB", 20, ["--snr", "0", "--other-db", "-20", "--other-wpm", "28",
+                                 "--other-offset", "30", "--other-silent"], "overs"),
+    ("QSO sidetone +14 dB", 22, ["--snr", "3", "--other-db", "14", "--other-wpm", "16",
+                                 "--other-offset", "-20", "--other-silent"], "overs"),
+    ("QSO other +25 dB 12 wpm", 25, ["--snr", "0", "--other-db", "25", "--other-wpm", "12",
+                                     "--other-offset", "-50"], "overs"),
+    ("QSO one side fading", 18, ["--snr", "5", "--fade-db", "15", "--fade-period", "5",
+                                 "--other-db", "-10", "--other-wpm", "35", "--other-offset",
+                                 "50"], "overs"),
+    ("level step +25 dB", 20, ["--snr", "3", "--other-db", "25", "--over-gap", "0"], "steps"),
+    ("level step -25 dB", 20, ["--snr", "25", "--other-db", "-25", "--over-gap", "0"], "steps"),
+    ("speed 15 -> 32 wpm", 15, ["--snr", "5", "--other-wpm", "32", "--over-gap", "0"], "steps"),
+    ("speed 32 -> 15 wpm", 32, ["--snr", "5", "--other-wpm", "15", "--over-gap", "0"], "steps"),
 ]
 
 
@@ -73,6 +90,10 @@ def text_for(kind, seed):
         return t + " " + t
     if kind == "none":
         return ""
+    if kind in ("overs", "steps"):
+        # '|' starts the other station's over (or, with no pause, the step).
+        n = 4 if kind == "overs" else 2
+        return "|".join(QSO[(seed - 1 + k) % len(QSO)] for k in range(n))
     return QSO[(seed - 1) % len(QSO)]
 
 
@@ -117,12 +138,6 @@ def decode_one(build, engine, wpm, extra, text, seed):
                "--seed", str(seed), "--amplitude", "0.02"]
         noise_only = "--noise-only" in extra
         extra = [e for e in extra if e != "--noise-only"]
-        if "--farnsworth" in extra:
-            i = extra.index("--farnsworth")
-            extra = extra[:i] + extra[i + 2:]
-            # Farnsworth spacing: letters at full speed with a long gap between letters.
-            text = "   ".join(text.split(" ")).replace("", "")
-            text = " ".join(list(text.replace(" ", "_"))).replace("_", " ")
         clicks = "--clicks" in extra
         extra = [e for e in extra if e != "--clicks"]
         if "--amplitude" in extra:
@@ -141,7 +156,7 @@ def decode_one(build, engine, wpm, extra, text, seed):
         out = normalise(subprocess.run(cmd, check=True, capture_output=True, text=True).stdout)
     if noise_only:
         return len(out), 0
-    full = normalise(text)
+    full = normalise(text.replace("|", " "))
     return infix_distance(full, out), len(full)
 
 
@@ -166,6 +181,7 @@ def main():
     ap.add_argument("--only", default="")
     ap.add_argument("--plot", default="")
     ap.add_argument("--jobs", type=int, default=2)
+    ap.add_argument("--snrs", default="", help="sweep only these SNRs in 500 Hz, e.g. -1,-3")
     a = ap.parse_args()
     engines = a.engines.split(",")
     with concurrent.futures.ThreadPoolExecutor(a.jobs) as pool:
@@ -179,7 +195,7 @@ def main():
                 print(f"{name:<24}" + "".join(f"{v:10.1f}" for v in row) + f"  {unit}", flush=True)
         if a.sweep:
             results = {e: [] for e in engines}
-            snrs = list(range(-6, 7))
+            snrs = [int(v) for v in a.snrs.split(",")] if a.snrs else list(range(-6, 7))
             print("SNR(500Hz) " + "".join(f"{e + ' grp':>12}{e + ' qso':>12}" for e in engines))
             for snr in snrs:
                 gen = ["--snr", str(snr - 7)]

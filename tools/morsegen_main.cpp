@@ -23,7 +23,9 @@ const char kUsage[] =
     "Usage: kestrix-morsegen [options] TEXT OUT.wav\n"
     "\n"
     "Writes TEXT as a keyed tone to a mono 16-bit WAV file. Characters between angle\n"
-    "brackets are sent without letter gaps, e.g. <AR> or <SK>.\n"
+    "brackets are sent without letter gaps, e.g. <AR> or <SK>. A '|' starts a new over:\n"
+    "the overs alternate between the station the options describe and a second one\n"
+    "(--other-*), as a QSO recorded at one end sounds.\n"
     "\n"
     "Options (defaults in brackets):\n"
     "  --wpm N              speed in words per minute, PARIS timing [20]\n"
@@ -33,7 +35,10 @@ const char kUsage[] =
     "  --snr DB             tone over noise power in 2500 Hz; 200 or more = no noise [200]\n"
     "  --jitter F           timing spread as a fraction of each element and gap [0]\n"
     "  --dash-ratio R       dash length in dots [3]\n"
-    "  --fade-db DB         slow fading, peak-to-trough depth [0 = none]\n"
+    "  --farnsworth N       Farnsworth spacing: letters at --wpm, gaps stretched for an\n"
+    "                       overall speed of N wpm [0 = none]\n"
+    "  --fade-db DB         slow fading, peak-to-trough depth (of the first station's\n"
+    "                       overs only, with overs) [0 = none]\n"
     "  --fade-period S      period of the fading [4]\n"
     "  --drift HZ           the tone slides by HZ per minute [0]\n"
     "  --filter-hz HZ       pass everything through a CW filter HZ wide around the tone\n"
@@ -42,6 +47,11 @@ const char kUsage[] =
     "  --interferer-db DB   its amplitude relative to the wanted signal [-6]\n"
     "  --interferer-wpm N   its speed [25]\n"
     "  --interferer-text T  its text [TEST DE XX1XX]\n"
+    "  --other-db DB        the second station's level relative to the first [0]\n"
+    "  --other-wpm N        its speed [0 = the first station's]\n"
+    "  --other-offset HZ    its pitch relative to --tone [0]\n"
+    "  --other-silent       no noise during its overs (a sidetone, receiver muted)\n"
+    "  --over-gap S         pause between overs; 0 = a word gap [1]\n"
     "  --lead-in S          silence (or noise) before the first element [1]\n"
     "  --tail S             silence (or noise) after the last element [1]\n"
     "  --rate HZ            sample rate [44100]\n"
@@ -133,6 +143,18 @@ Command ParseArgs(int argc, char** argv) {
       p.jitter = ParseNumber(name, next(), 0, 1);
     } else if (name == "--dash-ratio") {
       p.dashRatio = ParseNumber(name, next(), 1, 10);
+    } else if (name == "--farnsworth") {
+      p.farnsworthWpm = ParseNumber(name, next(), 0, 100);
+    } else if (name == "--other-db") {
+      p.other.levelDb = ParseNumber(name, next(), -120, 60);
+    } else if (name == "--other-wpm") {
+      p.other.wpm = ParseNumber(name, next(), 0, 100);
+    } else if (name == "--other-offset") {
+      p.other.toneOffsetHz = ParseNumber(name, next(), -10000, 10000);
+    } else if (name == "--other-silent") {
+      p.other.noiseFree = true;
+    } else if (name == "--over-gap") {
+      p.other.gapS = ParseNumber(name, next(), 0, 3600);
     } else if (name == "--fade-db") {
       p.fadeDepthDb = ParseNumber(name, next(), 0, 80);
     } else if (name == "--fade-period") {
@@ -174,11 +196,15 @@ Command ParseArgs(int argc, char** argv) {
 
   const double nyquist = p.sampleRate / 2.0;
   if (p.toneHz >= nyquist) throw UsageError{"--tone must be below half the sample rate"};
+  if (p.toneHz + p.other.toneOffsetHz >= nyquist || p.toneHz + p.other.toneOffsetHz <= 0) {
+    throw UsageError{"--tone plus --other-offset must be between 0 and half the sample rate"};
+  }
   if (p.interfererHz >= nyquist) {
     throw UsageError{"--interferer-hz must be below half the sample rate"};
   }
   for (char c : cmd.text) {
-    if (c != '<' && c != '>' && c != ' ' && kestrix::signalgen::MorsePattern(c).empty()) {
+    if (c != '<' && c != '>' && c != ' ' && c != '|' &&
+        kestrix::signalgen::MorsePattern(c).empty()) {
       throw UsageError{std::string("no Morse code for character '") + c + "' in TEXT"};
     }
   }

@@ -27,10 +27,26 @@ struct KeyDown {
   double end;    // s
 };
 
+// Gaps between letters and words, in dots: 3 and 7, or Farnsworth's stretched ones for an
+// overall speed of `overallWpm`. The usual rule: the time the slower overall speed adds to
+// a word of 50 dots (PARIS) goes into its 19 dots of letter and word gaps (four letter gaps
+// of 3, a word gap of 7), so that they keep their ratio.
+struct Spacing {
+  double letter = 3.0;
+  double word = 7.0;
+};
+
+Spacing SpacingFor(double wpm, double overallWpm) {
+  if (!(overallWpm > 0.0) || overallWpm >= wpm) return {};
+  const double added = (60.0 * wpm - 37.2 * overallWpm) / (overallWpm * wpm);  // s a word
+  const double unit = added / 19.0 / (1.2 / wpm);                              // dots
+  return {3.0 * unit, 7.0 * unit};
+}
+
 // Lays out the key-down intervals of `text`, the first element starting at `startS`.
 // Returns the time just after the last element.
 double Layout(const std::string& text, double wpm, double dashRatio, double jitter, double startS,
-              Gaussian& rng, std::vector<KeyDown>& out) {
+              Gaussian& rng, std::vector<KeyDown>& out, Spacing spacing = {}) {
   const double dot = 1.2 / wpm;
   auto length = [&](double dots) {
     double factor = 1.0;
@@ -49,11 +65,11 @@ double Layout(const std::string& text, double wpm, double dashRatio, double jitt
     }
     if (raw == '>') {
       joined = false;
-      pendingGap = std::max(pendingGap, 3.0);
+      pendingGap = std::max(pendingGap, spacing.letter);
       continue;
     }
     if (std::isspace(static_cast<unsigned char>(raw))) {
-      pendingGap = 7.0;
+      pendingGap = spacing.word;
       continue;
     }
     const std::string pattern = MorsePattern(raw);
@@ -66,7 +82,37 @@ double Layout(const std::string& text, double wpm, double dashRatio, double jitt
       anyElement = true;
       pendingGap = 0.0;
     }
-    if (!joined) pendingGap = 3.0;
+    if (!joined) pendingGap = spacing.letter;
+  }
+  return t;
+}
+
+// A text split into overs at '|', alternating between the two stations (see
+// MorseSignalParams::other): the first station's keys into `first`, the second's into
+// `second`, and the second's overs into `quiet` when they have no noise. Returns the time
+// just after the last element.
+double LayoutOvers(const std::string& text, const MorseSignalParams& p, double jitter,
+                   double startS, Gaussian& rng, std::vector<KeyDown>& first,
+                   std::vector<KeyDown>& second, std::vector<KeyDown>& quiet) {
+  double t = startS;
+  double lastWpm = 0.0;
+  size_t from = 0;
+  for (int over = 0; from <= text.size(); ++over) {
+    const size_t bar = std::min(text.find('|', from), text.size());
+    const std::string overText = text.substr(from, bar - from);
+    from = bar + 1;
+    const bool other = over % 2 == 1;
+    const double wpm = other && p.other.wpm > 0.0 ? p.other.wpm : p.wpm;
+    std::vector<KeyDown>& out = other ? second : first;
+    const size_t before = out.size();
+    const double start =
+        lastWpm == 0.0 ? t : t + (p.other.gapS > 0.0 ? p.other.gapS : 7.0 * 1.2 / lastWpm);
+    const double end = Layout(overText, wpm, p.dashRatio, jitter, start, rng, out,
+                              SpacingFor(wpm, p.farnsworthWpm));
+    if (out.size() == before) continue;
+    if (other && p.other.noiseFree) quiet.push_back({out[before].start, end});
+    t = end;
+    lastWpm = wpm;
   }
   return t;
 }
@@ -142,7 +188,15 @@ std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalPar
   Gaussian noiseRng(p.seed ^ 0x9e3779b9u);
 
   std::vector<KeyDown> keys;
-  const double end = Layout(text, p.wpm, p.dashRatio, jitter, leadIn, timingRng, keys);
+  std::vector<KeyDown> otherKeys;  // the second station's, in a text with overs
+  std::vector<KeyDown> quiet;      // stretches with no noise (the second station's overs)
+  double end = 0.0;
+  if (text.find('|') == std::string::npos) {
+    end = Layout(text, p.wpm, p.dashRatio, jitter, leadIn, timingRng, keys,
+                 SpacingFor(p.wpm, p.farnsworthWpm));
+  } else {
+    end = LayoutOvers(text, p, jitter, leadIn, timingRng, keys, otherKeys, quiet);
+  }
   const size_t total = static_cast<size_t>(std::llround((end + tail) * rate));
 
   std::vector<double> mix(total, 0.0);
@@ -160,6 +214,22 @@ std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalPar
     // Phase of a linearly sliding tone: the integral of f0 + rate * t.
     const double cycles = p.toneHz * t + 0.5 * (p.driftHzPerMin / 60.0) * t * t;
     mix[i] = gain * std::sin(2.0 * kPi * cycles);
+  }
+
+  // The second station of a text with overs, added after the noise (see below).
+  std::vector<double> second;
+  if (!otherKeys.empty()) {
+    second.assign(total, 0.0);
+    std::fill(env.begin(), env.end(), 0.0f);
+    RenderEnvelope(otherKeys, riseS, rate, env);
+    const double level = p.amplitude * std::pow(10.0, p.other.levelDb / 20.0);
+    const double hz = p.toneHz + p.other.toneOffsetHz;
+    for (size_t i = 0; i < total; ++i) {
+      if (env[i] == 0.0f) continue;
+      const double t = static_cast<double>(i) / rate;
+      const double cycles = hz * t + 0.5 * (p.driftHzPerMin / 60.0) * t * t;
+      second[i] = level * env[i] * std::sin(2.0 * kPi * cycles);
+    }
   }
 
   // The interferer keys independently from the same start; whatever of it runs past the
@@ -185,6 +255,15 @@ std::vector<int16_t> GenerateMorse(const std::string& text, const MorseSignalPar
     const double sigma = std::sqrt(variance);
     for (double& x : mix) x += sigma * noiseRng.Next();
   }
+  // A sidetone's overs with the receiver muted: nothing but the sidetone, digital silence
+  // between its elements.
+  for (const KeyDown& q : quiet) {
+    const size_t from = static_cast<size_t>(std::max(0.0, (q.start - riseS) * rate));
+    const size_t to = std::min(total, static_cast<size_t>((q.end + riseS) * rate) + 1);
+    std::fill(mix.begin() + static_cast<std::ptrdiff_t>(from),
+              mix.begin() + static_cast<std::ptrdiff_t>(to), 0.0);
+  }
+  for (size_t i = 0; i < second.size(); ++i) mix[i] += second[i];
 
   if (p.filterHz > 0.0) NarrowFilter(mix, p.toneHz, p.filterHz, rate);
 

@@ -75,6 +75,7 @@ double LogI0(double x) {
 }
 
 SegmentViterbi::SegmentViterbi() {
+  LogI0Table();  // built now, not in the first Push
   for (auto& row : duration_) row.fill(static_cast<float>(kNever));
   for (auto& row : transition_) row.fill(kNever);
   minDuration_.fill(1);
@@ -115,6 +116,14 @@ void SegmentViterbi::SetDurations(SegmentKind kind,
   }
   minDuration_[kind] = lo == 0 ? 1 : lo;
   maxDuration_[kind] = hi;
+  // Survival: the log of the summed probabilities from d on.
+  double tail = 0.0;
+  for (int d = kMaxDuration; d >= 1; --d) {
+    if (duration_[kind][d] > kNever / 2) tail += std::exp(static_cast<double>(duration_[kind][d]));
+    lasting_[kind][d] =
+        tail > 0.0 ? static_cast<float>(std::log(tail)) : static_cast<float>(kNever);
+  }
+  lasting_[kind][0] = lasting_[kind][1];
 }
 
 void SegmentViterbi::SetTransition(SegmentKind from, SegmentKind to, double logProb) {
@@ -232,10 +241,37 @@ int SegmentViterbi::Trace(int64_t before) {
   const int64_t oldest = std::max<int64_t>(0, time_ - (kHistory - kMaxDuration - 1));
   if (committed_ < oldest) committed_ = oldest;
   if (before <= committed_ || time_ == 0) return 0;
-  // Walk back from the best kind now, newest segment first, into the tail of trace_.
+  // Walk back from the best kind now, newest segment first, into the tail of trace_; or
+  // from the start of a gap still going on now, when that scores better.
   const auto& ending = ending_[Slot(time_)];
   int kind = static_cast<int>(std::max_element(ending.begin(), ending.end()) - ending.begin());
   int64_t t = time_;
+  double best = ending[kind];
+  const int64_t available = std::min<int64_t>(time_, kHistory - kMaxDuration - 1);
+  for (int s : {kElementGap, kCharGap, kWordGap}) {
+    const int hi = static_cast<int>(std::min<int64_t>(maxDuration_[s], available));
+    for (int d = 1; d <= hi; ++d) {
+      const double score = entering_[Slot(time_ - d)][s] + static_cast<double>(lasting_[s][d]);
+      if (score > best) {
+        best = score;
+        t = time_ - d;
+        kind = s;
+      }
+    }
+  }
+  if (t < time_) {
+    // The open gap is not handed out; the path goes on from the segment that entered it.
+    double enter = kNever;
+    int previous = kSegmentKinds;
+    for (int p = 0; p < kSegmentKinds; ++p) {
+      const double score = ending_[Slot(t)][p] + transition_[p][kind];
+      if (score > enter) {
+        enter = score;
+        previous = p;
+      }
+    }
+    kind = previous;
+  }
   int count = 0;
   while (t > committed_ && kind < kSegmentKinds && count < kHistory) {
     const Back b = back_[Slot(t)][kind];
@@ -254,12 +290,17 @@ int SegmentViterbi::Trace(int64_t before) {
   // Oldest first: keep what ends in time and starts where the committed part ended.
   int n = 0;
   for (int i = kHistory - count; i < kHistory; ++i) {
-    const Segment seg = trace_[i];
+    Segment seg = trace_[i];
     if (seg.end > before) break;
     if (seg.start < committed_) {
-      // The best path now disagrees with what was handed out; skip the overlap.
-      committed_ = seg.end;
-      continue;
+      // The best path now disagrees with what was handed out: a gap that overlaps it
+      // keeps its part after it (else two characters would run together), a mark that
+      // overlaps it is skipped.
+      if (IsMark(seg.kind) || seg.end <= committed_) {
+        committed_ = std::max(committed_, seg.end);
+        continue;
+      }
+      seg.start = committed_;
     }
     trace_[n++] = seg;
     committed_ = seg.end;

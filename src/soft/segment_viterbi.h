@@ -19,7 +19,10 @@
 //
 // Scores and back-pointers are kept for the last kHistory observations, so a traceback
 // can reach back that far; segments older than the caller's lag are committed (handed out
-// once, oldest first) and never revised.
+// once, oldest first) and never revised. The traceback starts from the best path now,
+// which may be inside a gap that has not ended yet (scored by the probability that the
+// gap lasts at least that long): a sender whose gaps outlast the lag still has the
+// marks before them read as they were.
 #pragma once
 
 #include <array>
@@ -102,6 +105,8 @@ class SegmentViterbi {
   };
 
   std::array<std::array<float, kMaxDuration + 1>, kSegmentKinds> duration_{};
+  // Log-probability of lasting at least d observations, for the key-up kinds.
+  std::array<std::array<float, kMaxDuration + 1>, kSegmentKinds> lasting_{};
   std::array<int, kSegmentKinds> minDuration_{};
   std::array<int, kSegmentKinds> maxDuration_{};
   std::array<std::array<double, kSegmentKinds>, kSegmentKinds> transition_{};

@@ -32,6 +32,9 @@ struct SoftDecoderConfig {
   double observationsPerDot = 6.0;
   bool languageModel = true;  // rescore character candidates with the text model
   bool upperCase = false;     // letters in upper case (lower case by default, as the window)
+  // After a pause (no key down for two word gaps, at least 0.8 s) the next over is taken
+  // as a new station's: held and its tone, levels and speed learnt again, as at the start.
+  bool reacquireAfterPause = true;
 };
 
 // What the decoder believes about the signal right now.
@@ -59,7 +62,9 @@ class SoftDecoder {
   void Reset();
 
   // Moves the text decided so far into `out` (appended) and clears the buffer; returns
-  // how many characters were appended.
+  // how many characters were appended. Until the sender's spacing is known (his first
+  // three gaps) the text from the first word space on waits: that space may yet turn out
+  // to be his letter gap.
   size_t TakeText(std::string& out);
 
   SoftSignalState State() const;

@@ -94,6 +94,66 @@ TEST(GenerateMorseTest, ElementsAndGapsFollowTheTiming) {
   EXPECT_EQ(GenerateMorse("E E", Clean()).size(), static_cast<size_t>(std::lround(0.94 * 44100)));
 }
 
+TEST(GenerateMorseTest, FarnsworthStretchesOnlyTheGapsBetweenLettersAndWords) {
+  // 20 wpm letters, 10 wpm overall: a 50-dot word takes 6 s, of which its 31 dots of
+  // elements and element gaps keep 1.86 s and the 19 dots of letter and word gaps share
+  // the rest: 4.14 s / 19 = 218 ms a gap dot.
+  const struct {
+    double overall;
+    std::vector<double> gaps;  // ms, in "EE E"
+  } cases[] = {{10.0, {653.7, 1525.3}}, {0.0, {180.0, 420.0}}, {25.0, {180.0, 420.0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.overall);
+    MorseSignalParams p = Clean();
+    p.farnsworthWpm = c.overall;
+    const auto runs = Bursts(GenerateMorse("EE E", p), p);
+    ASSERT_EQ(runs.size(), 3U);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      EXPECT_NEAR(Ms(runs[i].length), 60.0, 0.5);
+      if (i > 0) {
+        const size_t gap = runs[i].start - runs[i - 1].start - runs[i - 1].length;
+        EXPECT_NEAR(Ms(gap), c.gaps[i - 1], 0.5) << "gap before element " << i;
+      }
+    }
+  }
+}
+
+TEST(GenerateMorseTest, OversAlternateBetweenTwoStations) {
+  // "E|I|E": the second station 20 dB down at 10 wpm (120 ms dots), 500 ms between overs,
+  // its over a sidetone with the receiver muted (no noise at all, even between its dots).
+  MorseSignalParams p = Clean();
+  p.amplitude = 0.2;
+  p.snrDb = 40.0;
+  p.other = {.levelDb = -20.0, .wpm = 10.0, .noiseFree = true, .gapS = 0.5};
+  const auto x = GenerateMorse("E|I|E", p);
+  const auto env = Envelope(x, p.toneHz, p.sampleRate, 63);
+  // Bursts over a tenth of the first station's level: all four, with the overs' timing.
+  std::vector<Burst> runs;
+  for (size_t i = 0; i < env.size(); ++i) {
+    if (env[i] < 0.05 * p.amplitude) continue;
+    if (runs.empty() || runs.back().start + runs.back().length != i) runs.push_back({i, 0});
+    ++runs.back().length;
+  }
+  ASSERT_EQ(runs.size(), 4U);
+  const double expected[][2] = {{200, 60}, {760, 120}, {1000, 120}, {1620, 60}};  // start, length
+  for (size_t i = 0; i < runs.size(); ++i) {
+    // (a low threshold: the strong station's bursts come out a few ms long)
+    EXPECT_NEAR(Ms(runs[i].start), expected[i][0], 5.0) << i;
+    EXPECT_NEAR(Ms(runs[i].length), expected[i][1], 5.0) << i;
+  }
+  EXPECT_NEAR(env[static_cast<size_t>(0.23 * 44100)], p.amplitude, 0.02);
+  EXPECT_NEAR(env[static_cast<size_t>(0.82 * 44100)], p.amplitude / 10, 0.005);
+  // Digital silence between the sidetone's dots; noise between the other overs.
+  auto quiet = [&](double fromS, double toS) {
+    return std::all_of(x.begin() + static_cast<long>(fromS * 44100),
+                       x.begin() + static_cast<long>(toS * 44100),
+                       [](int16_t v) { return v == 0; });
+  };
+  EXPECT_TRUE(quiet(0.89, 0.99));
+  EXPECT_FALSE(quiet(0.3, 0.4));
+  EXPECT_FALSE(quiet(1.3, 1.4));
+}
+
 TEST(GenerateMorseTest, BracketsJoinLettersAndSpacesCollapse) {
   const MorseSignalParams p = Clean();
   const size_t dot = static_cast<size_t>(0.06 * p.sampleRate);

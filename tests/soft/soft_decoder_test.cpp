@@ -11,6 +11,7 @@
 
 #include "signalgen/morse_gen.h"
 #include "soft/segment_viterbi.h"
+#include "soft/sender_spacing.h"
 #include "soft/soft_decoder.h"
 #include "text_metrics.h"
 
@@ -127,6 +128,102 @@ TEST(SoftDecoder, ReadsTheEdgeAndAHeavyFistOverSeeds) {
       report += " \"" + got + '"';
     }
     EXPECT_LE(errors, r.maxErrors) << r.name << " of " << sentChars << ":" << report;
+  }
+}
+
+// Farnsworth spacing: letters at full speed, the gaps between letters and words stretched
+// to a far slower overall speed. The sender's own gaps make the word spaces (a letter gap
+// of 23 dots is no word gap for him), from the first letter on (the first spaces wait for
+// his spacing), and the marks before a gap longer than the search's lag are read as they
+// were, and the noise in those gaps makes no letters. Normal spacing reads as before.
+// Counting spaces.
+TEST(SoftDecoder, ReadsFarnsworthSpacingAsTheSenderSpacesIt) {
+  struct Row {
+    double wpm, overall;
+    int maxErrors;
+  };
+  const std::string text = "CQ CQ DE K1ABC K1ABC PSE K";
+  for (const Row& r : {Row{18, 5, 0}, Row{18, 12, 0}, Row{25, 15, 0}, Row{18, 0, 0}}) {
+    signalgen::MorseSignalParams p;
+    p.sampleRate = kRate;
+    p.wpm = r.wpm;
+    p.farnsworthWpm = r.overall;
+    p.snrDb = 10;
+    p.amplitude = 0.05;
+    p.seed = 4;
+    const std::string got = Normalised(Decode(signalgen::GenerateMorse(text, p), 700));
+    EXPECT_LE(testing::InfixEditDistance(Normalised(text), got), r.maxErrors)
+        << r.wpm << "/" << r.overall << ": " << got;
+  }
+}
+
+// Two stations' overs, as a QSO recorded at one end sounds (another level, speed and
+// pitch; the own sidetone with the receiver muted, digital silence between its elements;
+// fading on one side), and one sender's steps of level and speed with no pause. Every
+// over is read: each, after the first two words it may take to re-acquire it, is found in
+// the text with few errors.
+TEST(SoftDecoder, ReadsEveryOverOfATwoSidedQso) {
+  struct Row {
+    const char* name;
+    double wpm, snrDb;
+    signalgen::OtherStation other;
+    double fadeDb;
+    int maxErrors;  // in each over
+  };
+  const Row rows[] = {
+      {"sidetone 20 dB down", 20, 0, {-20, 28, 30, true, 1.0}, 0, 3},
+      {"sidetone 14 dB up", 22, 3, {14, 16, -20, true, 1.0}, 0, 2},
+      {"other 25 dB up, 12 wpm", 25, 0, {25, 12, -50, false, 1.0}, 0, 2},
+      {"one side fading", 18, 5, {-10, 35, 50, false, 1.0}, 10, 3},
+      {"level step 25 dB down", 20, 25, {-25, 0, 0, false, 0.0}, 0, 2},
+      {"speed 15 to 32 wpm", 15, 5, {0, 32, 0, false, 0.0}, 0, 3},
+      {"speed 32 to 15 wpm", 32, 5, {0, 15, 0, false, 0.0}, 0, 3},
+  };
+  const char* overs[] = {"CQ CQ DE K1ABC K1ABC K", "K1ABC DE G4XYZ GM OM UR RST 579 579 K",
+                         "G4XYZ DE K1ABC R TNX FER CALL NAME JOHN QTH YORK K"};
+  for (const Row& r : rows) {
+    signalgen::MorseSignalParams p;
+    p.sampleRate = kRate;
+    p.wpm = r.wpm;
+    p.snrDb = r.snrDb;
+    p.amplitude = 0.02;
+    p.other = r.other;
+    p.fadeDepthDb = r.fadeDb;
+    p.fadePeriodS = 5;
+    p.seed = 11;
+    const std::string text = std::string(overs[0]) + "|" + overs[1] + "|" + overs[2];
+    const std::string got = Normalised(Decode(signalgen::GenerateMorse(text, p), p.toneHz));
+    for (const char* over : overs) {
+      std::string rest = Normalised(over);
+      rest = rest.substr(rest.find(' ', rest.find(' ') + 1) + 1);
+      EXPECT_LE(testing::InfixEditDistance(rest, got), r.maxErrors)
+          << r.name << ": \"" << rest << "\" in \"" << got << '"';
+    }
+  }
+}
+
+TEST(SenderSpacing, LearnsLetterAndWordGapsFromTheGapsKeyed) {
+  struct Row {
+    const char* name;
+    std::vector<double> gaps;  // dots
+    double letter, word;       // 0: no estimate yet
+  };
+  const Row rows[] = {
+      {"too few", {3, 7}, 0, 0},
+      {"normal", {3, 3, 7, 3.2, 2.9, 7.4, 3, 3}, 3, 7},
+      {"Farnsworth 18/12", {6.9, 6.9, 16, 7.1, 6.8, 16.5, 7}, 6.9, 16},
+      {"no word gaps", {6.9, 7.2, 6.8, 7}, 6.95, 6.95 * 7 / 3},
+      // A pause between overs does not move the word gap far.
+      {"normal and a pause", {3, 3, 7, 3, 3, 60, 3, 7, 3, 7}, 3, 7},
+  };
+  for (const Row& r : rows) {
+    SenderSpacing spacing;
+    bool ready = false;
+    for (double g : r.gaps) ready = spacing.Add(g);
+    EXPECT_EQ(ready, r.letter > 0) << r.name;
+    if (!ready) continue;
+    EXPECT_NEAR(spacing.Letter(), r.letter, 0.15 * r.letter) << r.name;
+    EXPECT_NEAR(spacing.Word(), r.word, 0.15 * r.word) << r.name;
   }
 }
 
@@ -294,6 +391,37 @@ TEST(SegmentViterbi, SplitsCleanEvidenceIntoSegments) {
   EXPECT_EQ(ends, (std::vector<int64_t>{6, 12, 30, 72, 90}));
   // Handed out once.
   EXPECT_EQ(v.Commit(v.Time() - 30, [](const Segment&) {}), 0);
+}
+
+// A gap longer than the commit lag (a Farnsworth letter gap): the marks before it are
+// committed as they were while it goes on, and the open gap itself is not handed out.
+TEST(SegmentViterbi, CommitsTheMarksBeforeAGapThatHasNotEnded) {
+  SegmentViterbi v;
+  SetMorseTiming(v);
+  auto lognormal = [](double mean) {
+    std::array<float, SegmentViterbi::kMaxDuration + 1> t{};
+    for (int d = 1; d <= SegmentViterbi::kMaxDuration; ++d) {
+      const double z = (std::log(d) - std::log(mean)) / 0.3;
+      t[d] = std::fabs(z) > 3.5 ? static_cast<float>(SegmentViterbi::kNever)
+                                : static_cast<float>(-0.5 * z * z - std::log(d));
+    }
+    return t;
+  };
+  v.SetDurations(kCharGap, lognormal(140));  // 49 observations at the least
+  v.SetDurations(kWordGap, lognormal(300));  // 105
+  // "A", then 30 observations of a gap still going on.
+  const std::pair<int, int> runs[] = {{6, 1}, {6, 0}, {18, 1}, {30, 0}};
+  for (auto [length, on] : runs) {
+    for (int i = 0; i < length; ++i) v.Push(on ? 4.0F : -4.0F);
+  }
+  std::vector<Segment> got;
+  v.Commit(v.Time() - 10, [&](const Segment& s) { got.push_back(s); });
+  ASSERT_EQ(got.size(), 3U);
+  EXPECT_EQ(got[0].kind, kDot);
+  EXPECT_EQ(got[1].kind, kElementGap);
+  EXPECT_EQ(got[2].kind, kDash);
+  EXPECT_EQ(got[2].start, 12);
+  EXPECT_EQ(got[2].end, 30);
 }
 
 TEST(SegmentViterbi, CoherentSignalMakesAMarkWhereItsRatiosAloneDoNot) {

@@ -131,9 +131,10 @@ MainWindow::MainWindow(std::unique_ptr<CaptureDevice> device, const WindowOption
                              [this](int op) { memories_->ApplyMemoryOperation(op); });
   FormCreate();
   bandMap_ = std::make_unique<BandMapLink>(*this, options_.bandMap);
-  decoder_ = new DecoderChoice(DecoderParts{menu_, rp_, sp_, *rx_, *loop_, text_, *gate_,
-                                            [this] { return bandMap_ ? bandMap_->Engine() : nullptr; }},
-                               SettingsFolder(), options_.softQueueBlocks, this);
+  decoder_ =
+      new DecoderChoice(DecoderParts{menu_, rp_, sp_, *rx_, *loop_, text_, *gate_,
+                                     [this] { return bandMap_ ? bandMap_->Engine() : nullptr; }},
+                        SettingsFolder(), options_.softQueueBlocks, this);
   decoder_->ChooseAtStart(options_.decoder);
   receive_->SetAfterBlock([this] { decoder_->ShowStatus(); });
   if (options_.servePartners) {

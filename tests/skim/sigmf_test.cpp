@@ -93,14 +93,10 @@ TEST(MetadataJsonTest, ValuesEscapesAndPositionsOfErrors) {
     const char* says;
   };
   const Case bad[] = {
-      {"{\"a\" 1}", "line 1, column 6"},
-      {"{\n  \"a\": tru}", "line 2, column"},
-      {"[1, 2", "unexpected end of input"},
-      {"\"abc", "line 1, column 5"},
-      {"01", "line 1, column 2"},
-      {"1.", "expected digit after '.'"},
-      {"\"\\x\"", "after backslash"},
-      {"{} {}", "line 1, column 4"},
+      {"{\"a\" 1}", "line 1, column 6"},    {"{\n  \"a\": tru}", "line 2, column"},
+      {"[1, 2", "unexpected end of input"}, {"\"abc", "line 1, column 5"},
+      {"01", "line 1, column 2"},           {"1.", "expected digit after '.'"},
+      {"\"\\x\"", "after backslash"},       {"{} {}", "line 1, column 4"},
   };
   for (const Case& c : bad) {
     EXPECT_FALSE(ParseMetadataJson(c.text, v, error)) << c.text;

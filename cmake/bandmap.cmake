@@ -4,6 +4,7 @@
 # The window itself is in the shell (cmake/gui.cmake).
 add_library(kestrix_bandmap STATIC
   src/bandmap/block_queue.cpp
+  src/bandmap/block_worker.cpp
   src/bandmap/station_list.cpp
   src/bandmap/band_map_settings.cpp
   src/bandmap/passband_spectrum.cpp

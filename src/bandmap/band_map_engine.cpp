@@ -17,12 +17,6 @@ namespace kestrix::bandmap {
 
 namespace {
 
-double ThreadCpuSeconds() {
-  timespec t{};
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0.0;
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
 double SystemUtc() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
@@ -148,16 +142,15 @@ struct BandMapEngine::Work {
   std::vector<float> samples;
   std::vector<std::vector<float>> rows;  // made since the last publish
   std::vector<skim::LiveSignal> live;
-  double cpuS = 0.0;
   double streamS = 0.0;
   uint64_t blocks = 0;
   uint64_t spotsBefore = 0;  // of feeds replaced at a rate change
 };
 
 BandMapEngine::BandMapEngine(const EngineConfig& config, skim::SpotOutput* spots)
-    : config_(config),
+    : BlockWorker(config.queueSlots),
+      config_(config),
       spots_(spots),
-      queue_(config.queueSlots, static_cast<size_t>(kCaptureBufferBytes)),
       typedDialHz_(config.dialHz),
       work_(std::make_unique<Work>()) {
   work_->samples.reserve(kBlockFrames);
@@ -167,47 +160,13 @@ BandMapEngine::~BandMapEngine() {
   Stop();
 }
 
-void BandMapEngine::Start() {
-  if (worker_.joinable()) return;
-  stop_.store(false, std::memory_order_relaxed);
-  worker_ = std::thread([this] { Run(); });
-}
-
 void BandMapEngine::Stop() {
-  if (!worker_.joinable()) return;
-  stop_.store(true, std::memory_order_relaxed);
-  queue_.Wake();
-  worker_.join();
+  BlockWorker::Stop();
   if (work_->rig) work_->rig->Stop();
-}
-
-void BandMapEngine::OnCaptureBlock(const uint8_t* data, uint32_t bytes,
-                                   const CaptureSettings& capture) {
-  BlockFormat f;
-  f.rate = capture.Format.SamplesPerSecond;
-  f.channels = std::max<int>(1, capture.Format.Channels);
-  f.channel = capture.Channel == ChannelMode::kRight && f.channels > 1 ? 1 : 0;
-  queue_.Push(data, bytes, f);
 }
 
 double BandMapEngine::Now() const {
   return config_.clock ? config_.clock() : SystemUtc();
-}
-
-void BandMapEngine::Run() {
-  while (!stop_.load(std::memory_order_relaxed)) {
-    const uint32_t seen = queue_.Pushes();
-    BlockQueue::Taken block;
-    if (!queue_.Take(block)) {
-      if (stop_.load(std::memory_order_relaxed)) break;
-      queue_.WaitForPush(seen);
-      continue;
-    }
-    const double cpu0 = ThreadCpuSeconds();
-    ProcessBlock(block);
-    queue_.Release();
-    work_->cpuS += ThreadCpuSeconds() - cpu0;
-  }
 }
 
 void BandMapEngine::Followed(const skim::SkimText& text, double audioHz) {
@@ -236,14 +195,6 @@ void BandMapEngine::TakeFollowedText(std::string& out) {
   std::lock_guard lock(followMutex_);
   out += followedText_;
   followedText_.clear();
-}
-
-void BandMapEngine::DrainForTest() {
-  BlockQueue::Taken block;
-  while (queue_.Take(block)) {
-    ProcessBlock(block);
-    queue_.Release();
-  }
 }
 
 void BandMapEngine::Rebuild(double rate) {
@@ -345,9 +296,9 @@ void BandMapEngine::Publish(double now) {
   s.lowerSideband = config_.lowerSideband;
   s.now = now;
   s.streamS = w.streamS;
-  s.cpuS = w.cpuS;
+  s.cpuS = WorkerCpuSeconds();
   s.blocks = w.blocks;
-  s.dropped = queue_.Dropped();
+  s.dropped = Queue().Dropped();
   s.spots = w.spotsBefore + w.gate->spots;
   s.liveSignals = w.skimmer->LiveSignals();
   s.status = w.status;

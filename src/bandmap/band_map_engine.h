@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "bandmap/block_queue.h"
+#include "bandmap/block_worker.h"
 #include "bandmap/passband_spectrum.h"
 #include "bandmap/station_list.h"
 #include "receive/receive_loop.h"
@@ -76,7 +77,7 @@ struct Snapshot {
   std::string status;  // rig control trouble, empty when none
 };
 
-class BandMapEngine final : public CaptureBlockTap {
+class BandMapEngine final : public BlockWorker {
  public:
   // `spots` (may be null) gets every cluster line, on the worker thread.
   BandMapEngine(const EngineConfig& config, skim::SpotOutput* spots);
@@ -84,13 +85,9 @@ class BandMapEngine final : public CaptureBlockTap {
   BandMapEngine(const BandMapEngine&) = delete;
   BandMapEngine& operator=(const BandMapEngine&) = delete;
 
-  void Start();
-  // Stops and joins the worker; blocks still queued are dropped. Safe to call twice.
+  // Stops and joins the worker (blocks still queued are dropped) and the rig control.
+  // Safe to call twice.
   void Stop();
-  bool Running() const { return worker_.joinable(); }
-
-  // The receive loop's copy of a completed capture buffer.
-  void OnCaptureBlock(const uint8_t* data, uint32_t bytes, const CaptureSettings& capture) override;
 
   // The typed dial in Hz (NaN: none); used while rig control gives none.
   void SetDialHz(double hz) { typedDialHz_.store(hz, std::memory_order_relaxed); }
@@ -109,15 +106,10 @@ class BandMapEngine final : public CaptureBlockTap {
   // The latest results; waterfall rows are moved out (each row is taken once).
   void TakeSnapshot(Snapshot& out);
 
-  // Processes whatever is queued now on the calling thread (tests without the worker).
-  void DrainForTest();
-  const BlockQueue& Queue() const { return queue_; }
-
  private:
   class Listener;
   class SpotGate;
-  void Run();
-  void ProcessBlock(const BlockQueue::Taken& block);
+  void ProcessBlock(const BlockQueue::Taken& block) override;
   void Rebuild(double rate);
   double DialHz();
   void Publish(double now);
@@ -127,7 +119,6 @@ class BandMapEngine final : public CaptureBlockTap {
 
   EngineConfig config_;
   skim::SpotOutput* spots_;
-  BlockQueue queue_;
   std::atomic<double> typedDialHz_;
   std::atomic<double> followHz_{std::nan("")};
   std::atomic<bool> following_{false};
@@ -135,8 +126,6 @@ class BandMapEngine final : public CaptureBlockTap {
   uint64_t followed_ = 0;              // worker: the signal followed, 0: none
   std::mutex followMutex_;             // held for an append or a take
   std::string followedText_;
-  std::atomic<bool> stop_{false};
-  std::thread worker_;
 
   // Worker side.
   struct Work;

@@ -151,11 +151,10 @@ bool LoadBandMapSettings(const std::string& path, BandMapSettings& s, std::strin
   return true;
 }
 
-bool SaveBandMapSettings(const std::string& path, const BandMapSettings& s, std::string& error) {
+bool WriteFileReplacing(const std::string& path, const std::string& text, std::string& error) {
   const std::string temp = path + ".new";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    const std::string text = FormatBandMapSettings(s);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.flush();
     if (!out) {
@@ -170,6 +169,10 @@ bool SaveBandMapSettings(const std::string& path, const BandMapSettings& s, std:
     return false;
   }
   return true;
+}
+
+bool SaveBandMapSettings(const std::string& path, const BandMapSettings& s, std::string& error) {
+  return WriteFileReplacing(path, FormatBandMapSettings(s), error);
 }
 
 bool CheckRigctldAddress(const std::string& address, std::string& error) {

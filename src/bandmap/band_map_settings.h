@@ -48,6 +48,10 @@ bool ParseBandMapSettings(const std::string& text, BandMapSettings& s, std::stri
 // File access. Load: a missing file is not an error (defaults, true). Save: writes a
 // temporary file beside `path` and renames it, so a crash never leaves half a file.
 bool LoadBandMapSettings(const std::string& path, BandMapSettings& s, std::string& error);
+
+// Writes `text` to a temporary file beside `path` and renames it over `path`, so a crash
+// never leaves half a file. False with a message naming the file and the system's reason.
+bool WriteFileReplacing(const std::string& path, const std::string& text, std::string& error);
 bool SaveBandMapSettings(const std::string& path, const BandMapSettings& s, std::string& error);
 
 // "HOST:PORT" with a port 1..65535 (IPv6 hosts in brackets); false with a message.

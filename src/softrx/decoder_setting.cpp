@@ -1,7 +1,8 @@
 #include "softrx/decoder_setting.h"
 
+#include "bandmap/band_map_settings.h"
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -87,21 +88,7 @@ bool SaveDecoderKind(const std::string& path, DecoderKind kind, std::string& err
   std::ostringstream text;
   for (const std::string& line : lines) text << line << '\n';
 
-  const std::string temporary = path + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out || !(out << text.str()) || !out.flush()) {
-      error = "Could not write " + temporary + ": " + std::strerror(errno);
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = "Could not replace " + path + ": " + std::strerror(errno);
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  return bandmap::WriteFileReplacing(path, text.str(), error);
 }
 
 }  // namespace kestrix::softrx

@@ -1,50 +1,17 @@
 #include "softrx/soft_receiver.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 
 #include "receive/capture_format.h"
 
 namespace kestrix::softrx {
-namespace {
-
-double ThreadCpuSeconds() {
-  timespec t{};
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) != 0) return 0.0;
-  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-}  // namespace
 
 SoftReceiver::SoftReceiver(const SoftReceiverConfig& config)
-    : config_(config), queue_(config.queueSlots, static_cast<size_t>(kCaptureBufferBytes)) {}
+    : BlockWorker(config.queueSlots), config_(config) {}
 
 SoftReceiver::~SoftReceiver() {
   Stop();
-}
-
-void SoftReceiver::Start() {
-  if (worker_.joinable()) return;
-  stop_.store(false, std::memory_order_relaxed);
-  worker_ = std::thread([this] { Run(); });
-}
-
-void SoftReceiver::Stop() {
-  if (!worker_.joinable()) return;
-  stop_.store(true, std::memory_order_relaxed);
-  queue_.Wake();
-  worker_.join();
-}
-
-void SoftReceiver::OnCaptureBlock(const uint8_t* data, uint32_t bytes,
-                                  const CaptureSettings& capture) {
-  bandmap::BlockFormat f;
-  f.rate = capture.Format.SamplesPerSecond;
-  f.channels = std::max<int>(1, capture.Format.Channels);
-  f.channel = capture.Channel == ChannelMode::kRight && f.channels > 1 ? 1 : 0;
-  queue_.Push(data, bytes, f);
 }
 
 void SoftReceiver::Clear() {
@@ -59,31 +26,7 @@ void SoftReceiver::Take(SoftReading& out) {
   shared_.text.clear();
   out = shared_;
   out.text = std::move(text);
-  out.dropped = queue_.Dropped();
-}
-
-void SoftReceiver::Run() {
-  while (!stop_.load(std::memory_order_relaxed)) {
-    const uint32_t seen = queue_.Pushes();
-    bandmap::BlockQueue::Taken block;
-    if (!queue_.Take(block)) {
-      if (stop_.load(std::memory_order_relaxed)) break;
-      queue_.WaitForPush(seen);
-      continue;
-    }
-    const double cpu0 = ThreadCpuSeconds();
-    ProcessBlock(block);
-    queue_.Release();
-    cpuS_ += ThreadCpuSeconds() - cpu0;
-  }
-}
-
-void SoftReceiver::DrainForTest() {
-  bandmap::BlockQueue::Taken block;
-  while (queue_.Take(block)) {
-    ProcessBlock(block);
-    queue_.Release();
-  }
+  out.dropped = Queue().Dropped();
 }
 
 void SoftReceiver::ProcessBlock(const bandmap::BlockQueue::Taken& block) {
@@ -122,7 +65,7 @@ void SoftReceiver::ProcessBlock(const bandmap::BlockQueue::Taken& block) {
   shared_.carrierHz = channel_->CarrierHz();
   shared_.locked = channel_->Locked();
   ++shared_.blocks;
-  shared_.cpuS = cpuS_;
+  shared_.cpuS = WorkerCpuSeconds();
 }
 
 }  // namespace kestrix::softrx

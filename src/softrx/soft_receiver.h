@@ -2,11 +2,10 @@
 // engine on a worker thread of its own over copies of the capture blocks the receive loop
 // completes.
 //
-// The receive loop hands each block to OnCaptureBlock (a CaptureBlockTap), which copies it
-// into a BlockQueue and returns: the loop never waits for the decoder. The worker takes the
-// blocks in order, converts the chosen channel to floats and runs a soft::StationChannel on
-// the tuned tone (SetToneHz, from a click, the AFC or the band map). While the transmitter
-// sends, the receive loop is paused and no blocks come: the worker sleeps.
+// The receive loop's blocks reach the worker as they reach the band map's (BlockWorker): the
+// loop never waits for the decoder. The worker converts the chosen channel to floats and
+// runs a soft::StationChannel on the tuned tone (SetToneHz, from a click, the AFC or the
+// band map). While the transmitter sends, no blocks come and the worker sleeps.
 //
 // The window takes the decoded text and the decoder's read-outs with Take() (a short lock
 // around a move; the worker appends outside the lock's long work).
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "bandmap/block_queue.h"
+#include "bandmap/block_worker.h"
 #include "receive/receive_loop.h"
 #include "soft/soft_decoder.h"
 #include "soft/station_channel.h"
@@ -49,20 +49,12 @@ struct SoftReading {
   double cpuS = 0.0;       // worker thread CPU time
 };
 
-class SoftReceiver final : public CaptureBlockTap {
+class SoftReceiver final : public bandmap::BlockWorker {
  public:
   explicit SoftReceiver(const SoftReceiverConfig& config);
   ~SoftReceiver() override;
   SoftReceiver(const SoftReceiver&) = delete;
   SoftReceiver& operator=(const SoftReceiver&) = delete;
-
-  void Start();
-  // Stops and joins the worker; blocks still queued are dropped. Safe to call twice.
-  void Stop();
-  bool Running() const { return worker_.joinable(); }
-
-  // The receive loop's copy of a completed capture buffer.
-  void OnCaptureBlock(const uint8_t* data, uint32_t bytes, const CaptureSettings& capture) override;
 
   // The tone to read (audio Hz); the worker retunes before its next block.
   void SetToneHz(double hz) { toneHz_.store(hz, std::memory_order_relaxed); }
@@ -73,19 +65,12 @@ class SoftReceiver final : public CaptureBlockTap {
   // Moves the decoded text into `out.text` (replacing it) and copies the read-outs.
   void Take(SoftReading& out);
 
-  // Processes whatever is queued now on the calling thread (tests without the worker).
-  void DrainForTest();
-
  private:
-  void Run();
-  void ProcessBlock(const bandmap::BlockQueue::Taken& block);
+  void ProcessBlock(const bandmap::BlockQueue::Taken& block) override;
 
   SoftReceiverConfig config_;
-  bandmap::BlockQueue queue_;
   std::atomic<double> toneHz_{700.0};
   std::atomic<uint32_t> clears_{0};
-  std::atomic<bool> stop_{false};
-  std::thread worker_;
 
   // Worker side.
   std::unique_ptr<soft::StationChannel> channel_;
@@ -93,7 +78,6 @@ class SoftReceiver final : public CaptureBlockTap {
   uint32_t clearsSeen_ = 0;
   std::vector<float> samples_;
   std::string scratch_;
-  double cpuS_ = 0.0;
 
   // Shared with Take().
   std::mutex mutex_;  // held for an append or a swap, never across a call out

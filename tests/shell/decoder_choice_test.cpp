@@ -228,24 +228,7 @@ TEST_F(Decoder, WithSoftAWeakRecordingReadsInTheReceivePane) {
   options.softQueueBlocks = 400;  // the whole recording: handed over faster than it is read
   Make(std::move(file), options).show();
 
-  QEventLoop wait;
-  QElapsedTimer clock;
-  clock.start();
-  QTimer poll;
-  bool timedOut = false;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    const int64_t end = device->EndBuffer();
-    if (end > 0 && W().Loop().BlocksProcessed() >= end + 10) {
-      W().Receive().StopButtonClick();
-    } else if (clock.elapsed() > 120000) {
-      timedOut = true;
-      W().Receive().StopButtonClick();
-    }
-    if (W().Loop().ReceiveHalted.load() && !W().Loop().Running()) wait.quit();
-  });
-  poll.start(20);
-  wait.exec();
-  ASSERT_FALSE(timedOut) << "the loop never reached the end of the recording";
+  ASSERT_TRUE(PlayToEnd(*device, 10)) << "the loop never reached the end of the recording";
   // The worker finishes what was handed to it; the pane takes it.
   for (int i = 0; i < 500; ++i) {
     softrx::SoftReading r;

@@ -178,24 +178,7 @@ TEST_F(LifeCycle, RecordingPlayedThroughTheWindowEndsUpInTheReceivePane) {
   options.tunePosition = 131;  // 700 Hz
   Make(std::move(file), options).show();
 
-  QEventLoop wait;
-  QElapsedTimer clock;
-  clock.start();
-  QTimer poll;
-  bool timedOut = false;
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    const int64_t end = device->EndBuffer();
-    if (end > 0 && W().Loop().BlocksProcessed() >= end + 8) {
-      W().Receive().StopButtonClick();
-    } else if (clock.elapsed() > 120000) {
-      timedOut = true;
-      W().Receive().StopButtonClick();
-    }
-    if (W().Loop().ReceiveHalted.load() && !W().Loop().Running()) wait.quit();
-  });
-  poll.start(20);
-  wait.exec();
-  ASSERT_FALSE(timedOut) << "the loop never reached the end of the recording";
+  ASSERT_TRUE(PlayToEnd(*device, 8)) << "the loop never reached the end of the recording";
 
   const std::string text = Memo2()->toPlainText().toStdString();
   EXPECT_NE(text.find("cq de k1abc k1abc test"), std::string::npos) << text;

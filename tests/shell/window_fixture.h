@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -17,6 +20,7 @@
 
 #include "../platform/fake_key_device.h"
 #include "platform/capture_device.h"
+#include "platform/file_capture.h"
 #include "shell/keying_panel.h"
 #include "shell/main_window.h"
 #include "shell/memories_panel.h"
@@ -111,6 +115,28 @@ class WindowTest : public ::testing::Test {
     FirstTick();
   }
   QPlainTextEdit* Memo2() { return Find<QPlainTextEdit>("Memo2"); }
+  // Runs the window's receive loop on `device` until `after` blocks past the end of the
+  // recording, then STOP; false when that took over two minutes.
+  bool PlayToEnd(const FileCapture& device, int64_t after) {
+    QEventLoop wait;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    bool timedOut = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      const int64_t end = device.EndBuffer();
+      if (end > 0 && W().Loop().BlocksProcessed() >= end + after) {
+        W().Receive().StopButtonClick();
+      } else if (clock.elapsed() > 120000) {
+        timedOut = true;
+        W().Receive().StopButtonClick();
+      }
+      if (W().Loop().ReceiveHalted.load() && !W().Loop().Running()) wait.quit();
+    });
+    poll.start(20);
+    wait.exec();
+    return !timedOut;
+  }
   // Decoded text arriving from the receiver (Windows-1252 bytes).
   void Receive(std::string_view bytes) { window_->Text().InsertText(bytes.data(), bytes.size()); }
 

@@ -16,6 +16,6 @@ target_link_libraries(kestrix_soft PUBLIC kestrix_morse kestrix_language)
 
 add_executable(kestrix_soft_tests tests/soft/soft_decoder_test.cpp
   tests/soft/soft_decoder_alloc_test.cpp tests/soft/station_channel_test.cpp)
-target_link_libraries(kestrix_soft_tests PRIVATE kestrix_soft kestrix_morsegen GTest::gtest_main)
+target_link_libraries(kestrix_soft_tests PRIVATE kestrix_soft kestrix_morsegen kestrix_bandscene GTest::gtest_main)
 target_include_directories(kestrix_soft_tests PRIVATE tests/support)
 gtest_discover_tests(kestrix_soft_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS core)

@@ -19,6 +19,10 @@ constexpr double kFarRetuneHz = 200.0;    // a pick this far from the first mixe
 constexpr double kNeighbourStepHz = 2.0;  // the neighbours' look
 constexpr double kNeighbourGapHz = 10.0;  // past the pull, where neighbours begin
 constexpr double kSidebandHz = 40.0;
+constexpr double kClearCarrier = 31.6;        // 15 dB over the search's median step
+constexpr double kEdgeWpm = 1.1;              // within 10 % of either end of the speed range
+constexpr int kStuckLooks = 8;                // four seconds
+constexpr int kRestartLooks = 20;             // ten seconds between restarts at the least
 constexpr double kNeighbourOverNoise = 20.0;  // 13 dB: a neighbour that is a station      // past
                                               // the pull, a louder station's sidebands reach in
 
@@ -212,6 +216,24 @@ struct StationChannel::Impl {
     }
   }
 
+  // A decoder that set its speed at the edge of its range (a busy passband before the
+  // station keyed, say) and hears the station under its noise keeps that speed for good.
+  // While the search plainly hears a carrier and the decoder has stayed like that for a few
+  // seconds, both decoders start again.
+  void Watch(bool clearCarrier) {
+    ++sinceRestart;
+    const SoftSignalState s = (narrowText ? decoder : wide->Decoder()).State();
+    const bool atEdge =
+        s.wpm <= kEdgeWpm * wideConfig.minWpm || s.wpm >= wideConfig.maxWpm / kEdgeWpm;
+    stuckLooks = clearCarrier && atEdge && s.snrDb < 0.0 ? stuckLooks + 1 : 0;
+    if (stuckLooks < kStuckLooks || sinceRestart < kRestartLooks) return;
+    decoder.Reset();
+    wide->Reset();
+    stuckLooks = 0;
+    sinceRestart = 0;
+    ++restarts;
+  }
+
   // One look at the last second: power at each step of the search, into the average; the
   // centre moves to the strongest peak once it stands out.
   void Look() {
@@ -246,6 +268,7 @@ struct StationChannel::Impl {
     // The station's level: the strongest step within the pull, locked on or not.
     const double own =
         *std::max_element(average.begin() + kSearchMargin, average.end() - kSearchMargin);
+    Watch(own > kClearCarrier * floor);
     const double level = std::max(own, floor);
     SetClose(loudest > std::pow(10.0, config.neighbourDb / 10.0) * level &&
              loudest > margin * floor);
@@ -299,7 +322,10 @@ struct StationChannel::Impl {
   std::vector<double> neighbourAverage;
   bool close = false;
   bool narrowText = false;  // the text is the narrow decoder's
-  int otherRun = 0;         // looks in a row that disagree with narrowText
+  int stuckLooks = 0;       // looks in a row with the decoder stuck at the edge
+  int sinceRestart = 0;     // looks since the decoders last started again
+  int restarts = 0;
+  int otherRun = 0;  // looks in a row that disagree with narrowText
   std::unique_ptr<AudioSoftDecoder> wide;
   SoftDecoderConfig wideConfig;
   std::string scratch;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "signalgen/band_scene.h"
 #include "signalgen/morse_gen.h"
 #include "text_metrics.h"
 
@@ -131,6 +132,42 @@ TEST(StationChannel, ANewPickOnTheSameStationKeepsTheDecoderAnotherStationStarts
   EXPECT_EQ(other.Decoder().SamplesSeen(), 0);
   EXPECT_DOUBLE_EQ(other.ToneHz(), 1200);
   EXPECT_FALSE(other.Locked());
+}
+
+}  // namespace
+}  // namespace kestrix::soft
+
+namespace kestrix::soft {
+namespace {
+
+// A busy receiver passband where the picked station (40 dB) starts keying a few seconds
+// after its neighbours: the decoder set its speed at the edge of its range before the
+// station came and heard the station under its noise. Once the search plainly hears the
+// carrier, the decoders start again and read it.
+TEST(StationChannel, ADecoderStuckAtTheEdgeOfItsSpeedRangeStartsAgain) {
+  signalgen::SceneRecipe r;
+  r.durationS = 60;
+  r.runners = 8;
+  r.callersPerRunner = 2;
+  r.lowHz = 300;
+  r.highHz = 2900;
+  r.minSpacingHz = std::min(r.minSpacingHz, 120.0);
+  r.seed = 7;
+  const signalgen::BandScenePlan plan = signalgen::PlanScene(r);
+  const signalgen::SceneStation* loud = nullptr;
+  for (const auto& s : plan.stations)
+    if (s.call == "PA0BM") loud = &s;
+  ASSERT_NE(loud, nullptr);
+  signalgen::BandSceneRenderer::Options o;
+  o.sampleRate = 44100;
+  o.audio = true;
+  signalgen::BandSceneRenderer renderer(plan, o);
+  std::vector<float> audio(renderer.TotalSamples());
+  renderer.RenderAudio(audio.data(), audio.size());
+  StationChannel channel(44100, loud->offsetHz, {});
+  const std::string text = Normalised(Read(channel, audio));
+  EXPECT_NE(text.find("pa0bm"), std::string::npos) << text;
+  EXPECT_NEAR(channel.Decoder().State().wpm, loud->wpm, 3) << text;
 }
 
 }  // namespace

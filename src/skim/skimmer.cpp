@@ -102,6 +102,9 @@ Skimmer::Skimmer(const SkimmerConfig& config, SkimListener& listener)
   // Call signs are not words: the text model would make a doubtful one a likelier text
   // and so a busted call (on generated bands it gained no station and cost two calls).
   config_.decoder.languageModel = false;
+  // Each station has a decoder of its own: a pause is not another station's over, and
+  // acquiring afresh after every pause doubled the skimmer's cost for no station more.
+  config_.decoder.reacquireAfterPause = false;
 
   SignalFinderConfig finder;
   finder.inputRate = config.inputRate;

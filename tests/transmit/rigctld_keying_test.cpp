@@ -186,12 +186,17 @@ TEST_F(RigctldTest, ARigctldThatGoesAwayGivesOneLineAndEndsTheSend) {
 }
 
 TEST_F(RigctldTest, PttIsUpBeforeTheFirstToneSampleAndDownAfterTheLast) {
-  for (bool stopEarly : {false, true}) {
-    SCOPED_TRACE(stopEarly ? "stopped at the first block" : "to the end");
+  enum class End { kDone, kStopped, kCardFailed };
+  for (End end : {End::kDone, End::kStopped, End::kCardFailed}) {
+    const bool stopEarly = end == End::kStopped;
+    SCOPED_TRACE(end == End::kDone      ? "to the end"
+                 : end == End::kStopped ? "stopped at the first block"
+                                        : "the sound card failed at its third block");
     RigctldConnection rig("127.0.0.1", std::to_string(proxy_->Port()), nullptr);
     RigctldPtt ptt(rig);
     test::FakePlayback card;
     card.mode = test::FakePlayback::Mode::kInstant;
+    if (end == End::kCardFailed) card.failOn["Write"] = 3;
     std::atomic<bool> stop{false};
     int64_t firstWrite = 0, lastWrite = 0;
     std::string pttAtFirstWrite;
@@ -212,7 +217,11 @@ TEST_F(RigctldTest, PttIsUpBeforeTheFirstToneSampleAndDownAfterTheLast) {
     std::ostringstream err;
     const size_t before = proxy_->Lines().size();
     const int rc = cli::RunToneSendOn(card, 0, o, "PARIS PARIS", err);
-    ASSERT_EQ(rc, stopEarly ? 130 : 0) << err.str();
+    if (end == End::kCardFailed) {
+      EXPECT_NE(rc, 0) << err.str();
+    } else {
+      ASSERT_EQ(rc, stopEarly ? 130 : 0) << err.str();
+    }
     EXPECT_EQ(pttAtFirstWrite, "1");
     EXPECT_EQ(Ptt(), "0") << "released on the way out";
     std::vector<RecordingProxy::Line> mine;
@@ -223,7 +232,7 @@ TEST_F(RigctldTest, PttIsUpBeforeTheFirstToneSampleAndDownAfterTheLast) {
     EXPECT_EQ(mine[1].text, "+T 0");
     EXPECT_GE(firstWrite - mine[0].atUs, 30000) << "the lead";
     EXPECT_GT(mine[1].atUs, lastWrite) << "down after the last sample";
-    if (!stopEarly) {
+    if (end == End::kDone) {
       EXPECT_GE(mine[1].atUs - lastWrite, 20000) << "the tail";
     }
   }
